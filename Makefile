@@ -1,0 +1,63 @@
+# Everything a fresh Debian machine needs: `make run` and `make test` install missing packages first.
+BUILD      ?= build
+BUILD_ASAN ?= build-asan
+JOBS       ?= $(shell nproc)
+CMAKE_GEN  := -G Ninja
+PACKAGES   := cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev \
+              libgtest-dev libgmock-dev libbenchmark-dev libpulse-dev pulseaudio pulseaudio-utils \
+              libv4l-dev libsamplerate0-dev fonts-wqy-microhei xvfb xauth
+SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: all deps build build-asan run demo test test-asan bench screenshots format clean
+
+all: build
+
+deps:
+	@missing=""; for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) apt-get update && $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y $$missing; \
+	fi
+
+$(BUILD)/build.ninja: | deps
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+$(BUILD_ASAN)/build.ninja: | deps
+	cmake -S . -B $(BUILD_ASAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DAVSETUP_SANITIZE=ON
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+build-asan: deps $(BUILD_ASAN)/build.ninja
+	cmake --build $(BUILD_ASAN) -j $(JOBS)
+
+# The wizard on this desktop's real devices.
+run: build
+	cd $(BUILD) && ./avsetup
+
+# The wizard on simulated devices.
+demo: build
+	cd $(BUILD) && AVSETUP_BACKEND=sim ./avsetup
+
+# Every test; the real-server tests get a private PulseAudio daemon of their own.
+test: build
+	tests/with-pulse.sh ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+test-asan: build-asan
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  tests/with-pulse.sh ctest --test-dir $(BUILD_ASAN) --output-on-failure -j $(JOBS)
+
+bench: build
+	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; tests/with-pulse.sh $$b; done
+
+# One PNG per wizard page under docs/, drawn headless on simulated devices.
+screenshots: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen AVSETUP_BACKEND=sim ./avsetup --screenshots $(CURDIR)/docs
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(BUILD_ASAN)
