@@ -20,49 +20,60 @@ std::int32_t AlignUp(const WAVEFORMATEX* fmt, std::int32_t v) {
     return static_cast<std::int32_t>((u + align - 1) / align * align);
 }
 
-// Frames are scanned in blocks: a vectorisable pass finds the block's largest magnitude, and only
-// a block that beats the running maximum is searched again for its first sample of that size.
-constexpr std::size_t kBlock = 256;
+// Samples are scanned in blocks. A pass over the block keeps the largest magnitude per lane of a
+// fixed-width group (one lane per sample position, so the compiler turns it into vector code);
+// even lanes hold the left channel and odd lanes the right one of stereo data. Only a block
+// whose largest magnitude beats the channel's running maximum is searched again, from its
+// start, for the first sample of that magnitude, so the first of equal peaks wins.
+constexpr std::size_t kBlockSamples = 1024;
 
-inline int Mag8(std::uint8_t b) {
-    return b >= 128 ? b - 128 : 128 - b;
+inline std::uint8_t Mag(std::uint8_t b) {
+    return static_cast<std::uint8_t>(b >= 128 ? b - 128 : 128 - b);
 }
-inline int Mag16(std::int16_t s) {
-    return s < 0 ? -static_cast<int>(s) : s;
-}
-
-inline std::int16_t Load16(const std::uint8_t* p) {
-    std::int16_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
+inline std::uint16_t Mag(std::int16_t s) {
+    // |-32768| is 32768, which still fits the unsigned lane.
+    return static_cast<std::uint16_t>(s < 0 ? -static_cast<int>(s) : s);
 }
 
-// One channel of interleaved samples: stride is the frame size in samples, first the offset of
-// the channel within the frame.
-template <typename Sample, int (*Mag)(Sample), Sample (*Load)(const std::uint8_t*)>
-void ScanChannel(const std::uint8_t* data, std::size_t frames, std::size_t stride,
-                 std::size_t first, int& best, Sample& value) {
-    constexpr std::size_t size = sizeof(Sample);
-    for (std::size_t start = 0; start < frames; start += kBlock) {
-        const std::size_t n = std::min(kBlock, frames - start);
-        const std::uint8_t* p = data + (start * stride + first) * size;
-        int blockMax = 0;
-        for (std::size_t i = 0; i < n; ++i)
-            blockMax = std::max(blockMax, Mag(Load(p + i * stride * size)));
-        if (blockMax <= best) continue;
-        for (std::size_t i = 0; i < n; ++i) {
-            const Sample s = Load(p + i * stride * size);
-            if (Mag(s) == blockMax) {
-                best = blockMax;
-                value = s;
-                break;
+template <typename Sample>
+void Scan(const std::uint8_t* data, std::size_t samples, int channels, int best[2],
+          Sample value[2]) {
+    using Magnitude = decltype(Mag(Sample{}));
+    constexpr std::size_t kLanes = 32 / sizeof(Sample);
+    alignas(32) Sample copy[kBlockSamples];
+    const bool aligned = reinterpret_cast<std::uintptr_t>(data) % alignof(Sample) == 0;
+    for (std::size_t start = 0; start < samples; start += kBlockSamples) {
+        const std::size_t n = std::min(kBlockSamples, samples - start);
+        const Sample* blk;
+        if (aligned) {
+            blk = reinterpret_cast<const Sample*>(data) + start;
+        } else {
+            std::memcpy(copy, data + start * sizeof(Sample), n * sizeof(Sample));
+            blk = copy;
+        }
+        Magnitude lane[kLanes] = {};
+        const std::size_t whole = n - n % kLanes;
+        for (std::size_t i = 0; i < whole; i += kLanes)
+            for (std::size_t j = 0; j < kLanes; ++j)
+                lane[j] = std::max(lane[j], Mag(blk[i + j]));
+        for (std::size_t i = whole; i < n; ++i)
+            lane[i % kLanes] = std::max(lane[i % kLanes], Mag(blk[i]));
+        for (int c = 0; c < channels; ++c) {
+            int blockMax = 0;
+            for (std::size_t j = static_cast<std::size_t>(c); j < kLanes;
+                 j += static_cast<std::size_t>(channels))
+                blockMax = std::max<int>(blockMax, lane[j]);
+            if (blockMax <= best[c]) continue;
+            for (std::size_t i = static_cast<std::size_t>(c); i < n;
+                 i += static_cast<std::size_t>(channels)) {
+                if (Mag(blk[i]) == blockMax) {
+                    best[c] = blockMax;
+                    value[c] = blk[i];
+                    break;
+                }
             }
         }
     }
-}
-
-inline std::uint8_t Load8(const std::uint8_t* p) {
-    return *p;
 }
 
 } // namespace
@@ -160,34 +171,20 @@ void FindPeaks(const WAVEFORMATEX* fmt, const void* buffer, std::int32_t byteCou
     if (!fmt || !buffer || byteCount <= 0) return;
     const auto* data = static_cast<const std::uint8_t*>(buffer);
     const auto count = static_cast<std::size_t>(byteCount);
-    const bool eightBit = fmt->wBitsPerSample == 8;
-    const bool mono = fmt->nChannels == 1;
-    int bestL = 0, bestR = 0;
-    if (eightBit) {
-        std::uint8_t l = 0, r = 0;
-        if (mono) {
-            ScanChannel<std::uint8_t, Mag8, Load8>(data, count, 1, 0, bestL, l);
-            r = l;
-        } else {
-            const std::size_t frames = (count & ~std::size_t{1}) / 2;
-            ScanChannel<std::uint8_t, Mag8, Load8>(data, frames, 2, 0, bestL, l);
-            ScanChannel<std::uint8_t, Mag8, Load8>(data, frames, 2, 1, bestR, r);
-        }
-        left = l;
-        right = r;
+    const int channels = fmt->nChannels == 1 ? 1 : 2;
+    int best[2] = {0, 0};
+    if (fmt->wBitsPerSample == 8) {
+        std::uint8_t value[2] = {0, 0};
+        const std::size_t samples = channels == 1 ? count : count & ~std::size_t{1};
+        Scan<std::uint8_t>(data, samples, channels, best, value);
+        left = value[0];
+        right = channels == 1 ? value[0] : value[1];
     } else {
-        std::int16_t l = 0, r = 0;
-        if (mono) {
-            const std::size_t samples = (count & ~std::size_t{1}) / 2;
-            ScanChannel<std::int16_t, Mag16, Load16>(data, samples, 1, 0, bestL, l);
-            r = l;
-        } else {
-            const std::size_t frames = (count & ~std::size_t{3}) / 4;
-            ScanChannel<std::int16_t, Mag16, Load16>(data, frames, 2, 0, bestL, l);
-            ScanChannel<std::int16_t, Mag16, Load16>(data, frames, 2, 1, bestR, r);
-        }
-        left = l;
-        right = r;
+        std::int16_t value[2] = {0, 0};
+        const std::size_t samples = (channels == 1 ? count : count & ~std::size_t{3}) / 2;
+        Scan<std::int16_t>(data, samples, channels, best, value);
+        left = value[0];
+        right = channels == 1 ? value[0] : value[1];
     }
 }
 

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <random>
 #include <vector>
 
 namespace {
@@ -246,4 +248,57 @@ TEST(AvUtilsSilence, FillSilence) {
     FillSilence(nullptr, 8, 0);
     FillSilence(b.data(), 0, 0);
     EXPECT_EQ(b[0], 128);
+}
+
+namespace {
+
+// The peak rules written out sample by sample, to check the block search against.
+void ReferencePeaks(int bits, int channels, const std::uint8_t* p, int bytes, int& l, int& r) {
+    l = r = 0;
+    int ml = 0, mr = 0;
+    const int frame = (bits / 8) * channels;
+    for (int f = 0; f + frame <= bytes; f += frame) {
+        for (int c = 0; c < channels; ++c) {
+            int v, m;
+            if (bits == 8) {
+                v = p[f + c];
+                m = std::abs(v - 128);
+            } else {
+                v = static_cast<std::int16_t>(p[f + 2 * c] | (p[f + 2 * c + 1] << 8));
+                m = std::abs(v);
+            }
+            int& best = c == 0 ? ml : mr;
+            if (m > best) {
+                best = m;
+                (c == 0 ? l : r) = v;
+            }
+        }
+    }
+    if (channels == 1) r = l;
+}
+
+} // namespace
+
+TEST(AvUtilsPeaks, MatchesTheRulesOnRandomBuffers) {
+    std::mt19937 rng(7);
+    std::vector<std::uint8_t> raw(9000);
+    for (int round = 0; round < 200; ++round) {
+        // Narrow value ranges make equal peaks common; odd offsets make the data unaligned.
+        const int spread = 1 + static_cast<int>(rng() % 255);
+        for (auto& b : raw)
+            b = static_cast<std::uint8_t>(128 + static_cast<int>(rng() % spread) - spread / 2);
+        const int offset = static_cast<int>(rng() % 3);
+        const int bytes = static_cast<int>(rng() % (raw.size() - 3));
+        for (int bits : {8, 16})
+            for (int channels : {1, 2}) {
+                const WAVEFORMATEX f =
+                    Pcm(static_cast<WORD>(bits), static_cast<WORD>(channels), 8000);
+                std::int16_t l, r;
+                FindPeaks(&f, raw.data() + offset, bytes, l, r);
+                int el, er;
+                ReferencePeaks(bits, channels, raw.data() + offset, bytes, el, er);
+                ASSERT_EQ(l, el) << bits << "/" << channels << " bytes " << bytes;
+                ASSERT_EQ(r, er) << bits << "/" << channels << " bytes " << bytes;
+            }
+    }
 }
