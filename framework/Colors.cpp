@@ -26,4 +26,6 @@ QColor ToQColor(TColor c) {
     return QColor(GetRValue(rgb), GetGValue(rgb), GetBValue(rgb));
 }
 
-TColor FromQColor(const QColor& c) { return RGB(c.red(), c.green(), c.blue()); }
+TColor FromQColor(const QColor& c) {
+    return RGB(c.red(), c.green(), c.blue());
+}

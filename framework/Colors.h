@@ -9,23 +9,51 @@ using TColor = std::int32_t;
 constexpr TColor RGB(int r, int g, int b) {
     return static_cast<TColor>((r & 0xFF) | ((g & 0xFF) << 8) | ((b & 0xFF) << 16));
 }
-constexpr int GetRValue(TColor c) { return c & 0xFF; }
-constexpr int GetGValue(TColor c) { return (c >> 8) & 0xFF; }
-constexpr int GetBValue(TColor c) { return (c >> 16) & 0xFF; }
+constexpr int GetRValue(TColor c) {
+    return c & 0xFF;
+}
+constexpr int GetGValue(TColor c) {
+    return (c >> 8) & 0xFF;
+}
+constexpr int GetBValue(TColor c) {
+    return (c >> 16) & 0xFF;
+}
 
 constexpr TColor clSystemColor = static_cast<TColor>(0xFF000000u);
-constexpr TColor SystemColor(int index) { return clSystemColor | index; }
-constexpr bool IsSystemColor(TColor c) { return (static_cast<std::uint32_t>(c) >> 24) == 0xFF; }
+constexpr TColor SystemColor(int index) {
+    return clSystemColor | index;
+}
+constexpr bool IsSystemColor(TColor c) {
+    return (static_cast<std::uint32_t>(c) >> 24) == 0xFF;
+}
 
 // System colour indexes (the classic window-system numbering).
 enum : int {
-    COLOR_SCROLLBAR = 0, COLOR_BACKGROUND = 1, COLOR_ACTIVECAPTION = 2, COLOR_INACTIVECAPTION = 3,
-    COLOR_MENU = 4, COLOR_WINDOW = 5, COLOR_WINDOWFRAME = 6, COLOR_MENUTEXT = 7,
-    COLOR_WINDOWTEXT = 8, COLOR_CAPTIONTEXT = 9, COLOR_ACTIVEBORDER = 10,
-    COLOR_INACTIVEBORDER = 11, COLOR_APPWORKSPACE = 12, COLOR_HIGHLIGHT = 13,
-    COLOR_HIGHLIGHTTEXT = 14, COLOR_BTNFACE = 15, COLOR_BTNSHADOW = 16, COLOR_GRAYTEXT = 17,
-    COLOR_BTNTEXT = 18, COLOR_INACTIVECAPTIONTEXT = 19, COLOR_BTNHIGHLIGHT = 20,
-    COLOR_3DDKSHADOW = 21, COLOR_3DLIGHT = 22, COLOR_INFOTEXT = 23, COLOR_INFOBK = 24,
+    COLOR_SCROLLBAR = 0,
+    COLOR_BACKGROUND = 1,
+    COLOR_ACTIVECAPTION = 2,
+    COLOR_INACTIVECAPTION = 3,
+    COLOR_MENU = 4,
+    COLOR_WINDOW = 5,
+    COLOR_WINDOWFRAME = 6,
+    COLOR_MENUTEXT = 7,
+    COLOR_WINDOWTEXT = 8,
+    COLOR_CAPTIONTEXT = 9,
+    COLOR_ACTIVEBORDER = 10,
+    COLOR_INACTIVEBORDER = 11,
+    COLOR_APPWORKSPACE = 12,
+    COLOR_HIGHLIGHT = 13,
+    COLOR_HIGHLIGHTTEXT = 14,
+    COLOR_BTNFACE = 15,
+    COLOR_BTNSHADOW = 16,
+    COLOR_GRAYTEXT = 17,
+    COLOR_BTNTEXT = 18,
+    COLOR_INACTIVECAPTIONTEXT = 19,
+    COLOR_BTNHIGHLIGHT = 20,
+    COLOR_3DDKSHADOW = 21,
+    COLOR_3DLIGHT = 22,
+    COLOR_INFOTEXT = 23,
+    COLOR_INFOBK = 24,
 };
 
 constexpr TColor clBlack = RGB(0, 0, 0);

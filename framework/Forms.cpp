@@ -1,0 +1,346 @@
+#include "framework/Forms.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <QShowEvent>
+#include <cstdio>
+
+TApplication* Application = nullptr;
+static TScreen gScreen;
+TScreen* Screen = &gScreen;
+
+// --- TForm ---------------------------------------------------------------------------------------
+
+TForm::TForm(TComponent* AOwner) : TWinControl(AOwner) {
+    FIsForm = true;
+    FVisible = false;
+    SetParentFont(false);
+    SetParentColor(false);
+    SetColor(clBtnFace);
+    UpdateWindowFlags();
+}
+
+TForm::~TForm() = default;
+
+void TForm::BeforeDestruction() {
+    OnDestroy(this);
+}
+
+void TForm::UpdateWindowFlags() {
+    if (FParent) return;
+    Qt::WindowFlags f = Qt::Window;
+    switch (FBorderStyle) {
+    case bsNone:
+        f |= Qt::FramelessWindowHint;
+        break;
+    case bsDialog:
+    case bsSingle:
+    case bsToolWindow:
+        f |= Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::MSWindowsFixedSizeDialogHint;
+        if (FBorderIcons & biSystemMenu) f |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+        if (FBorderStyle == bsSingle && (FBorderIcons & biMinimize))
+            f |= Qt::WindowMinimizeButtonHint;
+        break;
+    default:
+        f |= Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+        if (FBorderIcons & biSystemMenu) f |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+        if (FBorderIcons & biMinimize) f |= Qt::WindowMinimizeButtonHint;
+        if (FBorderIcons & biMaximize) f |= Qt::WindowMaximizeButtonHint;
+        break;
+    }
+    const bool shown = !isHidden();
+    setWindowFlags(f);
+    const bool fixed = FBorderStyle == bsDialog || FBorderStyle == bsSingle ||
+                       FBorderStyle == bsToolWindow || FBorderStyle == bsNone;
+    if (fixed)
+        setFixedSize(FWidth, FHeight);
+    else {
+        setMinimumSize(0, 0);
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    }
+    ApplyGeometry();
+    if (shown) QWidget::setVisible(true);
+}
+
+void TForm::SetBorderStyle(TFormBorderStyle v) {
+    if (v == FBorderStyle) return;
+    FBorderStyle = v;
+    UpdateWindowFlags();
+}
+
+void TForm::SetBorderIcons(TBorderIcons v) {
+    if (v == FBorderIcons) return;
+    FBorderIcons = v;
+    UpdateWindowFlags();
+}
+
+void TForm::SetParent(TWinControl* parent) {
+    if (parent == FParent) return;
+    if (parent) {
+        // Docked: an ordinary child without window decoration or size limits.
+        setMinimumSize(0, 0);
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        TWinControl::SetParent(parent);
+    } else {
+        TWinControl::SetParent(nullptr);
+        UpdateWindowFlags();
+    }
+}
+
+void TForm::Show() {
+    if (!FParent && !FPositioned && FPosition != poDesigned && FPosition != poDefault) {
+        FPositioned = true;
+        if (QScreen* s = QGuiApplication::primaryScreen()) {
+            const QRect a = s->availableGeometry();
+            SetBounds(a.left() + (a.width() - FWidth) / 2, a.top() + (a.height() - FHeight) / 2,
+                      FWidth, FHeight);
+        }
+    }
+    SetVisible(true);
+    BringToFront();
+    if (!FParent) activateWindow();
+}
+
+bool TForm::CloseQuery() {
+    bool canClose = true;
+    OnCloseQuery(this, canClose);
+    return canClose;
+}
+
+void TForm::Close() {
+    if (FClosing) return;
+    FClosing = true;
+    struct Reset {
+        bool& f;
+        ~Reset() { f = false; }
+    } reset{FClosing};
+    if (!CloseQuery()) return;
+    TCloseAction action = caHide;
+    DoClose(action);
+    if (action == caNone) return;
+    if (Application && Application->MainForm() == this) {
+        Hide();
+        Application->Terminate();
+        return;
+    }
+    switch (action) {
+    case caHide:
+        Hide();
+        break;
+    case caMinimize:
+        showMinimized();
+        break;
+    case caFree:
+        Hide();
+        QMetaObject::invokeMethod(
+            this, [this] { Free(); }, Qt::QueuedConnection);
+        break;
+    default:
+        break;
+    }
+}
+
+void TForm::DoClose(TCloseAction& action) {
+    OnClose(this, action);
+}
+void TForm::DoCreate() {
+    OnCreate(this);
+}
+void TForm::DoShow() {
+    OnShow(this);
+}
+void TForm::DoHide() {
+    OnHide(this);
+}
+
+void TForm::showEvent(QShowEvent* e) {
+    TWinControl::showEvent(e);
+    if (!e->spontaneous()) DoShow();
+}
+
+void TForm::hideEvent(QHideEvent* e) {
+    TWinControl::hideEvent(e);
+    if (!e->spontaneous()) DoHide();
+}
+
+void TForm::closeEvent(QCloseEvent* e) {
+    // The title-bar close box: our own Close decides (and hides the window itself).
+    e->ignore();
+    Close();
+}
+
+// --- TApplication --------------------------------------------------------------------------------
+
+TApplication::TApplication(TComponent* AOwner) : TNonVisualComponent(AOwner) {
+    Application = this;
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    SetExceptionHandler([this](TObject* sender) { HandleException(sender); });
+    if (auto* d = QAbstractEventDispatcher::instance())
+        FIdleConnection =
+            connect(d, &QAbstractEventDispatcher::aboutToBlock, this, [this] { DoIdle(); });
+}
+
+TApplication::~TApplication() {
+    // The forms go while the application is still whole, newest first.
+    Destroying();
+    DestroyComponents();
+    disconnect(FIdleConnection);
+    SetExceptionHandler({});
+    if (Application == this) Application = nullptr;
+}
+
+void TApplication::SetTitle(const QString& title) {
+    FTitle = title;
+    QGuiApplication::setApplicationDisplayName(title);
+}
+
+void TApplication::AddForm(TForm* f) {
+    if (!FMainForm) FMainForm = f;
+}
+
+void TApplication::Run() {
+    if (FTerminated) return;
+    if (FMainForm && !FMainForm->Visible()) FMainForm->Show();
+    if (FTerminated) return;
+    FRunning = true;
+    QApplication::exec();
+    FRunning = false;
+}
+
+void TApplication::ProcessMessages() {
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void TApplication::Terminate() {
+    FTerminated = true;
+    QCoreApplication::exit(0);
+}
+
+void TApplication::DoIdle() {
+    if (FInIdle || !OnIdle) return;
+    FInIdle = true;
+    bool done = true;
+    GuardedCall(this, [&] { OnIdle(this, done); });
+    FInIdle = false;
+    if (!done)
+        QMetaObject::invokeMethod(
+            this, [] {}, Qt::QueuedConnection); // wake up again
+}
+
+void TApplication::HandleException(TObject* sender) {
+    const QString message = CurrentExceptionMessage();
+    if (OnException) {
+        OnException(sender, message);
+        return;
+    }
+    ShowException(message);
+}
+
+void TApplication::ShowException(const QString& message) {
+    MessageBox(message, FTitle, MB_OK | MB_ICONERROR);
+}
+
+int TApplication::MessageBox(const QString& text, const QString& caption, int flags) {
+    if (FMessageBoxHook) return FMessageBoxHook(caption, text, flags);
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) {
+        std::fprintf(stderr, "[%s] %s\n", caption.toUtf8().constData(), text.toUtf8().constData());
+        return (flags & 0xF) == MB_YESNO ? IDYES : IDOK;
+    }
+    QMessageBox box(QMessageBox::NoIcon, caption, text);
+    if ((flags & 0xF0) == MB_ICONERROR)
+        box.setIcon(QMessageBox::Critical);
+    else if ((flags & 0xF0) == MB_ICONWARNING)
+        box.setIcon(QMessageBox::Warning);
+    else if ((flags & 0xF0) == MB_ICONINFORMATION)
+        box.setIcon(QMessageBox::Information);
+    switch (flags & 0xF) {
+    case MB_OKCANCEL:
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        return box.exec() == QMessageBox::Ok ? IDOK : IDCANCEL;
+    case MB_YESNO:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        return box.exec() == QMessageBox::Yes ? IDYES : IDNO;
+    default:
+        box.exec();
+        return IDOK;
+    }
+}
+
+// --- TScreen -------------------------------------------------------------------------------------
+
+QCursor TScreen::CursorShape(TCursor c) const {
+    if (auto it = FCursors.find(c); it != FCursors.end()) return *it;
+    switch (c) {
+    case crNone:
+        return QCursor(Qt::BlankCursor);
+    case crCross:
+        return QCursor(Qt::CrossCursor);
+    case crIBeam:
+        return QCursor(Qt::IBeamCursor);
+    case crSizeNESW:
+        return QCursor(Qt::SizeBDiagCursor);
+    case crSizeNS:
+        return QCursor(Qt::SizeVerCursor);
+    case crSizeNWSE:
+        return QCursor(Qt::SizeFDiagCursor);
+    case crSizeWE:
+        return QCursor(Qt::SizeHorCursor);
+    case crUpArrow:
+        return QCursor(Qt::UpArrowCursor);
+    case crHourGlass:
+    case crSQLWait:
+        return QCursor(Qt::WaitCursor);
+    case crDrag:
+    case crMultiDrag:
+        return QCursor(Qt::DragCopyCursor);
+    case crNoDrop:
+    case crNo:
+        return QCursor(Qt::ForbiddenCursor);
+    case crHSplit:
+        return QCursor(Qt::SplitHCursor);
+    case crVSplit:
+        return QCursor(Qt::SplitVCursor);
+    case crAppStart:
+        return QCursor(Qt::BusyCursor);
+    case crHelp:
+        return QCursor(Qt::WhatsThisCursor);
+    case crHandPoint:
+        return QCursor(Qt::PointingHandCursor);
+    case crSizeAll:
+        return QCursor(Qt::SizeAllCursor);
+    default:
+        return QCursor(Qt::ArrowCursor);
+    }
+}
+
+void TScreen::SetCursorShape(TCursor index, const QCursor& cursor) {
+    FCursors.insert(index, cursor);
+}
+
+void TScreen::SetCursor(TCursor c) {
+    if (c == FCursor) return;
+    const bool had = FCursor != crDefault;
+    FCursor = c;
+    if (c == crDefault) {
+        if (had) QGuiApplication::restoreOverrideCursor();
+    } else if (had) {
+        QGuiApplication::changeOverrideCursor(CursorShape(c));
+    } else {
+        QGuiApplication::setOverrideCursor(CursorShape(c));
+    }
+}
+
+int TScreen::Width() const {
+    QScreen* s = QGuiApplication::primaryScreen();
+    return s ? s->geometry().width() : 0;
+}
+int TScreen::Height() const {
+    QScreen* s = QGuiApplication::primaryScreen();
+    return s ? s->geometry().height() : 0;
+}
