@@ -175,8 +175,9 @@ public:
 // The backend in use, created on first use from AVSETUP_BACKEND. Any thread.
 IAudioBackend& AudioBackend();
 
-// Replaces the backend (tests, start-up) and returns the previous one. Close every handle of the
-// old backend first; handles opened on it answer MMSYSERR_INVALHANDLE afterwards.
+// Replaces the backend (tests, start-up) and returns the previous one (null when none was made
+// yet). Handles still open on the old backend are closed first and answer MMSYSERR_INVALHANDLE
+// afterwards. A null backend means: choose again from AVSETUP_BACKEND on next use.
 std::unique_ptr<IAudioBackend> SetAudioBackend(std::unique_ptr<IAudioBackend> backend);
 
 // Installs a backend for one scope and puts the previous one back at its end.
