@@ -298,9 +298,12 @@ void TControl::ApplyFontToWidget(const QFont& font) {
     setFont(font);
     QPalette pal = palette();
     const QColor c = ToQColor(FFont->Color());
-    pal.setColor(QPalette::WindowText, c);
-    pal.setColor(QPalette::ButtonText, c);
-    pal.setColor(QPalette::Text, c);
+    // Active and inactive only: disabled text keeps the style's grey.
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        pal.setColor(group, QPalette::WindowText, c);
+        pal.setColor(group, QPalette::ButtonText, c);
+        pal.setColor(group, QPalette::Text, c);
+    }
     setPalette(pal);
 }
 
@@ -480,6 +483,7 @@ void TControl::moveEvent(QMoveEvent*) {
 // --- TWinControl ---------------------------------------------------------------------------------
 
 TWinControl::TWinControl(TComponent* AOwner) : TControl(AOwner) {
+    SetOpaque(true); // a window fills its Color behind what it paints
     UpdateFocusPolicy();
 }
 

@@ -235,8 +235,8 @@ protected:
     void resizeEvent(QResizeEvent* e) override;
     void moveEvent(QMoveEvent* e) override;
 
-    // The geometry the widget should have (forms use the screen position when top-level).
-    void ApplyGeometry();
+    // Puts FLeft/FTop/FWidth/FHeight on the widget (forms also fix a dialog's size).
+    virtual void ApplyGeometry();
     void RequestParentAlign();
     static TShiftState ShiftFromQt(Qt::KeyboardModifiers mods, Qt::MouseButtons buttons);
 

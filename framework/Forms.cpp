@@ -54,16 +54,25 @@ void TForm::UpdateWindowFlags() {
     }
     const bool shown = !isHidden();
     setWindowFlags(f);
-    const bool fixed = FBorderStyle == bsDialog || FBorderStyle == bsSingle ||
-                       FBorderStyle == bsToolWindow || FBorderStyle == bsNone;
-    if (fixed)
-        setFixedSize(FWidth, FHeight);
-    else {
+    ApplyGeometry();
+    if (shown) QWidget::setVisible(true);
+}
+
+bool TForm::FixedSize() const {
+    return !FParent && (FBorderStyle == bsDialog || FBorderStyle == bsSingle ||
+                        FBorderStyle == bsToolWindow || FBorderStyle == bsNone);
+}
+
+void TForm::ApplyGeometry() {
+    // A dialog-style window keeps the size the program gives it; the user cannot resize it.
+    if (FixedSize()) {
+        setMinimumSize(FWidth, FHeight);
+        setMaximumSize(FWidth, FHeight);
+    } else {
         setMinimumSize(0, 0);
         setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     }
-    ApplyGeometry();
-    if (shown) QWidget::setVisible(true);
+    TWinControl::ApplyGeometry();
 }
 
 void TForm::SetBorderStyle(TFormBorderStyle v) {

@@ -67,6 +67,8 @@ protected:
     void hideEvent(QHideEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void UpdateWindowFlags();
+    void ApplyGeometry() override;
+    bool FixedSize() const;
 
 private:
     TFormBorderStyle FBorderStyle = bsSizeable;

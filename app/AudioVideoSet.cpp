@@ -1,0 +1,139 @@
+#include "app/AudioVideoSet.h"
+
+#include "app/AudioInWizardUnit.h"
+#include "app/AudioOutWizardUnit.h"
+#include "app/VideoWizard.h"
+#include "app/Wizard.h"
+#include "resources/AvResources.h"
+
+TAudioVideoForm* AudioVideoForm = nullptr;
+std::int32_t RememberedInPos = 0;
+std::int32_t RememberedOutPos = 0;
+
+namespace {
+TButton* MakeButton(TAudioVideoForm* form, const char* name, int left, const QString& caption,
+                    int tabOrder) {
+    auto* b = new TButton(form);
+    b->SetName(QString::fromLatin1(name));
+    b->SetParent(form);
+    b->SetBounds(left, 341, 75, 25);
+    b->SetCaption(caption);
+    b->SetTabOrder(tabOrder);
+    return b;
+}
+
+struct PageEntry {
+    TForm* form;
+    bool backEnabled;
+    const char16_t* nextCaption;
+};
+
+PageEntry PageOf(std::uint8_t n) {
+    switch (n) {
+    case 0:
+        return {WizardForm, false, u"下一步(&N)"};
+    case 1:
+        return {AudioOutForm, true, u"下一步(&N)"};
+    case 2:
+        return {AudioInForm, true, u"下一步(&N)"};
+    default:
+        return {VideoForm, true, u"完成(&N)"};
+    }
+}
+} // namespace
+
+TAudioVideoForm::TAudioVideoForm(TComponent* AOwner) : TForm(AOwner) {
+    BeginLoading();
+    SetName(QStringLiteral("AudioVideoForm"));
+    SetBorderStyle(bsDialog);
+    SetPosition(poScreenCenter);
+    SetCaption(QStringLiteral("音频视频设置"));
+    SetColor(clBtnFace);
+    SetBounds(0, 0, 524, 375);
+
+    Bevel1 = new TBevel(this);
+    Bevel1->SetName(QStringLiteral("Bevel1"));
+    Bevel1->SetParent(this);
+    Bevel1->SetBounds(0, 333, 524, 2);
+    Bevel1->SetAlign(alTop);
+    Bevel1->SetShape(bsTopLine);
+
+    Panel1 = new TPanel(this);
+    Panel1->SetName(QStringLiteral("Panel1"));
+    Panel1->SetParent(this);
+    Panel1->SetBounds(0, 0, 524, 333);
+    Panel1->SetAlign(alTop);
+    Panel1->SetBevelOuter(bvNone);
+    Panel1->SetCtl3D(false);
+
+    Image2 = new TImage(this);
+    Image2->SetName(QStringLiteral("Image2"));
+    Image2->SetParent(Panel1);
+    Image2->SetBounds(0, 0, 164, 333);
+    Image2->SetAlign(alLeft);
+    Image2->SetAutoSize(true);
+    Image2->Picture()->LoadFromFile(av::ResourcePath(QStringLiteral("SidePicture.png")));
+
+    FramePanel = new TPanel(this);
+    FramePanel->SetName(QStringLiteral("FramePanel"));
+    FramePanel->SetParent(Panel1);
+    FramePanel->SetBounds(164, 0, 360, 333);
+    FramePanel->SetAlign(alClient);
+    FramePanel->SetBevelOuter(bvNone);
+    FramePanel->SetColor(clWhite);
+
+    BeforeButton = MakeButton(this, "BeforeButton", 224, QStringLiteral("上一步(&B)"), 1);
+    NextButton = MakeButton(this, "NextButton", 323, QStringLiteral("下一步(&N)"), 2);
+    CancelButton = MakeButton(this, "CancelButton", 423, QStringLiteral("取消(&C)"), 3);
+
+    OnShow.Assign(this, &TAudioVideoForm::FormShow);
+    BeforeButton->OnClick.Assign(this, &TAudioVideoForm::BeforeButtonClick);
+    NextButton->OnClick.Assign(this, &TAudioVideoForm::NextButtonClick);
+    CancelButton->OnClick.Assign(this, &TAudioVideoForm::CancelButtonClick);
+    EndLoading();
+}
+
+void TAudioVideoForm::FormShow(TObject*) {
+    FCurrentPage = WizardForm;
+    FCurrentPage->SetParent(FramePanel);
+    FCurrentPage->Show();
+    FCurrentPage->SetAlign(alClient);
+    FPageIndex = 0;
+    BeforeButton->SetEnabled(false);
+    LoadSettings();
+}
+
+void TAudioVideoForm::ShowPage(std::uint8_t n) {
+    if (n == FPageIndex) return;
+    FPageIndex = n;
+    if (FCurrentPage) FCurrentPage->Close(); // hides it; the microphone page stops recording
+    if (AudioOutForm && AudioOutForm->ButtonTest->Tag() == 1)
+        AudioOutForm->ButtonTestClick(AudioOutForm->ButtonTest); // stops the test sound
+    const PageEntry page = PageOf(n);
+    FCurrentPage = page.form;
+    FCurrentPage->SetParent(FramePanel);
+    FCurrentPage->SetAlign(alClient);
+    FCurrentPage->Show();
+    BeforeButton->SetEnabled(page.backEnabled);
+    NextButton->SetCaption(QString::fromUtf16(page.nextCaption));
+}
+
+void TAudioVideoForm::NextButtonClick(TObject*) {
+    if (FPageIndex != 3) {
+        ShowPage(static_cast<std::uint8_t>(FPageIndex + 1));
+        return;
+    }
+    SaveSettings(); // a refused write raises: the window stays open
+    Close();
+}
+
+void TAudioVideoForm::BeforeButtonClick(TObject*) {
+    if (FPageIndex > 0) ShowPage(static_cast<std::uint8_t>(FPageIndex - 1));
+}
+
+void TAudioVideoForm::CancelButtonClick(TObject*) {
+    Close();
+}
+
+void TAudioVideoForm::LoadSettings() {}
+void TAudioVideoForm::SaveSettings() {}

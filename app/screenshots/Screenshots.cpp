@@ -1,0 +1,46 @@
+// Draws the wizard headless and saves one PNG per page (the whole 524 x 375 window):
+//   avsetup_screenshots <output folder>
+// Run with QT_QPA_PLATFORM=offscreen and AVSETUP_BACKEND=sim (make screenshots does).
+#include "app/AudioInWizardUnit.h"
+#include "app/AudioOutWizardUnit.h"
+#include "app/AudioVideoSet.h"
+#include "app/VideoWizard.h"
+#include "app/Wizard.h"
+
+#include <QApplication>
+#include <QDir>
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    QApplication qtApp(argc, argv);
+    const QString outDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs");
+    QDir().mkpath(outDir);
+
+    TApplication app;
+    Application->SetTitle(QStringLiteral("音频视频设置"));
+    Application->CreateForm(AudioVideoForm);
+    Application->CreateForm(WizardForm);
+    Application->CreateForm(AudioOutForm);
+    Application->CreateForm(VideoForm);
+    Application->CreateForm(AudioInForm);
+    AudioVideoForm->Show();
+    Application->ProcessMessages();
+
+    int failures = 0;
+    auto save = [&](const char* name) {
+        Application->ProcessMessages();
+        const QString path = QDir(outDir).filePath(QString::fromLatin1(name));
+        if (!AudioVideoForm->grab().save(path)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+            ++failures;
+        }
+    };
+    save("page-welcome.png");
+    AudioVideoForm->NextButton->Click();
+    save("page-speakers.png");
+    AudioVideoForm->NextButton->Click();
+    save("page-microphone.png");
+    AudioVideoForm->NextButton->Click();
+    save("page-camera.png");
+    return failures == 0 ? 0 : 1;
+}
