@@ -2,7 +2,9 @@
 
 #include <QHash>
 #include <QObject>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QThread>
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -58,7 +60,9 @@ QRgb ToQRgb(TColor c) {
 
 } // namespace
 
-TAvDIBCanvas::TAvDIBCanvas(QObject* owner) : m_owner(owner) {
+TAvDIBCanvas::TAvDIBCanvas(QObject* owner)
+    : m_owner(owner), m_backGroundBitmap(std::make_unique<TBitmap>()) {
+    m_backGroundBitmap->OnChange.Assign(this, &TAvDIBCanvas::BackGroundBitmapChanged);
     CreateHandle();
 }
 
@@ -66,14 +70,25 @@ TAvDIBCanvas::~TAvDIBCanvas() {
     // A pass left open by a failing owner must not keep the process-wide lock.
     while (m_drawDepth > 0)
         EndDraw();
+    m_backGroundBitmap->OnChange.Clear();
+    SetDevice(nullptr);
+}
+
+void TAvDIBCanvas::AttachCanvas() {
+    SetDevice(m_bitsPerPixel == 24 ? &m_image : nullptr);
+}
+
+void TAvDIBCanvas::BackGroundBitmapChanged(TObject*) {
+    m_rebuildNeeded = true;
+    Rebuild();
 }
 
 int TAvDIBCanvas::StrideFor(int width, int bitsPerPixel) {
     return ((width * (bitsPerPixel > 8 ? 24 : 8) + 31) / 32) * 4;
 }
 
-std::string TAvDIBCanvas::OwnerName() const {
-    return m_owner ? m_owner->metaObject()->className() : "TAvDIBCanvas";
+QString TAvDIBCanvas::OwnerName() const {
+    return QString::fromLatin1(m_owner ? m_owner->metaObject()->className() : "TAvDIBCanvas");
 }
 
 void TAvDIBCanvas::SetBitsPerPixel(int bits) {
@@ -99,20 +114,10 @@ void TAvDIBCanvas::SetPaletteRealize(bool value) {
     }
 }
 
-void TAvDIBCanvas::SetBackGroundBitmap(const QImage& picture) {
-    QImage old = std::exchange(m_backGroundBitmap, picture);
-    try {
-        Rebuild();
-    } catch (...) {
-        m_backGroundBitmap = std::move(old);
-        throw;
-    }
-}
-
 void TAvDIBCanvas::SetStretchBackGround(bool value) {
     if (value == m_stretchBackGround) return;
     const bool old = std::exchange(m_stretchBackGround, value);
-    if (m_backGroundBitmap.isNull()) return;
+    if (m_backGroundBitmap->Empty()) return;
     try {
         Rebuild();
     } catch (...) {
@@ -161,6 +166,7 @@ void TAvDIBCanvas::BuildPalette(const QList<QRgb>* picturePalette) {
 }
 
 QImage TAvDIBCanvas::RenderBackground() const {
+    const QImage& picture = m_backGroundBitmap->Image();
     // Colour-on-colour: every target pixel takes one picture pixel, never a blend.
     QImage rgb(m_width, m_height, QImage::Format_RGB32);
     if (rgb.isNull()) throw EAvDIBError("Unable to access DIB device context");
@@ -169,13 +175,13 @@ QImage TAvDIBCanvas::RenderBackground() const {
         QPainter p(&rgb);
         p.setRenderHint(QPainter::SmoothPixmapTransform, false);
         if (m_stretchBackGround) {
-            p.drawImage(QRect(0, 0, m_width, m_height), m_backGroundBitmap);
+            p.drawImage(QRect(0, 0, m_width, m_height), picture);
         } else {
-            const int pw = std::max(m_backGroundBitmap.width(), 1);
-            const int ph = std::max(m_backGroundBitmap.height(), 1);
+            const int pw = std::max(picture.width(), 1);
+            const int ph = std::max(picture.height(), 1);
             for (int y = 0; y < m_height; y += ph)
                 for (int x = 0; x < m_width; x += pw)
-                    p.drawImage(x, y, m_backGroundBitmap);
+                    p.drawImage(x, y, picture);
         }
     }
     if (m_bitsPerPixel == 24) return rgb.convertToFormat(QImage::Format_BGR888);
@@ -200,23 +206,25 @@ QImage TAvDIBCanvas::RenderBackground() const {
 
 void TAvDIBCanvas::Rebuild() {
     if (m_drawing)
-        throw EAvDIBError(OwnerName() +
-                          ": Attempt to create new DIB while initialized for drawing");
+        throw EAvDIBError(
+            OwnerName() +
+            QStringLiteral(": Attempt to create new DIB while initialized for drawing"));
     if (!m_handle) return;
 
     // Build into the new members' copies first, so a failure leaves the surface as it was.
     const QList<QRgb> oldPalette = m_palette;
     QList<QRgb> picturePalette;
-    const bool hasPicture = !m_backGroundBitmap.isNull();
+    const bool hasPicture = !m_backGroundBitmap->Empty();
     if (hasPicture) {
-        if (m_backGroundBitmap.colorCount() > 0) {
-            picturePalette = m_backGroundBitmap.colorTable();
+        const QImage& picture = m_backGroundBitmap->Image();
+        if (picture.colorCount() > 0) {
+            picturePalette = picture.colorTable();
         } else {
             // A true-colour picture has no palette of its own: its own colours (as Qt reduces
             // them) take the free entries, so the picture keeps its look on 8 bits.
             picturePalette = QList<QRgb>(kFirstFree, qRgb(0, 0, 0));
             picturePalette +=
-                m_backGroundBitmap
+                picture
                     .convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither | Qt::AvoidDither)
                     .colorTable();
         }
@@ -230,8 +238,10 @@ void TAvDIBCanvas::Rebuild() {
         if (image.isNull()) throw EAvDIBError("Unable to access DIB device context");
         if (m_bitsPerPixel == 8) image.setColorTable(m_palette);
         image.fill(0);
+        SetDevice(nullptr); // the canvas lets go of the old picture first
         m_image = std::move(image);
         m_background = std::move(background);
+        AttachCanvas();
     } catch (...) {
         m_palette = oldPalette;
         throw;
@@ -241,6 +251,7 @@ void TAvDIBCanvas::Rebuild() {
 
 void TAvDIBCanvas::BeginDraw() {
     DrawLock().lock();
+    ReleasePainter(); // canvas drawing so far is in the pixels before the raw primitives start
     try {
         if (m_rebuildNeeded) Rebuild();
     } catch (...) {
@@ -261,6 +272,7 @@ void TAvDIBCanvas::BeginDraw() {
 
 void TAvDIBCanvas::EndDraw() {
     if (m_drawDepth == 0) return;
+    ReleasePainter();
     if (--m_drawDepth == 0) {
         m_state = DrawState{};
         m_drawing = false;
@@ -428,4 +440,142 @@ void TAvDIBCanvas::AnimateColor(int index, TColor color) {
         // setColor may have given the picture memory of its own.
         if (m_drawing) m_state.bits = m_image.bits();
     }
+}
+
+// --- TAvDIBGraphicControl -----------------------------------------------------------------------
+
+TAvDIBGraphicControl::TAvDIBGraphicControl(TComponent* AOwner)
+    : TAvGraphicControl(AOwner), FDIB(std::make_unique<TAvDIBCanvas>(this)),
+      FBackGroundDIB(std::make_unique<TBitmap>()) {
+    FDIB->SetPaletteRealize(false);
+    FDIB->SetPaletteMapped(false);
+    FBackGroundDIB->OnChange.Assign(this, &TAvDIBGraphicControl::BackGroundChanged);
+}
+
+TAvDIBGraphicControl::~TAvDIBGraphicControl() {
+    FBackGroundDIB->OnChange.Clear();
+}
+
+void TAvDIBGraphicControl::SetBounds(int left, int top, int width, int height) {
+    TAvGraphicControl::SetBounds(left, top, width, height);
+    FDIB->SetSize(Width(), Height());
+}
+
+void TAvDIBGraphicControl::Loaded() {
+    TAvGraphicControl::Loaded();
+    SetUseBackGroundDIB(FLoadingUseBackGroundDIB);
+}
+
+void TAvDIBGraphicControl::SetBitsPerPixel(int n) {
+    FDIB->SetBitsPerPixel(n);
+    Invalidate();
+}
+
+void TAvDIBGraphicControl::ApplyBackground() {
+    if (FUseBackGroundDIB)
+        FDIB->SetBackGroundBitmap(FBackGroundDIB.get());
+    else
+        FDIB->SetBackGroundImage(QImage());
+}
+
+void TAvDIBGraphicControl::SetUseBackGroundDIB(bool v) {
+    if (IsLoading()) {
+        FLoadingUseBackGroundDIB = v;
+        return;
+    }
+    FUseBackGroundDIB = v && !FBackGroundDIB->Empty();
+    FDIB->SetPaletteRealize(FUseBackGroundDIB);
+    ApplyBackground();
+    Invalidate();
+}
+
+void TAvDIBGraphicControl::BackGroundChanged(TObject*) {
+    if (IsLoading()) return;
+    if (IsDesigning()) {
+        FUseBackGroundDIB = !FBackGroundDIB->Empty();
+        FDIB->SetPaletteRealize(FUseBackGroundDIB);
+    }
+    ApplyBackground();
+    Invalidate();
+}
+
+void TAvDIBGraphicControl::DrawBackground() {
+    if (FDIB->HasBackground()) {
+        FDIB->CopyRect(0, 0, FDIB->Width(), FDIB->Height(), 0, 0, FDIB->BackgroundBits());
+    } else {
+        FDIB->SetDrawColor(Color());
+        FDIB->Clear();
+    }
+}
+
+bool TAvDIBGraphicControl::PrepareScreen() {
+    if (FScreen.width() == std::max(width(), 1) && FScreen.height() == std::max(height(), 1))
+        return true;
+    FScreen = QImage(std::max(width(), 1), std::max(height(), 1), QImage::Format_RGB32);
+    if (FScreen.isNull()) return false;
+    FScreen.fill(ToQColor(Color()));
+    return true;
+}
+
+namespace {
+
+// The canvas state a paint starts with, as the framework sets it for every control.
+struct CanvasBracket {
+    TCanvas* canvas;
+    CanvasBracket(TControl* c, QPainter* p) : canvas(c->Canvas()) {
+        canvas->BeginPaint(p);
+        canvas->Font()->Assign(c->Font());
+        canvas->Brush()->SetColor(c->Color());
+        canvas->Pen()->SetColor(clBlack);
+        canvas->Pen()->SetWidth(1);
+        canvas->Pen()->SetStyle(psSolid);
+        canvas->Pen()->SetMode(pmCopy);
+    }
+    ~CanvasBracket() { canvas->EndPaint(); }
+    CanvasBracket(const CanvasBracket&) = delete;
+    CanvasBracket& operator=(const CanvasBracket&) = delete;
+};
+
+} // namespace
+
+// Every paint composes the control's picture in FScreen and then shows FScreen, so that a direct
+// drawing can later change part of the picture and show it without painting everything again.
+void TAvDIBGraphicControl::paintEvent(QPaintEvent* e) {
+    if (!PrepareScreen()) return;
+    if (!FBlitOnly) {
+        QPainter sp(&FScreen);
+        if (Opaque()) sp.fillRect(FScreen.rect(), ToQColor(Color()));
+        FInPaint = true;
+        struct Reset {
+            bool& flag;
+            ~Reset() { flag = false; }
+        } reset{FInPaint};
+        CanvasBracket bracket(this, &sp);
+        Paint();
+    }
+    QPainter wp(this);
+    wp.drawImage(e->rect(), FScreen, e->rect());
+}
+
+void TAvDIBGraphicControl::PaintDirect(const TPaintProc& proc, void* arg) {
+    if (!proc) return;
+    if (QThread::currentThread() != thread()) {
+        // Widgets belong to the main thread: show the new state with the next normal paint.
+        QMetaObject::invokeMethod(
+            this, [this] { update(); }, Qt::QueuedConnection);
+        return;
+    }
+    if (!Visible() || !Parent() || !isVisible() || visibleRegion().isEmpty()) return;
+    if (!PrepareScreen()) return;
+    {
+        QPainter sp(&FScreen);
+        sp.setClipRect(0, 0, Width(), Height());
+        CanvasBracket bracket(this, &sp);
+        proc(arg);
+    }
+    // Inside a paint the picture goes out at the end of that paint anyway.
+    if (FInPaint) return;
+    FBlitOnly = true;
+    repaint();
+    FBlitOnly = false;
 }

@@ -11,29 +11,31 @@
 // Threads: a surface belongs to the thread that created it, except that BeginDraw ... EndDraw may
 // run on a thread that feeds a display. The drawing lock is process-wide: only one surface is
 // between BeginDraw and EndDraw at a time, and other threads wait in BeginDraw.
+//
+// The surface is also a framework canvas: on a 24-bit surface the canvas operations (text, lines,
+// frames) draw into the same picture. An 8-bit picture cannot take a painter, so there the canvas
+// has no device and only the raw-pixel primitives draw.
+#include "audio/display/AvObj.h"
 #include "framework/Colors.h"
+#include "framework/Exceptions.h"
+#include "framework/Graphics.h"
 
 #include <QImage>
 #include <QList>
 #include <cstdint>
-#include <stdexcept>
-#include <string>
+#include <functional>
+#include <memory>
 
 class QObject;
 class QPainter;
 
-class EAvDIBError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+AV_DECLARE_EXCEPTION(EAvDIBError, Exception);
 
-class TAvDIBCanvas {
+class TAvDIBCanvas : public TCanvas {
 public:
     // owner: the control the surface belongs to (named in the rebuild-while-drawing error).
     explicit TAvDIBCanvas(QObject* owner = nullptr);
-    virtual ~TAvDIBCanvas();
-    TAvDIBCanvas(const TAvDIBCanvas&) = delete;
-    TAvDIBCanvas& operator=(const TAvDIBCanvas&) = delete;
+    ~TAvDIBCanvas() override;
 
     // 8 (palette indexes) or 24 (blue, green, red bytes); other values raise EAvDIBError.
     int BitsPerPixel() const { return m_bitsPerPixel; }
@@ -44,9 +46,11 @@ public:
     void SetPaletteRealize(bool value);
     bool PaletteMapped() const { return m_paletteMapped; }
     void SetPaletteMapped(bool value) { m_paletteMapped = value; }
-    // Picture copied into the background image when the surface is built; a null image for none.
-    const QImage& BackGroundBitmap() const { return m_backGroundBitmap; }
-    void SetBackGroundBitmap(const QImage& picture);
+    // Picture copied into the background image when the surface is built; empty for none.
+    // Changing the owned bitmap rebuilds the surface (refused while drawing).
+    TBitmap* BackGroundBitmap() const { return m_backGroundBitmap.get(); }
+    void SetBackGroundBitmap(const TBitmap* picture) { m_backGroundBitmap->Assign(picture); }
+    void SetBackGroundImage(const QImage& picture) { m_backGroundBitmap->SetImage(picture); }
     bool StretchBackGround() const { return m_stretchBackGround; }
     void SetStretchBackGround(bool value);
 
@@ -84,8 +88,11 @@ public:
     void SetPixel(int x, int y, std::uint32_t value);
     std::int32_t GetPixel(int x, int y) const;
     void Clear();
+    // These hide the canvas's brush FillRect: on a surface FillRect is the raw primitive.
     void FillRect(int left, int top, int right, int bottom);
+    void FillRect(const TRect& r) { FillRect(r.Left, r.Top, r.Right, r.Bottom); }
     void FillRectDotted(int left, int top, int right, int bottom);
+    void FillRectDotted(const TRect& r) { FillRectDotted(r.Left, r.Top, r.Right, r.Bottom); }
     // Copies from a pixel buffer of this surface's geometry (for example BackgroundBits() or the
     // bits of another surface of equal size); both rectangles clipped, overlap allowed.
     void CopyRect(int dx, int dy, int width, int height, int sx, int sy,
@@ -96,6 +103,10 @@ public:
 
     // Blits an area of the picture to a painter (main thread, inside a paint or a direct draw).
     void DrawTo(QPainter* target, int dx, int dy, int width, int height, int sx, int sy) const;
+    // The same onto a framework canvas (a control's Canvas() during its Paint or a direct draw).
+    void DrawTo(TCanvas* target, int dx, int dy, int width, int height, int sx, int sy) const {
+        DrawTo(target ? target->Painter() : nullptr, dx, dy, width, height, sx, sy);
+    }
 
     // Pixel memory of the work picture and of the background image (nullptr without one).
     std::uint8_t* Bits();
@@ -122,7 +133,9 @@ private:
         std::uint32_t value = 0;      // 8-bit: the index in all four bytes; 24-bit: RGB
     };
 
-    std::string OwnerName() const;
+    QString OwnerName() const;
+    void BackGroundBitmapChanged(TObject*);
+    void AttachCanvas();
     void BuildPalette(const QList<QRgb>* picturePalette);
     QImage RenderBackground() const;
     void FillRow(std::uint8_t* row, int left, int right) const;
@@ -132,7 +145,7 @@ private:
     int m_bitsPerPixel = 8;
     bool m_paletteRealize = false;
     bool m_paletteMapped = false;
-    QImage m_backGroundBitmap;
+    std::unique_ptr<TBitmap> m_backGroundBitmap;
     bool m_stretchBackGround = true;
     int m_width = 1;
     int m_height = 1;
@@ -146,4 +159,68 @@ private:
     bool m_rebuildNeeded = true;
     int m_animatedCount = 0;
     DrawState m_state;
+};
+
+// A windowless library control that composes its picture in an off-screen surface (DIB()) and
+// can show a new picture at once, outside the paint cycle (PaintDirect). Main thread.
+class TAvDIBGraphicControl : public TAvGraphicControl {
+    Q_OBJECT
+    Q_PROPERTY(bool UseBackGroundDIB READ UseBackGroundDIB WRITE SetUseBackGroundDIB)
+    Q_PROPERTY(bool PaletteRealize READ PaletteRealize WRITE SetPaletteRealize)
+    Q_PROPERTY(bool PaletteMapped READ PaletteMapped WRITE SetPaletteMapped)
+    Q_PROPERTY(int Tag2 READ Tag2 WRITE SetTag2)
+public:
+    using TPaintProc = std::function<void(void* arg)>;
+
+    explicit TAvDIBGraphicControl(TComponent* AOwner);
+    ~TAvDIBGraphicControl() override;
+
+    // The work surface.
+    TAvDIBCanvas* DIB() const { return FDIB.get(); }
+
+    // Use BackGroundDIB as the surface's background picture; effective only when the picture is
+    // not empty.
+    bool UseBackGroundDIB() const { return FUseBackGroundDIB; }
+    void SetUseBackGroundDIB(bool v);
+    TBitmap* BackGroundDIB() const { return FBackGroundDIB.get(); }
+    void SetBackGroundDIB(const TBitmap* picture) { FBackGroundDIB->Assign(picture); }
+    bool PaletteRealize() const { return FDIB->PaletteRealize(); }
+    void SetPaletteRealize(bool v) { FDIB->SetPaletteRealize(v); }
+    bool PaletteMapped() const { return FDIB->PaletteMapped(); }
+    void SetPaletteMapped(bool v) { FDIB->SetPaletteMapped(v); }
+    int Tag2() const { return FTag2; }
+    void SetTag2(int v) { FTag2 = v; }
+
+    // Placement, then the surface takes the new size.
+    void SetBounds(int left, int top, int width, int height) override;
+    virtual void SetBitsPerPixel(int n);
+    // The surface's background image, or the control's Color. Between BeginDraw and EndDraw.
+    virtual void DrawBackground();
+
+    // Draws outside the paint cycle: when the control is shown, proc(arg) runs at once with
+    // Canvas() drawing on the control (origin at its top-left corner, clipped to its bounds), and
+    // the result is on screen when PaintDirect returns. Called on another thread it only
+    // schedules a normal repaint.
+    void PaintDirect(const TPaintProc& proc, void* arg);
+
+    // What the control shows on screen (the last full paint plus direct drawings since).
+    const QImage& ScreenImage() const { return FScreen; }
+
+protected:
+    void Loaded() override;
+    void paintEvent(QPaintEvent* e) override;
+
+private:
+    void BackGroundChanged(TObject*);
+    void ApplyBackground();
+    bool PrepareScreen();
+
+    std::unique_ptr<TAvDIBCanvas> FDIB;
+    bool FUseBackGroundDIB = false;
+    bool FLoadingUseBackGroundDIB = false;
+    std::unique_ptr<TBitmap> FBackGroundDIB;
+    int FTag2 = 0;
+    QImage FScreen;         // the control's picture as shown
+    bool FBlitOnly = false; // a repaint that only shows FScreen
+    bool FInPaint = false;
 };

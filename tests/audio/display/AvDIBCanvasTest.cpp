@@ -204,7 +204,7 @@ TEST(AvDIBCanvasPrimitives, CopyRectOverlapAndClipping) {
         EXPECT_EQ(c.GetPixel(0, 5), 5);
         EXPECT_EQ(c.GetPixel(1, 5), 6);
         EXPECT_EQ(c.GetPixel(2, 5), 33);
-        EXPECT_EQ(c.GetPixel(0, 4), 25); // untouched
+        EXPECT_EQ(c.GetPixel(0, 4), 25);         // untouched
         c.CopyRect(4, 4, 10, 10, 0, 0, nullptr); // nothing to copy from
         c.EndDraw();
     }
@@ -288,42 +288,47 @@ TEST(AvDIBCanvasLifecycle, DrawingLockIsProcessWide) {
 }
 
 TEST(AvDIBCanvasBackground, StretchedTiledAndPalette) {
-    // A 2 x 2 paletted picture with entries in the free range of the surface palette.
-    QImage pic(2, 2, QImage::Format_Indexed8);
-    QList<QRgb> table(256, qRgb(0, 0, 0));
-    table[20] = qRgb(10, 200, 30);
-    table[21] = qRgb(250, 100, 5);
-    pic.setColorTable(table);
-    pic.fill(20);
-    pic.setPixel(1, 0, 21);
-    pic.setPixel(0, 1, 21);
+    // A 2 x 2 checker of two colours that are not among the static ones.
+    const QRgb green = qRgb(10, 200, 30), orange = qRgb(250, 100, 5);
+    QImage pic(2, 2, QImage::Format_RGB32);
+    pic.fill(green);
+    pic.setPixel(1, 0, orange);
+    pic.setPixel(0, 1, orange);
 
     TAvDIBCanvas c;
     c.SetSize(4, 4);
-    c.SetBackGroundBitmap(pic);
+    c.SetBackGroundImage(pic);
     ASSERT_TRUE(c.HasBackground());
-    EXPECT_EQ(c.Palette()[20], qRgb(10, 200, 30));
+    // The picture's colours take the free entries; the static ones stay where they are.
+    EXPECT_TRUE(c.Palette().indexOf(green) >= 10 && c.Palette().indexOf(green) <= 244);
     EXPECT_EQ(c.Palette()[245], qRgb(0, 0, 0));
+    EXPECT_EQ(c.Palette()[251], qRgb(255, 255, 0));
     QImage bg = c.BackgroundImage();
-    EXPECT_EQ(bg.pixelIndex(0, 0), 20); // stretched: 2 x 2 blocks
-    EXPECT_EQ(bg.pixelIndex(1, 1), 20);
-    EXPECT_EQ(bg.pixelIndex(2, 0), 21);
-    EXPECT_EQ(bg.pixelIndex(3, 1), 21);
+    EXPECT_EQ(bg.pixel(0, 0), green); // stretched: 2 x 2 blocks
+    EXPECT_EQ(bg.pixel(1, 1), green);
+    EXPECT_EQ(bg.pixel(2, 0), orange);
+    EXPECT_EQ(bg.pixel(3, 1), orange);
     c.SetStretchBackGround(false);
     bg = c.BackgroundImage();
-    EXPECT_EQ(bg.pixelIndex(1, 0), 21); // tiled: the picture repeats every 2 pixels
-    EXPECT_EQ(bg.pixelIndex(2, 0), 20);
-    EXPECT_EQ(bg.pixelIndex(3, 0), 21);
-    EXPECT_EQ(bg.pixelIndex(3, 3), 20);
+    EXPECT_EQ(bg.pixel(1, 0), orange); // tiled: the picture repeats every 2 pixels
+    EXPECT_EQ(bg.pixel(2, 0), green);
+    EXPECT_EQ(bg.pixel(3, 0), orange);
+    EXPECT_EQ(bg.pixel(3, 3), green);
 
     c.BeginDraw();
     c.CopyRect(0, 0, 4, 4, 0, 0, c.BackgroundBits());
-    EXPECT_EQ(c.GetPixel(3, 0), 21);
+    EXPECT_EQ(c.GetPixel(3, 0), bg.pixelIndex(3, 0));
+    // The background cannot change in the middle of a pass.
+    EXPECT_THROW(c.SetBackGroundImage(QImage()), EAvDIBError);
+    c.EndDraw();
+    c.BeginDraw(); // the refused change is built now
+    EXPECT_FALSE(c.HasBackground());
     c.EndDraw();
 
+    c.SetBackGroundImage(pic);
     c.SetBitsPerPixel(24);
-    EXPECT_EQ(c.BackgroundImage().pixel(3, 0), qRgb(250, 100, 5));
-    c.SetBackGroundBitmap(QImage());
+    EXPECT_EQ(c.BackgroundImage().pixel(3, 0), orange);
+    c.SetBackGroundImage(QImage());
     EXPECT_FALSE(c.HasBackground());
     EXPECT_EQ(c.BackgroundBits(), nullptr);
 }
@@ -335,7 +340,7 @@ TEST(AvDIBCanvasBackground, TrueColourPictureOnEightBits) {
     pic.setPixel(2, 0, qRgb(255, 255, 255));
     TAvDIBCanvas c;
     c.SetSize(3, 1);
-    c.SetBackGroundBitmap(pic);
+    c.SetBackGroundImage(pic);
     const QImage bg = c.BackgroundImage();
     EXPECT_EQ(bg.pixel(0, 0), qRgb(255, 0, 0));
     EXPECT_EQ(bg.pixel(1, 0), qRgb(40, 50, 60)); // taken into the free palette entries
@@ -355,7 +360,7 @@ TEST(AvDIBCanvasOutput, DrawToPainter) {
     {
         QPainter p(&target);
         c.DrawTo(&p, 5, 6, 3, 3, 1, 1);
-        c.DrawTo(nullptr, 0, 0, 4, 4, 0, 0);
+        c.DrawTo(static_cast<QPainter*>(nullptr), 0, 0, 4, 4, 0, 0);
     }
     c.EndDraw();
     EXPECT_EQ(target.pixel(5, 6), qRgb(255, 0, 0));

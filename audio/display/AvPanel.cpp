@@ -1,0 +1,6 @@
+#include "audio/display/AvPanel.h"
+
+TAvPanel::TAvPanel(TComponent* AOwner) : TAvCustomPanel(AOwner) {
+    SetAlignment(taCenter);
+    SetColor(clBtnFace);
+}
