@@ -96,7 +96,7 @@ struct SimCard {
     int micItem = -1;
     // Output peak (0..32767 per channel) held for one meter period.
     LONG stepPeak[2]{}, heldPeak[2]{};
-    std::uint64_t heldAt = 0;
+    std::uint64_t heldAt[2]{};
     std::vector<std::uint8_t> played;
     WaveSignal wave;
 };
@@ -550,9 +550,9 @@ void SimCore::Step(std::vector<Pending>& pending) {
     }
     for (auto& c : cards)
         for (int m = 0; m < 2; ++m)
-            if (c->stepPeak[m] >= c->heldPeak[m] || now - c->heldAt >= kPeakHoldUs) {
+            if (c->stepPeak[m] >= c->heldPeak[m] || now - c->heldAt[m] >= kPeakHoldUs) {
                 c->heldPeak[m] = c->stepPeak[m];
-                if (m == 1) c->heldAt = now;
+                c->heldAt[m] = now;
             }
 }
 

@@ -6,6 +6,7 @@
 //
 // The harness makes the backend and lets audio time pass (the simulation advances its clock; a
 // real sound server is waited for, always with a deadline).
+#include "AudioTestSupport.h"
 #include "platform/AudioBackend.h"
 #include "platform/mmsystem.h"
 #include "platform/windef.h"
@@ -41,89 +42,6 @@ public:
     virtual bool InjectOpenFault(UINT /*outputId*/, MMRESULT /*code*/) { return false; }
 };
 using HarnessFactory = std::unique_ptr<Harness> (*)();
-
-// Records messages posted to a window (any thread).
-class MessageRecorder : public IMessageTarget {
-public:
-    struct Msg {
-        UINT msg;
-        WPARAM wParam;
-        LPARAM lParam;
-    };
-    MessageRecorder() : hwnd_(RegisterMessageTarget(this)) {}
-    ~MessageRecorder() override { UnregisterMessageTarget(hwnd_); }
-    void Post(UINT msg, WPARAM wParam, LPARAM lParam) override {
-        std::lock_guard g(lock_);
-        msgs_.push_back({msg, wParam, lParam});
-    }
-    HWND Hwnd() const { return hwnd_; }
-    std::vector<Msg> Messages(UINT msg = 0) const {
-        std::lock_guard g(lock_);
-        std::vector<Msg> out;
-        for (auto& m : msgs_)
-            if (msg == 0 || m.msg == msg) out.push_back(m);
-        return out;
-    }
-    void Clear() {
-        std::lock_guard g(lock_);
-        msgs_.clear();
-    }
-
-private:
-    HWND hwnd_;
-    mutable std::mutex lock_;
-    std::vector<Msg> msgs_;
-};
-
-// Records wave callbacks (CALLBACK_FUNCTION), which come on a platform thread.
-class CallbackRecorder {
-public:
-    struct Call {
-        HDRVR handle;
-        UINT msg;
-        DWORD_PTR instance, p1;
-    };
-    static void CALLBACK_Proc(HDRVR h, UINT msg, DWORD_PTR inst, DWORD_PTR p1, DWORD_PTR) {
-        auto* self = reinterpret_cast<CallbackRecorder*>(inst);
-        std::lock_guard g(self->lock_);
-        self->calls_.push_back({h, msg, inst, p1});
-    }
-    DWORD_PTR Proc() const { return reinterpret_cast<DWORD_PTR>(&CALLBACK_Proc); }
-    DWORD_PTR Instance() { return reinterpret_cast<DWORD_PTR>(this); }
-    std::vector<Call> Calls(UINT msg = 0) const {
-        std::lock_guard g(lock_);
-        std::vector<Call> out;
-        for (auto& c : calls_)
-            if (msg == 0 || c.msg == msg) out.push_back(c);
-        return out;
-    }
-    std::size_t Count(UINT msg) const { return Calls(msg).size(); }
-
-private:
-    mutable std::mutex lock_;
-    std::vector<Call> calls_;
-};
-
-inline WAVEFORMATEX Pcm(DWORD rate, WORD channels, WORD bits) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
-}
-
-// A header with its own data.
-struct Buffer {
-    explicit Buffer(DWORD bytes, std::uint8_t fill = 0) : data(bytes, fill) {
-        hdr.lpData = reinterpret_cast<LPSTR>(data.data());
-        hdr.dwBufferLength = bytes;
-    }
-    std::vector<std::uint8_t> data;
-    WAVEHDR hdr{};
-};
 
 class AudioConformance : public ::testing::TestWithParam<HarnessFactory> {
 protected:
