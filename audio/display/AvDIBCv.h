@@ -59,7 +59,8 @@ public:
     void SetWidth(int width) { SetSize(width, m_height); }
     void SetHeight(int height) { SetSize(m_width, height); }
     // Marks a rebuild; it happens at the next BeginDraw or CreateHandle (also safe while drawing:
-    // the pass in progress keeps the old geometry).
+    // the pass in progress keeps the old geometry). Canvas operations before that still go to the
+    // old picture.
     void SetSize(int width, int height);
     // Bytes per pixel row (a multiple of 4).
     int Stride() const { return StrideFor(m_width, m_bitsPerPixel); }

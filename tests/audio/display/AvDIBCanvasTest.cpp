@@ -395,3 +395,21 @@ TEST(AvDIBCanvasAnimation, ReservedEntries) {
     c.EndDraw();
     EXPECT_EQ(c.Image().pixel(0, 0), qRgb(1, 2, 3));
 }
+
+TEST(AvDIBCanvasOutput, CanvasOperationsOnTrueColourSurfaces) {
+    TAvDIBCanvas c;
+    c.SetBitsPerPixel(24);
+    c.SetSize(8, 6);
+    c.CreateHandle();    // a new size is built here or at the next BeginDraw
+    TCanvas& canvas = c; // the framework canvas side of the surface
+    ASSERT_NE(canvas.Painter(), nullptr);
+    canvas.Brush()->SetColor(clRed);
+    canvas.TCanvas::FillRect(Rect(2, 1, 5, 3));
+    c.BeginDraw(); // canvas drawing is in the pixels once the pass starts
+    EXPECT_EQ(c.GetPixel(2, 1), clRed);
+    EXPECT_EQ(c.GetPixel(4, 2), clRed);
+    EXPECT_EQ(c.GetPixel(5, 2), clBlack);
+    c.EndDraw();
+    c.SetBitsPerPixel(8); // an 8-bit picture takes no painter
+    EXPECT_EQ(canvas.Painter(), nullptr);
+}
