@@ -1,0 +1,587 @@
+#include "platform/pulse/PulseContext.h"
+
+#include "platform/AudioBackend.h"
+#include "platform/pulse/PulseMixer.h"
+#include "platform/pulse/PulseWave.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+void Unref(pa_operation* op) {
+    if (op) pa_operation_unref(op);
+}
+} // namespace
+
+// ---- Helpers ------------------------------------------------------------------------------------
+
+LONG PulseToLevel(pa_volume_t v) {
+    if (v >= PA_VOLUME_NORM) return 0xFFFF;
+    return static_cast<LONG>((static_cast<std::uint64_t>(v) * 0xFFFF + PA_VOLUME_NORM / 2) /
+                             PA_VOLUME_NORM);
+}
+
+pa_volume_t LevelToPulse(LONG level) {
+    const auto l = static_cast<std::uint64_t>(std::clamp<LONG>(level, 0, 0xFFFF));
+    return static_cast<pa_volume_t>((l * PA_VOLUME_NORM + 0xFFFF / 2) / 0xFFFF);
+}
+
+std::string CutUtf8(const std::string& text, std::size_t maxBytes) {
+    if (text.size() <= maxBytes) return text;
+    std::size_t n = maxBytes;
+    // Step back over continuation bytes (10xxxxxx) to the start of the cut character.
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
+        --n;
+    return text.substr(0, n);
+}
+
+PulseLock::PulseLock(const PulseContext& ctx) {
+    if (ctx.Mainloop() && !ctx.InLoopThread()) {
+        loop_ = ctx.Mainloop();
+        pa_threaded_mainloop_lock(loop_);
+    }
+}
+
+PulseLock::~PulseLock() {
+    if (loop_) pa_threaded_mainloop_unlock(loop_);
+}
+
+// ---- Connection ---------------------------------------------------------------------------------
+
+PulseContext::PulseContext() = default;
+
+std::shared_ptr<PulseContext> PulseContext::Connect(int timeoutMs) {
+    std::shared_ptr<PulseContext> ctx(new PulseContext());
+    if (!ctx->Start(timeoutMs)) ctx->Shutdown();
+    return ctx;
+}
+
+bool PulseContext::InLoopThread() const {
+    return mainloop_ && pa_threaded_mainloop_in_thread(mainloop_);
+}
+
+void PulseContext::Signal() {
+    if (mainloop_) pa_threaded_mainloop_signal(mainloop_, 0);
+}
+
+bool PulseContext::WaitFor(const std::function<bool()>& done, int timeoutMs) {
+    if (done()) return true;
+    if (!mainloop_ || InLoopThread()) return false;
+    // A timer wakes the waiter at the deadline, so a silent server cannot hold it longer.
+    struct Deadline {
+        bool expired = false;
+        pa_threaded_mainloop* loop;
+    } deadline{false, mainloop_};
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_);
+    timeval tv{};
+    pa_timeval_add(pa_gettimeofday(&tv), static_cast<pa_usec_t>(timeoutMs) * PA_USEC_PER_MSEC);
+    pa_time_event* timer = api->time_new(
+        api, &tv,
+        [](pa_mainloop_api*, pa_time_event*, const timeval*, void* d) {
+            auto* dl = static_cast<Deadline*>(d);
+            dl->expired = true;
+            pa_threaded_mainloop_signal(dl->loop, 0);
+        },
+        &deadline);
+    bool ok = false;
+    while (!(ok = done()) && !deadline.expired)
+        pa_threaded_mainloop_wait(mainloop_);
+    api->time_free(timer);
+    return ok;
+}
+
+bool PulseContext::Start(int timeoutMs) {
+    mainloop_ = pa_threaded_mainloop_new();
+    if (!mainloop_) return false;
+    pa_proplist* props = pa_proplist_new();
+    pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "AV Setup");
+    pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "avsetup");
+    pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "test");
+    context_ =
+        pa_context_new_with_proplist(pa_threaded_mainloop_get_api(mainloop_), "AV Setup", props);
+    pa_proplist_free(props);
+    if (!context_) return false;
+    pa_context_set_state_callback(context_, &PulseContext::OnContextState, this);
+    pa_context_set_subscribe_callback(context_, &PulseContext::OnSubscription, this);
+    // No autospawn: a desktop without a server gets no devices rather than a surprise daemon.
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return false;
+    if (pa_threaded_mainloop_start(mainloop_) < 0) return false;
+
+    pa_threaded_mainloop_lock(mainloop_);
+    const bool ready = WaitFor(
+        [this] {
+            const auto s = pa_context_get_state(context_);
+            return s == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(s);
+        },
+        timeoutMs);
+    bool ok = ready && pa_context_get_state(context_) == PA_CONTEXT_READY;
+    if (ok) {
+        Unref(pa_context_subscribe(context_,
+                                   static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK |
+                                                                       PA_SUBSCRIPTION_MASK_SOURCE |
+                                                                       PA_SUBSCRIPTION_MASK_SERVER),
+                                   nullptr, nullptr));
+        pendingLists_ = 3;
+        Unref(pa_context_get_server_info(context_, &PulseContext::OnServerInfo, this));
+        Unref(pa_context_get_sink_info_list(context_, &PulseContext::OnSinkInfo, this));
+        Unref(pa_context_get_source_info_list(context_, &PulseContext::OnSourceInfo, this));
+        ok = WaitFor([this] { return pendingLists_ <= 0; }, timeoutMs);
+        listed_ = true;
+        if (ok) {
+            connected_ = true;
+            RebuildMixers(false);
+        }
+    }
+    pa_threaded_mainloop_unlock(mainloop_);
+    return ok;
+}
+
+void PulseContext::Shutdown() {
+    if (mainloop_) pa_threaded_mainloop_stop(mainloop_);
+    if (context_) {
+        pa_context_set_state_callback(context_, nullptr, nullptr);
+        pa_context_set_subscribe_callback(context_, nullptr, nullptr);
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+        context_ = nullptr;
+    }
+    connected_ = false;
+    std::vector<std::shared_ptr<PulseMixer>> gone;
+    {
+        std::lock_guard g(lock_);
+        gone.swap(mixers_);
+        sinks_.clear();
+        sources_.clear();
+    }
+    for (auto& m : gone)
+        m->MarkGone();
+    if (mainloop_) {
+        pa_threaded_mainloop_free(mainloop_);
+        mainloop_ = nullptr;
+    }
+}
+
+PulseContext::~PulseContext() {
+    Shutdown();
+}
+
+void PulseContext::OnContextState(pa_context* c, void* self) {
+    auto* ctx = static_cast<PulseContext*>(self);
+    if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(c)) && ctx->connected_) ctx->ConnectionLost();
+    ctx->Signal();
+}
+
+void PulseContext::ConnectionLost() {
+    connected_ = false;
+    {
+        std::lock_guard g(lock_);
+        sinks_.clear();
+        sources_.clear();
+    }
+    RebuildMixers(true);
+}
+
+// ---- Events -------------------------------------------------------------------------------------
+
+void PulseContext::OnSubscription(pa_context* c, pa_subscription_event_type_t t,
+                                  std::uint32_t index, void* self) {
+    auto* ctx = static_cast<PulseContext*>(self);
+    const auto facility = t & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+    const auto kind = t & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+    switch (facility) {
+    case PA_SUBSCRIPTION_EVENT_SINK:
+        if (kind == PA_SUBSCRIPTION_EVENT_REMOVE)
+            ctx->RemoveDevice(true, index);
+        else
+            Unref(pa_context_get_sink_info_by_index(c, index, &PulseContext::OnSinkInfo, ctx));
+        break;
+    case PA_SUBSCRIPTION_EVENT_SOURCE:
+        if (kind == PA_SUBSCRIPTION_EVENT_REMOVE)
+            ctx->RemoveDevice(false, index);
+        else
+            Unref(pa_context_get_source_info_by_index(c, index, &PulseContext::OnSourceInfo, ctx));
+        break;
+    case PA_SUBSCRIPTION_EVENT_SERVER:
+        Unref(pa_context_get_server_info(c, &PulseContext::OnServerInfo, ctx));
+        break;
+    default:
+        break;
+    }
+}
+
+void PulseContext::OnServerInfo(pa_context*, const pa_server_info* info, void* self) {
+    auto* ctx = static_cast<PulseContext*>(self);
+    if (info) {
+        std::lock_guard g(ctx->lock_);
+        ctx->defaultSink_ = info->default_sink_name ? info->default_sink_name : "";
+        ctx->defaultSource_ = info->default_source_name ? info->default_source_name : "";
+    }
+    if (!ctx->listed_) --ctx->pendingLists_;
+    ctx->Signal();
+}
+
+void PulseContext::OnSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* self) {
+    auto* ctx = static_cast<PulseContext*>(self);
+    if (info) ctx->StoreSink(*info);
+    if (eol && !ctx->listed_) --ctx->pendingLists_;
+    ctx->Signal();
+}
+
+void PulseContext::OnSourceInfo(pa_context*, const pa_source_info* info, int eol, void* self) {
+    auto* ctx = static_cast<PulseContext*>(self);
+    if (info) ctx->StoreSource(*info);
+    if (eol && !ctx->listed_) --ctx->pendingLists_;
+    ctx->Signal();
+}
+
+namespace {
+template <class Info> PulseDevice MakeDevice(const Info& info) {
+    PulseDevice d;
+    d.index = info.index;
+    d.name = info.name ? info.name : "";
+    d.description = info.description && *info.description ? info.description : d.name;
+    d.spec = info.sample_spec;
+    d.volume = info.volume;
+    d.mute = info.mute != 0;
+    for (std::uint32_t i = 0; i < info.n_ports && info.ports; ++i) {
+        const auto* p = info.ports[i];
+        if (!p) break;
+        PulsePort port;
+        port.name = p->name ? p->name : "";
+        port.description = p->description && *p->description ? p->description : port.name;
+        port.type = p->type;
+        port.available = p->available;
+        d.ports.push_back(std::move(port));
+    }
+    if (info.active_port && info.active_port->name) d.activePort = info.active_port->name;
+    return d;
+}
+
+bool SameStructure(const PulseDevice& a, const PulseDevice& b) {
+    if (a.ports.size() != b.ports.size() || a.spec.channels != b.spec.channels) return false;
+    for (std::size_t i = 0; i < a.ports.size(); ++i)
+        if (a.ports[i].name != b.ports[i].name) return false;
+    return true;
+}
+} // namespace
+
+void PulseContext::StoreSink(const pa_sink_info& info) {
+    PulseDevice d = MakeDevice(info);
+    d.monitorSource = info.monitor_source;
+    d.monitorName = info.monitor_source_name ? info.monitor_source_name : "";
+    PulseDevice before;
+    bool existed = false;
+    std::shared_ptr<PulseMixer> mixer;
+    {
+        std::lock_guard g(lock_);
+        auto it = sinks_.find(d.index);
+        if (it != sinks_.end()) {
+            existed = true;
+            before = it->second;
+        }
+        sinks_[d.index] = d;
+        for (auto& m : mixers_)
+            if (m->GetKey().sinkIndex == d.index) mixer = m;
+    }
+    if (!listed_) return; // the first list: mixers are built once it is complete
+    if (!existed || !SameStructure(before, d))
+        RebuildMixers(true);
+    else if (mixer)
+        mixer->SinkChanged(before, d);
+}
+
+void PulseContext::StoreSource(const pa_source_info& info) {
+    PulseDevice d = MakeDevice(info);
+    d.monitor = info.monitor_of_sink != PA_INVALID_INDEX;
+    PulseDevice before;
+    bool existed = false;
+    std::shared_ptr<PulseMixer> mixer;
+    {
+        std::lock_guard g(lock_);
+        auto it = sources_.find(d.index);
+        if (it != sources_.end()) {
+            existed = true;
+            before = it->second;
+        }
+        sources_[d.index] = d;
+        for (auto& m : mixers_)
+            if (m->GetKey().sourceIndex == d.index || m->GetKey().monitorIndex == d.index)
+                mixer = m;
+    }
+    if (!listed_) return;
+    if (!d.monitor && (!existed || !SameStructure(before, d)))
+        RebuildMixers(true);
+    else if (mixer && existed)
+        mixer->SourceChanged(before, d);
+}
+
+void PulseContext::RemoveDevice(bool sink, std::uint32_t index) {
+    bool removed = false;
+    {
+        std::lock_guard g(lock_);
+        auto& map = sink ? sinks_ : sources_;
+        auto it = map.find(index);
+        if (it != map.end()) {
+            removed = sink || !it->second.monitor;
+            map.erase(it);
+        }
+    }
+    if (removed) RebuildMixers(true);
+}
+
+void PulseContext::RebuildMixers(bool notify) {
+    std::vector<std::shared_ptr<PulseMixer>> gone;
+    {
+        std::lock_guard g(lock_);
+        std::vector<const PulseDevice*> sinks, sources;
+        for (auto& [i, d] : sinks_)
+            sinks.push_back(&d);
+        for (auto& [i, d] : sources_)
+            if (!d.monitor) sources.push_back(&d);
+        const std::size_t n = std::max(sinks.size(), sources.size());
+        std::vector<std::shared_ptr<PulseMixer>> next;
+        for (std::size_t i = 0; i < n; ++i) {
+            const PulseDevice* sink = i < sinks.size() ? sinks[i] : nullptr;
+            const PulseDevice* source = i < sources.size() ? sources[i] : nullptr;
+            const auto key = PulseMixer::KeyOf(sink, source);
+            auto same = std::find_if(mixers_.begin(), mixers_.end(),
+                                     [&](auto& m) { return m && m->GetKey() == key; });
+            if (same != mixers_.end()) {
+                next.push_back(std::move(*same));
+            } else {
+                next.push_back(std::make_shared<PulseMixer>(weak_from_this(), sink, source));
+            }
+        }
+        for (auto& m : mixers_)
+            if (m) gone.push_back(std::move(m));
+        mixers_ = std::move(next);
+    }
+    for (auto& m : gone)
+        m->MarkGone();
+    if (notify) NotifyAudioDevicesChanged();
+}
+
+// ---- Cache reads --------------------------------------------------------------------------------
+
+std::vector<PulseDevice> PulseContext::Sinks() const {
+    std::lock_guard g(lock_);
+    std::vector<PulseDevice> out;
+    for (auto& [i, d] : sinks_)
+        out.push_back(d);
+    return out;
+}
+
+std::vector<PulseDevice> PulseContext::Sources() const {
+    std::lock_guard g(lock_);
+    std::vector<PulseDevice> out;
+    for (auto& [i, d] : sources_)
+        if (!d.monitor) out.push_back(d);
+    return out;
+}
+
+UINT PulseContext::SinkCount() const {
+    std::lock_guard g(lock_);
+    return static_cast<UINT>(sinks_.size());
+}
+
+UINT PulseContext::SourceCount() const {
+    std::lock_guard g(lock_);
+    return static_cast<UINT>(
+        std::count_if(sources_.begin(), sources_.end(), [](auto& e) { return !e.second.monitor; }));
+}
+
+bool PulseContext::Sink(UINT id, PulseDevice* out) const {
+    std::lock_guard g(lock_);
+    UINT n = 0;
+    for (auto& [i, d] : sinks_) {
+        if (id == WAVE_MAPPER ? d.name == defaultSink_ : n == id) {
+            *out = d;
+            return true;
+        }
+        ++n;
+    }
+    // A mapper without a known default (the server names none yet): the first device.
+    if (id == WAVE_MAPPER && !sinks_.empty()) {
+        *out = sinks_.begin()->second;
+        return true;
+    }
+    return false;
+}
+
+bool PulseContext::Source(UINT id, PulseDevice* out) const {
+    std::lock_guard g(lock_);
+    UINT n = 0;
+    const PulseDevice* first = nullptr;
+    for (auto& [i, d] : sources_) {
+        if (d.monitor) continue;
+        if (!first) first = &d;
+        if (id == WAVE_MAPPER ? d.name == defaultSource_ : n == id) {
+            *out = d;
+            return true;
+        }
+        ++n;
+    }
+    if (id == WAVE_MAPPER && first) {
+        *out = *first;
+        return true;
+    }
+    return false;
+}
+
+bool PulseContext::SinkByIndex(std::uint32_t index, PulseDevice* out) const {
+    std::lock_guard g(lock_);
+    auto it = sinks_.find(index);
+    if (it == sinks_.end()) return false;
+    *out = it->second;
+    return true;
+}
+
+bool PulseContext::SourceByIndex(std::uint32_t index, PulseDevice* out) const {
+    std::lock_guard g(lock_);
+    auto it = sources_.find(index);
+    if (it == sources_.end()) return false;
+    *out = it->second;
+    return true;
+}
+
+bool PulseContext::SinkPosition(std::uint32_t index, UINT* id) const {
+    std::lock_guard g(lock_);
+    UINT n = 0;
+    for (auto& [i, d] : sinks_) {
+        if (i == index) {
+            *id = n;
+            return true;
+        }
+        ++n;
+    }
+    return false;
+}
+
+bool PulseContext::SourcePosition(std::uint32_t index, UINT* id) const {
+    std::lock_guard g(lock_);
+    UINT n = 0;
+    for (auto& [i, d] : sources_) {
+        if (d.monitor) continue;
+        if (i == index) {
+            *id = n;
+            return true;
+        }
+        ++n;
+    }
+    return false;
+}
+
+UINT PulseContext::MixerCount() const {
+    std::lock_guard g(lock_);
+    return static_cast<UINT>(mixers_.size());
+}
+
+std::shared_ptr<PulseMixer> PulseContext::Mixer(UINT id) const {
+    std::lock_guard g(lock_);
+    return id < mixers_.size() ? mixers_[id] : nullptr;
+}
+
+bool PulseContext::MixerPosition(const PulseMixer* mixer, UINT* id) const {
+    std::lock_guard g(lock_);
+    for (std::size_t i = 0; i < mixers_.size(); ++i)
+        if (mixers_[i].get() == mixer) {
+            *id = static_cast<UINT>(i);
+            return true;
+        }
+    return false;
+}
+
+// ---- Writes -------------------------------------------------------------------------------------
+
+void PulseContext::SetSinkVolume(std::uint32_t index, const pa_cvolume& volume) {
+    {
+        PulseLock l(*this);
+        if (!context_) return;
+        Unref(pa_context_set_sink_volume_by_index(context_, index, &volume, nullptr, nullptr));
+    }
+    std::lock_guard g(lock_);
+    if (auto it = sinks_.find(index); it != sinks_.end()) it->second.volume = volume;
+}
+
+void PulseContext::SetSinkMute(std::uint32_t index, bool mute) {
+    {
+        PulseLock l(*this);
+        if (!context_) return;
+        Unref(pa_context_set_sink_mute_by_index(context_, index, mute, nullptr, nullptr));
+    }
+    std::lock_guard g(lock_);
+    if (auto it = sinks_.find(index); it != sinks_.end()) it->second.mute = mute;
+}
+
+void PulseContext::SetSourceVolume(std::uint32_t index, const pa_cvolume& volume) {
+    {
+        PulseLock l(*this);
+        if (!context_) return;
+        Unref(pa_context_set_source_volume_by_index(context_, index, &volume, nullptr, nullptr));
+    }
+    std::lock_guard g(lock_);
+    if (auto it = sources_.find(index); it != sources_.end()) it->second.volume = volume;
+}
+
+void PulseContext::SetSourceMute(std::uint32_t index, bool mute) {
+    {
+        PulseLock l(*this);
+        if (!context_) return;
+        Unref(pa_context_set_source_mute_by_index(context_, index, mute, nullptr, nullptr));
+    }
+    std::lock_guard g(lock_);
+    if (auto it = sources_.find(index); it != sources_.end()) it->second.mute = mute;
+}
+
+void PulseContext::SetSourcePort(std::uint32_t index, const std::string& port) {
+    {
+        PulseLock l(*this);
+        if (!context_) return;
+        Unref(pa_context_set_source_port_by_index(context_, index, port.c_str(), nullptr, nullptr));
+    }
+    std::lock_guard g(lock_);
+    if (auto it = sources_.find(index); it != sources_.end()) it->second.activePort = port;
+}
+
+std::string PulseContext::RecordFrom(const std::string& source) const {
+    std::lock_guard g(lock_);
+    auto it = recordFrom_.find(source);
+    return it == recordFrom_.end() ? std::string() : it->second;
+}
+
+void PulseContext::SetRecordFrom(const std::string& source, const std::string& monitor) {
+    std::lock_guard g(lock_);
+    if (monitor.empty())
+        recordFrom_.erase(source);
+    else
+        recordFrom_[source] = monitor;
+}
+
+WaveOutLevel PulseContext::GetWaveOutLevel(const std::string& sink) const {
+    std::lock_guard g(lock_);
+    auto it = waveOutLevels_.find(sink);
+    return it == waveOutLevels_.end() ? WaveOutLevel{} : it->second;
+}
+
+void PulseContext::SetWaveOutLevel(const std::string& sink, const WaveOutLevel& level) {
+    {
+        std::lock_guard g(lock_);
+        waveOutLevels_[sink] = level;
+    }
+    ApplyWaveOutLevel(sink);
+}
+
+void PulseContext::AddPlayback(PulseWaveOut* stream) {
+    playbacks_.insert(stream);
+}
+void PulseContext::RemovePlayback(PulseWaveOut* stream) {
+    playbacks_.erase(stream);
+}
+
+void PulseContext::ApplyWaveOutLevel(const std::string& sink) {
+    PulseLock l(*this);
+    if (!context_) return;
+    const WaveOutLevel level = GetWaveOutLevel(sink);
+    for (PulseWaveOut* s : playbacks_)
+        if (s->SinkName() == sink) s->ApplyLevel(level);
+}

@@ -1,0 +1,84 @@
+#pragma once
+// Mixer i of the PulseAudio backend: sink i as a Speakers destination (volume, mute) with this
+// program's playback as its "Wave Out" source line, and source i as a recording destination whose
+// source lines are the source's ports, picked by a multiplexer. See docs/ARCHITECTURE.md.
+//
+// Threads: the IMixerDevice calls come from any thread; the change hooks (SinkChanged,
+// SourceChanged) from the main-loop thread, without the context's cache mutex held.
+#include "platform/AudioBackend.h"
+#include "platform/pulse/PulseContext.h"
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+class PulseMixer : public IMixerDevice {
+public:
+    // What a mixer stands for; a mixer lives while its key stays the same.
+    struct Key {
+        std::string sink, source;
+        std::uint32_t sinkIndex = PA_INVALID_INDEX, sourceIndex = PA_INVALID_INDEX;
+        std::uint32_t monitorIndex = PA_INVALID_INDEX; // the sink's monitor ("Stereo Mix")
+        std::string monitor;
+        std::vector<std::string> ports;
+        bool operator==(const Key&) const = default;
+    };
+
+    PulseMixer(std::weak_ptr<PulseContext> ctx, const PulseDevice* sink, const PulseDevice* source);
+    static Key KeyOf(const PulseDevice* sink, const PulseDevice* source);
+    const Key& GetKey() const { return key_; }
+
+    bool Present() const override { return !gone_.load(); }
+    MMRESULT GetId(UINT* id) const override;
+    MixerDesc Description() const override;
+    MMRESULT GetValues(DWORD controlId, std::vector<LONG>& values) override;
+    MMRESULT SetValues(DWORD controlId, const std::vector<LONG>& values) override;
+
+    // The devices behind the mixer went away: every call answers MMSYSERR_NODRIVER from now on.
+    void MarkGone() { gone_ = true; }
+    // Post the notices for what changed between two reports of the mixer's sink or source.
+    void SinkChanged(const PulseDevice& before, const PulseDevice& after);
+    void SourceChanged(const PulseDevice& before, const PulseDevice& after);
+
+    // Control ids, for tests and the backend's own use (0 when the mixer has no such control).
+    DWORD SinkVolumeId() const { return sinkVolume_; }
+    DWORD SinkMuteId() const { return sinkMute_; }
+    DWORD MuxId() const { return mux_; }
+
+private:
+    enum class Role {
+        SinkVolume,
+        SinkMute,
+        WaveVolume,
+        WaveMute,
+        SourceVolume,
+        SourceMute,
+        MonitorVolume,
+        MonitorMute,
+        Mux
+    };
+    struct Binding {
+        DWORD id;
+        Role role;
+    };
+    DWORD AddControl(MixerLineDesc& line, Role role, DWORD type, const std::string& name,
+                     const std::string& shortName);
+    const Binding* Find(DWORD controlId) const;
+    void NotifyRole(Role role) const;
+    // The recording line's selected item: a port, or the Stereo Mix line (the last).
+    std::size_t Selected(const PulseContext& ctx, const PulseDevice& source) const;
+    DWORD RecordingLineId(std::size_t item) const;
+
+    std::weak_ptr<PulseContext> ctx_;
+    Key key_;
+    std::atomic<bool> gone_{false};
+    MixerDesc desc_;     // structure; flags and target ids are filled in per call
+    int sinkDst_ = -1;   // destination index of the Speakers line
+    int sourceDst_ = -1; // destination index of the recording line
+    int sinkChannels_ = 2, sourceChannels_ = 1, monitorChannels_ = 2;
+    std::size_t items_ = 0;  // of the multiplexer
+    bool stereoMix_ = false; // the last item records the sink's monitor
+    std::vector<Binding> bindings_;
+    DWORD sinkVolume_ = 0, sinkMute_ = 0, mux_ = 0;
+};

@@ -1,0 +1,508 @@
+#include "platform/pulse/PulseWave.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace {
+constexpr int kOpenTimeoutMs = 2000;
+// How far ahead of the ear the server holds our data, and how often the play position is read
+// while buffers are outstanding: together they bound the lag of MM_WOM_DONE.
+constexpr pa_usec_t kPlaybackLatencyUs = 60 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t kRecordFragmentUs = 20 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t kDoneCheckUs = 10 * PA_USEC_PER_MSEC;
+
+void Unref(pa_operation* op) {
+    if (op) pa_operation_unref(op);
+}
+
+void Report(IWaveEvents* events, const std::vector<WAVEHDR*>& done) {
+    for (WAVEHDR* h : done)
+        events->BufferDone(h);
+}
+} // namespace
+
+bool PulseSpecOf(const WAVEFORMATEX& f, pa_sample_spec* spec) {
+    if (f.wFormatTag != WAVE_FORMAT_PCM) return false;
+    if (f.nChannels < 1 || f.nChannels > 2) return false;
+    if (f.wBitsPerSample != 8 && f.wBitsPerSample != 16) return false;
+    if (f.nSamplesPerSec < 1000 || f.nSamplesPerSec > 192000) return false;
+    const DWORD align = f.nChannels * f.wBitsPerSample / 8;
+    if (f.nBlockAlign != align || f.nAvgBytesPerSec != f.nSamplesPerSec * align) return false;
+    spec->format = f.wBitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
+    spec->channels = static_cast<std::uint8_t>(f.nChannels);
+    spec->rate = f.nSamplesPerSec;
+    return pa_sample_spec_valid(spec) != 0;
+}
+
+// ---- Output -------------------------------------------------------------------------------------
+
+PulseWaveOut::PulseWaveOut(std::shared_ptr<PulseContext> ctx, const pa_sample_spec& spec,
+                           std::string device, std::uint32_t sinkIndex, IWaveEvents* events)
+    : ctx_(std::move(ctx)), spec_(spec), device_(std::move(device)), sinkIndex_(sinkIndex),
+      events_(events) {}
+
+PulseWaveOut::~PulseWaveOut() {
+    PulseLock l(*ctx_);
+    DropStream();
+    ctx_->RemovePlayback(this);
+}
+
+MMRESULT PulseWaveOut::Open() {
+    PulseLock l(*ctx_);
+    if (!ctx_->Context() || !CreateStream()) return MMSYSERR_NODRIVER;
+    ctx_->WaitFor(
+        [this] {
+            const auto s = pa_stream_get_state(stream_);
+            return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
+        },
+        kOpenTimeoutMs);
+    if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
+        DropStream();
+        return MMSYSERR_NODRIVER;
+    }
+    ctx_->AddPlayback(this);
+    return MMSYSERR_NOERROR;
+}
+
+bool PulseWaveOut::CreateStream() {
+    pa_channel_map map;
+    pa_channel_map_init_auto(&map, spec_.channels, PA_CHANNEL_MAP_DEFAULT);
+    stream_ = pa_stream_new(ctx_->Context(), "Wave output", &spec_, &map);
+    if (!stream_) return false;
+    pa_stream_set_state_callback(stream_, &PulseWaveOut::OnState, this);
+    pa_stream_set_write_callback(stream_, &PulseWaveOut::OnWrite, this);
+    pa_buffer_attr attr;
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kPlaybackLatencyUs, &spec_));
+    attr.prebuf = 0; // play whatever is there at once, and after an underrun go on where it stopped
+    attr.minreq = static_cast<std::uint32_t>(-1);
+    attr.fragsize = static_cast<std::uint32_t>(-1);
+    auto flags = static_cast<pa_stream_flags_t>(
+        PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
+    // A chosen device that goes away ends the stream rather than moving it elsewhere.
+    if (!device_.empty()) flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_DONT_MOVE);
+    const WaveOutLevel level = ctx_->GetWaveOutLevel(device_.empty() ? SinkName() : device_);
+    if (level.mute) flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_START_MUTED);
+    if (paused_) flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_START_CORKED);
+    pa_cvolume volume;
+    pa_cvolume_set(&volume, spec_.channels,
+                   LevelToPulse(level.volume.empty() ? 0xFFFF : level.volume[0]));
+    if (spec_.channels == 2 && level.volume.size() >= 2) {
+        volume.values[0] = LevelToPulse(level.volume[0]);
+        volume.values[1] = LevelToPulse(level.volume[1]);
+    } else if (!level.volume.empty()) {
+        volume.values[0] =
+            LevelToPulse(*std::max_element(level.volume.begin(), level.volume.end()));
+    }
+    if (pa_stream_connect_playback(stream_, device_.empty() ? nullptr : device_.c_str(), &attr,
+                                   flags, &volume, nullptr) < 0) {
+        DropStream();
+        return false;
+    }
+    return true;
+}
+
+void PulseWaveOut::DropStream() {
+    if (timer_) {
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(ctx_->Mainloop());
+        api->time_free(timer_);
+        timer_ = nullptr;
+        timerArmed_ = false;
+    }
+    if (!stream_) return;
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_set_write_callback(stream_, nullptr, nullptr);
+    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) pa_stream_disconnect(stream_);
+    pa_stream_unref(stream_);
+    stream_ = nullptr;
+}
+
+std::string PulseWaveOut::SinkName() const {
+    if (!device_.empty()) return device_;
+    if (stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY)
+        if (const char* name = pa_stream_get_device_name(stream_)) return name;
+    PulseDevice d;
+    return ctx_->Sink(WAVE_MAPPER, &d) ? d.name : std::string();
+}
+
+void PulseWaveOut::ApplyLevel(const WaveOutLevel& level) {
+    if (!stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY) return;
+    const std::uint32_t index = pa_stream_get_index(stream_);
+    pa_cvolume v;
+    pa_cvolume_init(&v);
+    v.channels = spec_.channels;
+    for (std::uint8_t ch = 0; ch < spec_.channels; ++ch) {
+        LONG l = 0;
+        if (spec_.channels == 1)
+            for (LONG x : level.volume)
+                l = std::max(l, x);
+        else if (ch < level.volume.size())
+            l = level.volume[ch];
+        v.values[ch] = LevelToPulse(l);
+    }
+    Unref(pa_context_set_sink_input_volume(ctx_->Context(), index, &v, nullptr, nullptr));
+    Unref(pa_context_set_sink_input_mute(ctx_->Context(), index, level.mute, nullptr, nullptr));
+}
+
+void PulseWaveOut::OnState(pa_stream* s, void* self) {
+    auto* out = static_cast<PulseWaveOut*>(self);
+    const auto state = pa_stream_get_state(s);
+    if (state == PA_STREAM_READY)
+        out->Pump();
+    else if (!PA_STREAM_IS_GOOD(state))
+        out->Fail();
+    out->ctx_->Signal();
+}
+
+void PulseWaveOut::OnWrite(pa_stream*, std::size_t, void* self) {
+    static_cast<PulseWaveOut*>(self)->Pump();
+}
+
+void PulseWaveOut::Pump() {
+    if (!stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY) return;
+    std::size_t room = pa_stream_writable_size(stream_);
+    if (room == static_cast<std::size_t>(-1)) return;
+    while (unwritten_ < queue_.size()) {
+        WAVEHDR* h = queue_[unwritten_].hdr;
+        const std::size_t left = h->dwBufferLength - offset_;
+        if (left > 0) {
+            if (room == 0) break;
+            const std::size_t n = std::min(left, room);
+            if (pa_stream_write(stream_, h->lpData + offset_, n, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+                break;
+            offset_ += n;
+            written_ += n;
+            room -= n;
+            if (offset_ < h->dwBufferLength) break;
+        }
+        ++unwritten_;
+        offset_ = 0;
+    }
+    if (!queue_.empty()) ArmTimer();
+}
+
+std::uint64_t PulseWaveOut::PlayedBytes() {
+    if (!stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY) return played_;
+    pa_usec_t t = 0;
+    if (pa_stream_get_time(stream_, &t) == 0) {
+        std::uint64_t bytes = pa_usec_to_bytes(t, &spec_);
+        // Never ahead of what was written (interpolation runs on through an underrun).
+        played_ = std::max(played_, std::min(bytes, written_));
+    }
+    return played_;
+}
+
+void PulseWaveOut::ArmTimer() {
+    if (timerArmed_ || paused_ || !ctx_->Mainloop()) return;
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(ctx_->Mainloop());
+    timeval tv{};
+    pa_timeval_add(pa_gettimeofday(&tv), kDoneCheckUs);
+    if (timer_)
+        api->time_restart(timer_, &tv);
+    else
+        timer_ = api->time_new(api, &tv, &PulseWaveOut::OnTimer, this);
+    timerArmed_ = true;
+}
+
+void PulseWaveOut::OnTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
+    auto* out = static_cast<PulseWaveOut*>(self);
+    out->timerArmed_ = false;
+    out->CheckDone();
+}
+
+void PulseWaveOut::CheckDone() {
+    const std::uint64_t played = PlayedBytes();
+    std::vector<WAVEHDR*> done;
+    while (unwritten_ > 0 && queue_.front().end <= played) {
+        done.push_back(queue_.front().hdr);
+        queue_.pop_front();
+        --unwritten_;
+    }
+    if (!queue_.empty()) ArmTimer();
+    Report(events_, done); // the application may queue more from here: the queue is consistent
+}
+
+void PulseWaveOut::Fail() {
+    gone_ = true;
+    std::vector<WAVEHDR*> done;
+    for (auto& p : queue_)
+        done.push_back(p.hdr);
+    queue_.clear();
+    unwritten_ = offset_ = 0;
+    DropStream();
+    Report(events_, done);
+}
+
+MMRESULT PulseWaveOut::Write(WAVEHDR* hdr) {
+    PulseLock l(*ctx_);
+    if (gone_ || closed_) return MMSYSERR_NODRIVER;
+    queuedEnd_ += hdr->dwBufferLength;
+    queue_.push_back({hdr, queuedEnd_});
+    Pump();
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT PulseWaveOut::Pause() {
+    PulseLock l(*ctx_);
+    if (gone_) return MMSYSERR_NODRIVER;
+    paused_ = true;
+    if (stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY)
+        Unref(pa_stream_cork(stream_, 1, nullptr, nullptr));
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT PulseWaveOut::Restart() {
+    PulseLock l(*ctx_);
+    if (gone_) return MMSYSERR_NODRIVER;
+    paused_ = false;
+    if (stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY)
+        Unref(pa_stream_cork(stream_, 0, nullptr, nullptr));
+    if (!queue_.empty()) ArmTimer();
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT PulseWaveOut::Reset() {
+    std::vector<WAVEHDR*> done;
+    {
+        PulseLock l(*ctx_);
+        if (gone_) return MMSYSERR_NODRIVER;
+        for (auto& p : queue_)
+            done.push_back(p.hdr);
+        queue_.clear();
+        unwritten_ = offset_ = 0;
+        queuedEnd_ = written_ = played_ = 0;
+        paused_ = false;
+        // A fresh stream drops what the server still holds and starts its clock at zero; it
+        // connects while the caller goes on, and data written meanwhile waits in the queue.
+        DropStream();
+        if (!CreateStream()) gone_ = true;
+    }
+    Report(events_, done);
+    return gone_ ? MMSYSERR_NODRIVER : MMSYSERR_NOERROR;
+}
+
+MMRESULT PulseWaveOut::GetPosition(std::uint64_t* frames) {
+    PulseLock l(*ctx_);
+    if (gone_) return MMSYSERR_NODRIVER;
+    *frames = PlayedBytes() / pa_frame_size(&spec_);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT PulseWaveOut::GetDeviceId(UINT* id) {
+    if (gone_) return MMSYSERR_NODRIVER;
+    if (sinkIndex_ == PA_INVALID_INDEX) {
+        *id = WAVE_MAPPER;
+        return MMSYSERR_NOERROR;
+    }
+    return ctx_->SinkPosition(sinkIndex_, id) ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER;
+}
+
+void PulseWaveOut::Close() {
+    std::vector<WAVEHDR*> done;
+    {
+        PulseLock l(*ctx_);
+        if (closed_) return;
+        closed_ = true;
+        for (auto& p : queue_)
+            done.push_back(p.hdr);
+        queue_.clear();
+        unwritten_ = offset_ = 0;
+        DropStream();
+        ctx_->RemovePlayback(this);
+    }
+    Report(events_, done);
+}
+
+// ---- Input --------------------------------------------------------------------------------------
+
+PulseWaveIn::PulseWaveIn(std::shared_ptr<PulseContext> ctx, const pa_sample_spec& spec,
+                         std::string device, std::uint32_t sourceIndex, IWaveEvents* events)
+    : ctx_(std::move(ctx)), spec_(spec), device_(std::move(device)), sourceIndex_(sourceIndex),
+      events_(events) {}
+
+PulseWaveIn::~PulseWaveIn() {
+    PulseLock l(*ctx_);
+    DropStream();
+}
+
+MMRESULT PulseWaveIn::Open() {
+    PulseLock l(*ctx_);
+    if (!ctx_->Context()) return MMSYSERR_NODRIVER;
+    pa_channel_map map;
+    pa_channel_map_init_auto(&map, spec_.channels, PA_CHANNEL_MAP_DEFAULT);
+    stream_ = pa_stream_new(ctx_->Context(), "Wave input", &spec_, &map);
+    if (!stream_) return MMSYSERR_NODRIVER;
+    pa_stream_set_state_callback(stream_, &PulseWaveIn::OnState, this);
+    pa_stream_set_read_callback(stream_, &PulseWaveIn::OnRead, this);
+    pa_buffer_attr attr;
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kRecordFragmentUs, &spec_));
+    attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
+    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
+    if (!device_.empty()) flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_DONT_MOVE);
+    if (pa_stream_connect_record(stream_, device_.empty() ? nullptr : device_.c_str(), &attr,
+                                 flags) < 0) {
+        DropStream();
+        return MMSYSERR_NODRIVER;
+    }
+    ctx_->WaitFor(
+        [this] {
+            const auto s = pa_stream_get_state(stream_);
+            return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
+        },
+        kOpenTimeoutMs);
+    if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
+        DropStream();
+        return MMSYSERR_NODRIVER;
+    }
+    return MMSYSERR_NOERROR;
+}
+
+void PulseWaveIn::DropStream() {
+    if (!stream_) return;
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_set_read_callback(stream_, nullptr, nullptr);
+    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) pa_stream_disconnect(stream_);
+    pa_stream_unref(stream_);
+    stream_ = nullptr;
+}
+
+void PulseWaveIn::OnState(pa_stream* s, void* self) {
+    auto* in = static_cast<PulseWaveIn*>(self);
+    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(s))) in->Fail();
+    in->ctx_->Signal();
+}
+
+void PulseWaveIn::Fail() {
+    gone_ = true;
+    started_ = false;
+    std::vector<WAVEHDR*> done(queue_.begin(), queue_.end());
+    queue_.clear();
+    DropStream();
+    Report(events_, done);
+}
+
+void PulseWaveIn::OnRead(pa_stream* s, std::size_t, void* self) {
+    auto* in = static_cast<PulseWaveIn*>(self);
+    std::vector<WAVEHDR*> done;
+    while (pa_stream_readable_size(s) > 0) {
+        const void* data = nullptr;
+        std::size_t n = 0;
+        if (pa_stream_peek(s, &data, &n) < 0 || n == 0) break;
+        if (in->started_) {
+            in->recorded_ += n;
+            std::size_t at = 0;
+            while (at < n && !in->queue_.empty()) {
+                WAVEHDR* h = in->queue_.front();
+                const std::size_t take =
+                    std::min<std::size_t>(n - at, h->dwBufferLength - h->dwBytesRecorded);
+                if (data)
+                    std::memcpy(h->lpData + h->dwBytesRecorded, static_cast<const char*>(data) + at,
+                                take);
+                else // a hole in the stream: silence
+                    std::memset(h->lpData + h->dwBytesRecorded,
+                                in->spec_.format == PA_SAMPLE_U8 ? 0x80 : 0, take);
+                h->dwBytesRecorded += static_cast<DWORD>(take);
+                at += take;
+                if (h->dwBytesRecorded >= h->dwBufferLength) {
+                    done.push_back(h);
+                    in->queue_.pop_front();
+                }
+            }
+            // With no buffer queued the data is lost, as with any recorder that is not fed.
+        }
+        pa_stream_drop(s);
+    }
+    Report(in->events_, done);
+}
+
+MMRESULT PulseWaveIn::AddBuffer(WAVEHDR* hdr) {
+    PulseLock l(*ctx_);
+    if (gone_ || closed_) return MMSYSERR_NODRIVER;
+    if (hdr->dwBufferLength == 0) {
+        // Nothing to fill: it is done at once, behind the ones before it.
+        if (queue_.empty()) {
+            events_->BufferDone(hdr);
+            return MMSYSERR_NOERROR;
+        }
+    }
+    queue_.push_back(hdr);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT PulseWaveIn::Start() {
+    PulseLock l(*ctx_);
+    if (gone_) return MMSYSERR_NODRIVER;
+    if (!started_) {
+        started_ = true;
+        Unref(pa_stream_cork(stream_, 0, nullptr, nullptr));
+    }
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT PulseWaveIn::Stop() {
+    std::vector<WAVEHDR*> done;
+    {
+        PulseLock l(*ctx_);
+        if (gone_) return MMSYSERR_NODRIVER;
+        if (started_) {
+            started_ = false;
+            Unref(pa_stream_cork(stream_, 1, nullptr, nullptr));
+        }
+        if (!queue_.empty() && queue_.front()->dwBytesRecorded > 0) {
+            done.push_back(queue_.front());
+            queue_.pop_front();
+        }
+    }
+    Report(events_, done);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT PulseWaveIn::Reset() {
+    std::vector<WAVEHDR*> done;
+    {
+        PulseLock l(*ctx_);
+        if (gone_) return MMSYSERR_NODRIVER;
+        if (started_) {
+            started_ = false;
+            Unref(pa_stream_cork(stream_, 1, nullptr, nullptr));
+        }
+        Unref(pa_stream_flush(stream_, nullptr, nullptr));
+        done.assign(queue_.begin(), queue_.end());
+        queue_.clear();
+        recorded_ = 0;
+    }
+    Report(events_, done);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT PulseWaveIn::GetPosition(std::uint64_t* frames) {
+    PulseLock l(*ctx_);
+    if (gone_) return MMSYSERR_NODRIVER;
+    *frames = recorded_ / pa_frame_size(&spec_);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT PulseWaveIn::GetDeviceId(UINT* id) {
+    if (gone_) return MMSYSERR_NODRIVER;
+    if (sourceIndex_ == PA_INVALID_INDEX) {
+        *id = WAVE_MAPPER;
+        return MMSYSERR_NOERROR;
+    }
+    return ctx_->SourcePosition(sourceIndex_, id) ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER;
+}
+
+void PulseWaveIn::Close() {
+    std::vector<WAVEHDR*> done;
+    {
+        PulseLock l(*ctx_);
+        if (closed_) return;
+        closed_ = true;
+        started_ = false;
+        done.assign(queue_.begin(), queue_.end());
+        queue_.clear();
+        DropStream();
+    }
+    Report(events_, done);
+}

@@ -1,0 +1,111 @@
+#pragma once
+// Wave output and input on server streams.
+//
+// Output: buffers are copied into a playback stream as the server asks for data; a buffer is
+// reported done when the stream's playback position (the server's read index less the sink's
+// latency) has passed its last byte, so MM_WOM_DONE means "heard", not "handed over". Pause corks
+// the stream, Reset replaces it with a fresh one (position back to 0, nothing left to play).
+// Input: a record stream, corked until Start; recorded data fills the queued buffers in order.
+//
+// Threads: the IWave*Stream calls come from any thread (one at a time per stream) and take the
+// main-loop lock; server callbacks run on the main-loop thread and report finished buffers there.
+#include "platform/AudioBackend.h"
+#include "platform/pulse/PulseContext.h"
+
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <string>
+
+// Checks a format the way the server can play it: PCM, 8 or 16 bits, 1 or 2 channels, a sane
+// rate, consistent block align and byte rate. Gives the server's sample spec.
+bool PulseSpecOf(const WAVEFORMATEX& format, pa_sample_spec* spec);
+
+class PulseWaveOut : public IWaveOutStream {
+public:
+    // device: the sink's name, empty for the server's default (the mapper).
+    PulseWaveOut(std::shared_ptr<PulseContext> ctx, const pa_sample_spec& spec, std::string device,
+                 std::uint32_t sinkIndex, IWaveEvents* events);
+    ~PulseWaveOut() override;
+    // Connects and waits (bounded) until the server accepted the stream.
+    MMRESULT Open();
+
+    MMRESULT Write(WAVEHDR* hdr) override;
+    MMRESULT Pause() override;
+    MMRESULT Restart() override;
+    MMRESULT Reset() override;
+    MMRESULT GetPosition(std::uint64_t* frames) override;
+    MMRESULT GetDeviceId(UINT* id) override;
+    void Close() override;
+
+    // Main-loop lock held.
+    std::string SinkName() const;
+    void ApplyLevel(const WaveOutLevel& level);
+
+private:
+    struct Pending {
+        WAVEHDR* hdr;
+        std::uint64_t end; // stream byte position just after its last byte
+    };
+    bool CreateStream();
+    void DropStream();
+    void Pump();      // writes queued data while the server wants it
+    void CheckDone(); // reports buffers the playback position has passed
+    void ArmTimer();
+    std::uint64_t PlayedBytes();
+    void Fail(); // the stream died: every buffer is returned, every call answers NODRIVER
+    static void OnState(pa_stream* s, void* self);
+    static void OnWrite(pa_stream* s, std::size_t n, void* self);
+    static void OnTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self);
+
+    std::shared_ptr<PulseContext> ctx_;
+    pa_sample_spec spec_;
+    std::string device_;
+    std::uint32_t sinkIndex_;
+    IWaveEvents* events_;
+    pa_stream* stream_ = nullptr;
+    pa_time_event* timer_ = nullptr;
+    std::deque<Pending> queue_; // every buffer not yet reported, in order
+    std::size_t unwritten_ = 0; // index in queue_ of the first buffer not fully written
+    std::size_t offset_ = 0;    // bytes of that buffer already written
+    std::uint64_t queuedEnd_ = 0, written_ = 0, played_ = 0;
+    bool paused_ = false;
+    bool timerArmed_ = false;
+    std::atomic<bool> gone_{false};
+    bool closed_ = false;
+};
+
+class PulseWaveIn : public IWaveInStream {
+public:
+    // device: the source's name, empty for the server's default (the mapper).
+    PulseWaveIn(std::shared_ptr<PulseContext> ctx, const pa_sample_spec& spec, std::string device,
+                std::uint32_t sourceIndex, IWaveEvents* events);
+    ~PulseWaveIn() override;
+    MMRESULT Open();
+
+    MMRESULT AddBuffer(WAVEHDR* hdr) override;
+    MMRESULT Start() override;
+    MMRESULT Stop() override;
+    MMRESULT Reset() override;
+    MMRESULT GetPosition(std::uint64_t* frames) override;
+    MMRESULT GetDeviceId(UINT* id) override;
+    void Close() override;
+
+private:
+    void DropStream();
+    void Fail();
+    static void OnState(pa_stream* s, void* self);
+    static void OnRead(pa_stream* s, std::size_t n, void* self);
+
+    std::shared_ptr<PulseContext> ctx_;
+    pa_sample_spec spec_;
+    std::string device_;
+    std::uint32_t sourceIndex_;
+    IWaveEvents* events_;
+    pa_stream* stream_ = nullptr;
+    std::deque<WAVEHDR*> queue_;
+    std::uint64_t recorded_ = 0; // bytes since open or the last Reset
+    bool started_ = false;
+    std::atomic<bool> gone_{false};
+    bool closed_ = false;
+};
