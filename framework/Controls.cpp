@@ -157,7 +157,7 @@ void TControl::SetParent(TWinControl* parent) {
         }
         ParentChanged();
         parent->UpdateTabChain();
-        parent->Realign();
+        parent->Realign(this);
     }
     if (old && !old->IsDestroying()) old->Realign();
 }
@@ -205,13 +205,13 @@ void TControl::ApplyGeometry() {
 }
 
 void TControl::RequestParentAlign() {
-    if (FParent && FAlign != alNone) FParent->Realign();
+    if (FParent && FAlign != alNone) FParent->Realign(this);
 }
 
 void TControl::SetAlign(TAlign a) {
     if (a == FAlign) return;
     FAlign = a;
-    if (FParent) FParent->Realign();
+    if (FParent) FParent->Realign(this);
 }
 
 void TControl::SetVisible(bool v) {
@@ -222,7 +222,7 @@ void TControl::SetVisible(bool v) {
     if (FParent || FIsForm) QWidget::setVisible(v);
     if (changed) {
         VisibleChanged();
-        if (FParent) FParent->Realign();
+        if (FParent) FParent->Realign(this);
     }
 }
 
@@ -567,7 +567,7 @@ void TWinControl::Loaded() {
     Realign();
 }
 
-void TWinControl::Realign() {
+void TWinControl::Realign(TControl* trigger) {
     if (FAlignDisabled > 0 || FAligning || IsLoading() || IsDestroying()) {
         FAlignPending = true;
         return;
@@ -580,10 +580,10 @@ void TWinControl::Realign() {
     } reset{FAligning};
     TRect r = ClientRect();
     AdjustClientRect(r);
-    AlignControls(nullptr, r);
+    AlignControls(trigger, r);
 }
 
-void TWinControl::AlignControls(TControl*, TRect& r) {
+void TWinControl::AlignControls(TControl* trigger, TRect& r) {
     const std::vector<TControl*> all = ControlList();
     auto place = [&](TAlign kind) {
         std::vector<TControl*> list;
@@ -603,8 +603,10 @@ void TWinControl::AlignControls(TControl*, TRect& r) {
                 return 0;
             }
         };
-        std::stable_sort(list.begin(), list.end(),
-                         [&](TControl* a, TControl* b) { return key(a) < key(b); });
+        std::stable_sort(list.begin(), list.end(), [&](TControl* a, TControl* b) {
+            if (key(a) != key(b)) return key(a) < key(b);
+            return a == trigger && b != trigger;
+        });
         for (TControl* c : list) {
             switch (kind) {
             case alTop:

@@ -290,7 +290,9 @@ public:
     // Docks the aligned children into the client rectangle (after AdjustClientRect), in the
     // order alTop, alBottom, alLeft, alRight, alClient; within one kind by position, then by
     // child order. Runs on resize and whenever a child's Align, size or visibility changes.
-    void Realign();
+    // `trigger` (the child whose Align, size or visibility changed) goes first among children
+    // of the same kind at the same position.
+    void Realign(TControl* trigger = nullptr);
     void DisableAlign() { ++FAlignDisabled; }
     void EnableAlign();
 
@@ -323,6 +325,7 @@ private:
     bool FAligning = false;
     int FAlignDisabled = 0;
     bool FAlignPending = false;
+    TControl* FAlignTrigger = nullptr;
 };
 
 class TCustomControl : public TWinControl {

@@ -9,7 +9,9 @@
 // Post (and PostMessage on its handle) may be called from any thread and only queues the
 // message. Messages are delivered one at a time, in the order they were queued, on the thread
 // that created the window (the main thread), whenever that thread runs its event loop or
-// ProcessMessages, including nested loops entered from a handler. An exception escaping the
+// Application->ProcessMessages. A handler that waits for later messages must wait with
+// ProcessMessages (or DeliverPending): a bare nested QEventLoop does not deliver posted events
+// on the GLib dispatcher while one is being handled. An exception escaping the
 // handler goes to the application's exception handler and delivery goes on. Destroying the
 // window (main thread) unregisters the handle first, then drops what is still pending.
 #include "framework/Classes.h"

@@ -1,0 +1,171 @@
+// The wizard window: start-up state, page switching, the page hooks, layout and closing.
+#include "app/Wizard.h"
+#include "app/AudioInWizardUnit.h"
+#include "app/AudioOutWizardUnit.h"
+#include "app/AudioVideoSet.h"
+#include "app/VideoWizard.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+const QString kNext = QStringLiteral("下一步(&N)");
+const QString kFinish = QStringLiteral("完成(&N)");
+
+class Wizard : public ::testing::Test {
+protected:
+    void SetUp() override {
+        App = std::make_unique<TApplication>();
+        App->SetMessageBoxHook([this](const QString&, const QString& text, int) {
+            Messages << text;
+            return IDOK;
+        });
+        // The start-up order of the program.
+        App->SetTitle(QStringLiteral("音频视频设置"));
+        App->CreateForm(AudioVideoForm);
+        App->CreateForm(WizardForm);
+        App->CreateForm(AudioOutForm);
+        App->CreateForm(VideoForm);
+        App->CreateForm(AudioInForm);
+        W = AudioVideoForm;
+        W->Show();
+        QCoreApplication::processEvents();
+    }
+    void TearDown() override {
+        App.reset(); // destroys every form
+        AudioVideoForm = nullptr;
+        WizardForm = nullptr;
+        AudioOutForm = nullptr;
+        VideoForm = nullptr;
+        AudioInForm = nullptr;
+    }
+    void Next() { QTest::mouseClick(W->NextButton->Widget(), Qt::LeftButton); }
+    void Back() { QTest::mouseClick(W->BeforeButton->Widget(), Qt::LeftButton); }
+
+    std::unique_ptr<TApplication> App;
+    TAudioVideoForm* W = nullptr;
+    QStringList Messages;
+};
+} // namespace
+
+TEST_F(Wizard, StartShowsTheWelcomePage) {
+    EXPECT_EQ(App->MainForm(), W);
+    EXPECT_EQ(W->Caption(), QStringLiteral("音频视频设置"));
+    EXPECT_EQ(W->PageIndex(), 0);
+    EXPECT_EQ(W->CurrentPage(), WizardForm);
+    EXPECT_TRUE(WizardForm->isVisible());
+    EXPECT_FALSE(W->BeforeButton->Enabled());
+    EXPECT_EQ(W->NextButton->Caption(), kNext);
+    EXPECT_FALSE(AudioOutForm->isVisible());
+}
+
+TEST_F(Wizard, NextThreeTimesReachesTheCameraPageAndBackRestoresNext) {
+    Next();
+    EXPECT_EQ(W->CurrentPage(), AudioOutForm);
+    EXPECT_TRUE(W->BeforeButton->Enabled());
+    EXPECT_FALSE(WizardForm->isVisible()); // a page that is left is hidden, not destroyed
+    Next();
+    EXPECT_EQ(W->CurrentPage(), AudioInForm);
+    EXPECT_EQ(W->NextButton->Caption(), kNext);
+    Next();
+    EXPECT_EQ(W->PageIndex(), 3);
+    EXPECT_EQ(W->CurrentPage(), VideoForm);
+    EXPECT_TRUE(VideoForm->isVisible());
+    EXPECT_EQ(W->NextButton->Caption(), kFinish);
+    Back();
+    EXPECT_EQ(W->CurrentPage(), AudioInForm);
+    EXPECT_EQ(W->NextButton->Caption(), kNext);
+    Back();
+    Back();
+    EXPECT_EQ(W->PageIndex(), 0);
+    EXPECT_FALSE(W->BeforeButton->Enabled());
+    EXPECT_TRUE(WizardForm->isVisible());
+}
+
+TEST_F(Wizard, NextStopsThePlayingTestSoundBeforeTheMicrophonePageShows) {
+    Next();
+    QTest::mouseClick(AudioOutForm->ButtonTest->Widget(), Qt::LeftButton);
+    ASSERT_EQ(AudioOutForm->ButtonTest->Tag(), 1);
+    EXPECT_EQ(AudioOutForm->ButtonTest->Caption(), QStringLiteral("停止"));
+    int tagWhenShown = -1;
+    AudioInForm->OnShow = [&](TObject*) { tagWhenShown = AudioOutForm->ButtonTest->Tag(); };
+    Next();
+    EXPECT_EQ(tagWhenShown, 0);
+    EXPECT_EQ(AudioOutForm->ButtonTest->Caption(), QStringLiteral("播放声音"));
+    EXPECT_EQ(W->CurrentPage(), AudioInForm);
+}
+
+TEST_F(Wizard, LeavingTheMicrophonePageStopsItsTest) {
+    Next();
+    Next();
+    QTest::mouseClick(AudioInForm->ButtonTest->Widget(), Qt::LeftButton);
+    ASSERT_EQ(AudioInForm->ButtonTest->Tag(), 1);
+    Back();
+    EXPECT_EQ(AudioInForm->ButtonTest->Tag(), 0);
+    EXPECT_EQ(AudioInForm->ButtonTest->Caption(), QStringLiteral("测试"));
+}
+
+TEST_F(Wizard, DockedPagesTakeExactlyThePageArea) {
+    EXPECT_EQ(W->ClientWidth(), 524);
+    EXPECT_EQ(W->ClientHeight(), 375);
+    EXPECT_EQ(W->Panel1->BoundsRect(), Bounds(0, 0, 524, 333));
+    EXPECT_EQ(W->Image2->BoundsRect(), Bounds(0, 0, 164, 333));
+    EXPECT_EQ(W->Image2->Picture()->Width(), 164);
+    EXPECT_EQ(W->Image2->Picture()->Height(), 333);
+    EXPECT_EQ(W->FramePanel->BoundsRect(), Bounds(164, 0, 360, 333));
+    EXPECT_EQ(W->Bevel1->BoundsRect(), Bounds(0, 333, 524, 2));
+    EXPECT_EQ(W->BeforeButton->BoundsRect(), Bounds(224, 341, 75, 25));
+    EXPECT_EQ(W->NextButton->BoundsRect(), Bounds(323, 341, 75, 25));
+    EXPECT_EQ(W->CancelButton->BoundsRect(), Bounds(423, 341, 75, 25));
+    EXPECT_EQ(W->BeforeButton->TabOrder(), 1);
+    EXPECT_EQ(W->NextButton->TabOrder(), 2);
+    EXPECT_EQ(W->CancelButton->TabOrder(), 3);
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        TForm* page = W->CurrentPage();
+        EXPECT_EQ(page->Parent(), W->FramePanel);
+        EXPECT_EQ(page->BoundsRect(), Bounds(0, 0, 360, 333));
+        EXPECT_EQ(page->geometry(), QRect(0, 0, 360, 333));
+        if (i < 3) Next();
+    }
+    // Owned components in the order of the table.
+    const char* names[] = {"Bevel1",       "Panel1",     "Image2",      "FramePanel",
+                           "BeforeButton", "NextButton", "CancelButton"};
+    ASSERT_EQ(W->ComponentCount(), 7);
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(W->Components(i)->Name(), QString::fromLatin1(names[i]));
+}
+
+TEST_F(Wizard, CancelAndCloseBoxEndWithoutWriting) {
+    const QString ini = QDir(QCoreApplication::applicationDirPath()).filePath("AudioVideo.ini");
+    const QFileInfo before(ini);
+    QTest::mouseClick(W->CancelButton->Widget(), Qt::LeftButton);
+    EXPECT_TRUE(App->Terminated());
+    EXPECT_FALSE(W->isVisible());
+    const QFileInfo after(ini);
+    EXPECT_EQ(after.exists(), before.exists());
+    if (before.exists()) {
+        EXPECT_EQ(after.lastModified(), before.lastModified());
+    }
+}
+
+TEST_F(Wizard, CloseBoxEndsTheProgram) {
+    Next();
+    W->close(); // the title-bar close box
+    EXPECT_TRUE(App->Terminated());
+}
+
+TEST_F(Wizard, FinishOnTheLastPageClosesTheWindow) {
+    Next();
+    Next();
+    Next();
+    EXPECT_FALSE(App->Terminated());
+    Next();
+    EXPECT_TRUE(App->Terminated());
+    EXPECT_TRUE(Messages.isEmpty());
+}

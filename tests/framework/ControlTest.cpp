@@ -1,0 +1,220 @@
+// Controls: docking, input hooks, painting through the canvas, fonts.
+#include "framework/ExtCtrls.h"
+#include "framework/Forms.h"
+#include "framework/StdCtrls.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+class TProbeControl : public TCustomControl {
+public:
+    using TCustomControl::TCustomControl;
+    QStringList Log;
+    int Resizes = 0;
+    bool ThrowInMouseDown = false;
+
+protected:
+    void MouseDown(TMouseButton b, TShiftState s, int x, int y) override {
+        if (ThrowInMouseDown) throw Exception(QStringLiteral("mouse failed"));
+        Log << QStringLiteral("down %1 %2 %3 %4").arg(b).arg(s & ssShift ? 1 : 0).arg(x).arg(y);
+    }
+    void MouseUp(TMouseButton b, TShiftState, int x, int y) override {
+        Log << QStringLiteral("up %1 %2 %3").arg(b).arg(x).arg(y);
+    }
+    void Click() override { Log << QStringLiteral("click"); }
+    void KeyDown(WORD& key, TShiftState shift) override {
+        Log << QStringLiteral("key %1 %2").arg(key).arg(shift & ssCtrl ? 1 : 0);
+        key = 0;
+    }
+    void Resize() override { ++Resizes; }
+    void Paint() override {
+        Canvas()->Brush()->SetColor(clRed);
+        Canvas()->FillRect(Rect(0, 0, 2, 2));
+    }
+};
+
+struct Recorder {
+    std::vector<QString> messages;
+    TApplication app;
+    Recorder() {
+        app.SetMessageBoxHook([this](const QString&, const QString& text, int) {
+            messages.push_back(text);
+            return IDOK;
+        });
+    }
+};
+} // namespace
+
+TEST(Control, ParentDocksAlignedChildrenInOrder) {
+    TForm form(nullptr);
+    form.SetBounds(0, 0, 300, 200);
+    auto make = [&](TAlign a, int l, int t, int w, int h) {
+        auto* c = new TPanel(&form);
+        c->SetParent(&form);
+        c->SetBounds(l, t, w, h);
+        c->SetAlign(a);
+        return c;
+    };
+    auto* client = make(alClient, 0, 0, 10, 10);
+    auto* bottom = make(alBottom, 0, 0, 10, 10);
+    auto* top2 = make(alTop, 0, 50, 10, 30);
+    auto* top1 = make(alTop, 0, 0, 10, 20);
+    auto* left = make(alLeft, 0, 0, 40, 10);
+    EXPECT_EQ(top1->BoundsRect(), Bounds(0, 0, 300, 20));
+    EXPECT_EQ(top2->BoundsRect(), Bounds(0, 20, 300, 30));
+    EXPECT_EQ(bottom->BoundsRect(), Bounds(0, 190, 300, 10));
+    EXPECT_EQ(left->BoundsRect(), Bounds(0, 50, 40, 140));
+    EXPECT_EQ(client->BoundsRect(), Bounds(40, 50, 260, 140));
+    EXPECT_EQ(client->geometry(), QRect(40, 50, 260, 140));
+
+    top2->Hide(); // hidden controls give their room back
+    EXPECT_EQ(client->BoundsRect(), Bounds(40, 20, 260, 170));
+    form.SetBounds(0, 0, 400, 200); // and the parent re-docks on resize
+    EXPECT_EQ(client->BoundsRect(), Bounds(40, 20, 360, 170));
+}
+
+TEST(Control, PanelBordersKeepAlignedChildrenInside) {
+    TPanel panel(nullptr);
+    panel.SetBounds(0, 0, 100, 100);
+    panel.SetBevelOuter(bvRaised);
+    panel.SetBorderWidth(3);
+    auto* child = new TPanel(&panel);
+    child->SetParent(&panel);
+    child->SetAlign(alClient);
+    EXPECT_EQ(child->BoundsRect(), Rect(4, 4, 96, 96));
+}
+
+TEST(Control, MouseAndKeysReachTheVirtualHooks) {
+    TForm form(nullptr);
+    form.SetBounds(0, 0, 200, 200);
+    auto* c = new TProbeControl(&form);
+    c->SetParent(&form);
+    c->SetBounds(10, 10, 100, 50);
+    c->SetTabStop(true);
+    form.Show();
+    QTest::mouseClick(c, Qt::LeftButton, Qt::ShiftModifier, QPoint(5, 6));
+    c->SetFocus();
+    QTest::keyClick(c, Qt::Key_Left, Qt::ControlModifier);
+    EXPECT_EQ(c->Log, (QStringList{"down 0 1 5 6", "up 0 5 6", "click",
+                                   QStringLiteral("key %1 1").arg(VK_CONTROL),
+                                   QStringLiteral("key %1 1").arg(VK_LEFT)}));
+}
+
+TEST(Control, ExceptionInAHandlerIsReportedAndTheProgramGoesOn) {
+    Recorder rec;
+    TForm form(nullptr);
+    auto* c = new TProbeControl(&form);
+    c->SetParent(&form);
+    c->SetBounds(0, 0, 50, 50);
+    form.Show();
+    c->ThrowInMouseDown = true;
+    QTest::mouseClick(c, Qt::LeftButton);
+    ASSERT_EQ(rec.messages.size(), 1u);
+    EXPECT_EQ(rec.messages[0], QStringLiteral("mouse failed"));
+    c->ThrowInMouseDown = false;
+    QTest::mouseClick(c, Qt::LeftButton);
+    EXPECT_TRUE(c->Log.contains(QStringLiteral("click")));
+
+    auto* b = new TButton(&form);
+    b->SetParent(&form);
+    b->OnClick = [](TObject*) { throw Exception(QStringLiteral("click failed")); };
+    QTest::mouseClick(b->Widget(), Qt::LeftButton);
+    ASSERT_EQ(rec.messages.size(), 2u);
+    EXPECT_EQ(rec.messages[1], QStringLiteral("click failed"));
+}
+
+TEST(Control, ResizeHookRunsOnSizeChangesOnly) {
+    TProbeControl c(nullptr);
+    const int before = c.Resizes;
+    c.SetBounds(5, 5, 30, 40);
+    c.SetBounds(6, 6, 30, 40); // a move
+    c.SetWidth(31);
+    EXPECT_EQ(c.Resizes - before, 2);
+}
+
+TEST(Control, PaintGetsAValidCanvas) {
+    TForm form(nullptr);
+    auto* c = new TProbeControl(&form);
+    c->SetParent(&form);
+    c->SetBounds(0, 0, 10, 10);
+    c->SetColor(clBlue);
+    form.SetBounds(0, 0, 20, 20);
+    const QImage img = c->grab().toImage();
+    EXPECT_EQ(QColor(img.pixel(1, 1)), QColor(Qt::red));
+    EXPECT_EQ(QColor(img.pixel(2, 2)), QColor(Qt::blue)); // FillRect stops before Right/Bottom
+    EXPECT_FALSE(c->Canvas()->HandleAllocated());         // only during Paint
+}
+
+TEST(Canvas, BitmapDrawingFollowsThePixelRules) {
+    TBitmap bmp(10, 10);
+    TCanvas* cv = bmp.Canvas();
+    cv->Brush()->SetColor(clWhite);
+    cv->FillRect(Rect(0, 0, 10, 10));
+    cv->Pen()->SetColor(clBlack);
+    cv->MoveTo(1, 1);
+    cv->LineTo(5, 1); // the end point is not drawn
+    EXPECT_EQ(cv->Pixel(1, 1), clBlack);
+    EXPECT_EQ(cv->Pixel(4, 1), clBlack);
+    EXPECT_EQ(cv->Pixel(5, 1), clWhite);
+    cv->Brush()->SetColor(clRed);
+    cv->Rectangle(2, 3, 6, 8); // outline inside the rectangle, brush inside the outline
+    EXPECT_EQ(cv->Pixel(2, 3), clBlack);
+    EXPECT_EQ(cv->Pixel(5, 7), clBlack);
+    EXPECT_EQ(cv->Pixel(6, 8), clWhite);
+    EXPECT_EQ(cv->Pixel(3, 4), clRed);
+    TRect r = Rect(0, 0, 10, 10);
+    cv->Frame3D(r, clWhite, clGray, 1);
+    EXPECT_EQ(r, Rect(1, 1, 9, 9));
+    EXPECT_EQ(cv->Pixel(0, 0), clWhite);
+    EXPECT_EQ(cv->Pixel(9, 9), clGray);
+    cv->SetPixel(3, 3, clLime);
+    EXPECT_EQ(bmp.Image().pixelColor(3, 3), QColor(Qt::green));
+}
+
+TEST(Control, FormsUseTheEightPointFontAndChildrenFollowIt) {
+    TForm form(nullptr);
+    EXPECT_EQ(form.Font()->Height(), -11);
+    EXPECT_EQ(form.Font()->Size(), 8);
+    EXPECT_EQ(form.Font()->ToQFont().pixelSize(), 11);
+    auto* label = new TLabel(&form);
+    label->SetParent(&form);
+    form.Font()->SetHeight(-13);
+    EXPECT_EQ(label->Font()->Height(), -13); // ParentFont
+    label->Font()->SetHeight(-20);
+    EXPECT_FALSE(label->ParentFont());
+    form.Font()->SetHeight(-11);
+    EXPECT_EQ(label->Font()->Height(), -20);
+}
+
+TEST(Control, ComboBoxChangeOnlyForTheUser) {
+    TForm form(nullptr);
+    auto* box = new TComboBox(&form);
+    box->SetParent(&form);
+    box->SetStyle(csDropDownList);
+    int changes = 0;
+    box->OnChange = [&](TObject*) { ++changes; };
+    box->SetItems({"a", "b", "c"});
+    box->SetItemIndex(1);
+    EXPECT_EQ(box->ItemIndex(), 1);
+    box->SetItemIndex(7); // not held: no selection
+    EXPECT_EQ(box->ItemIndex(), -1);
+    EXPECT_EQ(changes, 0);
+    emit box->Widget()->activated(2); // what a user's pick sends
+    EXPECT_EQ(changes, 1);
+}
+
+TEST(Control, CheckBoxClickOnProgramAndUserChange) {
+    TCheckBox box(nullptr);
+    int clicks = 0;
+    box.OnClick = [&](TObject*) { ++clicks; };
+    box.SetChecked(true);
+    box.SetChecked(true); // no change, no click
+    EXPECT_EQ(clicks, 1);
+    emit box.Widget()->clicked(false);
+    EXPECT_FALSE(box.Checked());
+    EXPECT_EQ(clicks, 2);
+}

@@ -1,0 +1,101 @@
+// The settings file object: reading rules and in-place writing.
+#include "framework/IniFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return f.readAll();
+}
+void WriteAll(const QString& path, const QByteArray& data) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(data);
+}
+} // namespace
+
+TEST(IniFile, ReadIntegerRules) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("a.ini");
+    WriteAll(path, "; comment\n[Audio]\nDeviceIn=3\n devicepos = -12 \nHex1=$1F\nHex2=0x10\n"
+                   "Bad=12abc\nEmpty=\nBig=4294967296\nNeg=-2147483648\nAllOnes=$FFFFFFFF\n"
+                   "[Video]\nDevice=2\n");
+    TIniFile ini(path);
+    EXPECT_EQ(ini.ReadInteger("Audio", "DeviceIn", 0), 3);
+    EXPECT_EQ(ini.ReadInteger("AUDIO", "DEVICEPOS", 0), -12); // names ignore case and spaces
+    EXPECT_EQ(ini.ReadInteger("Audio", "Hex1", 0), 31);
+    EXPECT_EQ(ini.ReadInteger("Audio", "Hex2", 0), 16);
+    EXPECT_EQ(ini.ReadInteger("Audio", "Bad", 50), 50);
+    EXPECT_EQ(ini.ReadInteger("Audio", "Empty", 50), 50);
+    EXPECT_EQ(ini.ReadInteger("Audio", "Big", 50), 50);
+    EXPECT_EQ(ini.ReadInteger("Audio", "Neg", 0), -2147483647 - 1);
+    EXPECT_EQ(ini.ReadInteger("Audio", "AllOnes", 0), -1);
+    EXPECT_EQ(ini.ReadInteger("Audio", "Missing", 7), 7);
+    EXPECT_EQ(ini.ReadInteger("Nothing", "DeviceIn", 7), 7);
+    EXPECT_EQ(ini.ReadInteger("Video", "Device", 0), 2);
+    EXPECT_EQ(ini.ReadInteger("Video", "DeviceIn", 9), 9); // keys belong to their section
+    EXPECT_EQ(TIniFile(dir.filePath("none.ini")).ReadInteger("Audio", "DeviceIn", 4), 4);
+    EXPECT_FALSE(QFile::exists(dir.filePath("none.ini"))); // reading creates nothing
+}
+
+TEST(IniFile, WriteReplacesInPlaceAndKeepsEverythingElse) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("a.ini");
+    const QByteArray before = "; keep me\r\n[Audio]\r\nDeviceIn = 3\r\nOther=x y z\r\n\r\n"
+                              "[Video]\r\nDevice=1\r\n";
+    WriteAll(path, before);
+    TIniFile ini(path);
+    ini.WriteInteger("audio", "deviceIN", -1);
+    QByteArray expected = before;
+    expected.replace("DeviceIn = 3", "DeviceIn =-1");
+    EXPECT_EQ(ReadAll(path), expected);
+    EXPECT_EQ(ini.ReadInteger("Audio", "DeviceIn", 0), -1);
+
+    ini.WriteInteger("Audio", "DeviceOut", 2); // new key after the section's last entry
+    expected.replace("Other=x y z\r\n", "Other=x y z\r\nDeviceOut=2\r\n");
+    EXPECT_EQ(ReadAll(path), expected);
+
+    ini.WriteString("Extra", "Name", "v"); // new section at the end, same line ending
+    expected += "[Extra]\r\nName=v\r\n";
+    EXPECT_EQ(ReadAll(path), expected);
+}
+
+TEST(IniFile, WriteCreatesFileAndHandlesMissingFinalNewline) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("new.ini");
+    TIniFile ini(path);
+    ini.WriteInteger("Audio", "DeviceIn", 1);
+    ini.WriteInteger("Video", "Device", 0);
+    EXPECT_EQ(ReadAll(path), QByteArray("[Audio]\nDeviceIn=1\n[Video]\nDevice=0\n"));
+
+    const QString path2 = dir.filePath("nonl.ini");
+    WriteAll(path2, "[Audio]\nDeviceIn=1");
+    TIniFile(path2).WriteInteger("Audio", "DeviceOut", 5);
+    EXPECT_EQ(ReadAll(path2), QByteArray("[Audio]\nDeviceIn=1\nDeviceOut=5\n"));
+}
+
+TEST(IniFile, RefusedWriteRaisesAndKeepsTheOldFile) {
+    QTemporaryDir dir;
+    TIniFile missingDir(dir.filePath("no/such/dir/a.ini"));
+    EXPECT_THROW(missingDir.WriteInteger("Audio", "DeviceIn", 1), EIniFileException);
+
+    // A path that cannot be read as a file is never replaced.
+    QDir(dir.path()).mkdir("folder.ini");
+    TIniFile folder(dir.filePath("folder.ini"));
+    EXPECT_THROW(folder.WriteInteger("Audio", "DeviceIn", 1), EIniFileException);
+    EXPECT_TRUE(QFileInfo(dir.filePath("folder.ini")).isDir());
+
+    TIniFile ini(dir.filePath("a.ini"));
+    EXPECT_THROW(ini.WriteString("Audio", "Bad=Key", "1"), EIniFileException);
+    EXPECT_THROW(ini.WriteString("Audio", "Key", "two\nlines"), EIniFileException);
+    try {
+        missingDir.WriteInteger("Audio", "DeviceIn", 1);
+    } catch (const EIniFileException& e) {
+        EXPECT_TRUE(e.Message().contains("a.ini"));
+    }
+}

@@ -1,0 +1,121 @@
+// Threads: Synchronize while the main thread waits, failures, events and locks.
+#include "framework/Threads.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <atomic>
+#include <gtest/gtest.h>
+
+namespace {
+class TSyncThread : public TThread {
+public:
+    std::atomic<int> Runs{0};
+    std::atomic<bool> RanOnMain{false};
+    std::atomic<bool> CaughtFromMain{false};
+
+protected:
+    void Execute() override {
+        for (int i = 0; i < 50 && !Terminated(); ++i) {
+            Synchronize([this] {
+                RanOnMain = IsMainThread();
+                ++Runs;
+            });
+        }
+        try {
+            Synchronize([] { throw Exception(QStringLiteral("from main")); });
+        } catch (const Exception& e) {
+            CaughtFromMain = e.Message() == QStringLiteral("from main");
+        }
+        SetReturnValue(42);
+    }
+};
+
+class TWaiter : public TThread {
+public:
+    explicit TWaiter(TSimpleEvent& e) : TThread(true), Event(e) {}
+    TSimpleEvent& Event;
+    std::atomic<bool> Seen{false};
+
+protected:
+    void Execute() override { Seen = Event.WaitFor(10000) == wrSignaled; }
+};
+} // namespace
+
+TEST(Thread, SynchronizeRunsOnMainWhileMainWaitsFor) {
+    TSyncThread t;
+    t.Start();
+    // The main thread blocks here without an event loop; the worker's Synchronize calls must
+    // still run, or this would never return.
+    EXPECT_EQ(t.WaitFor(), 42);
+    EXPECT_EQ(t.Runs.load(), 50);
+    EXPECT_TRUE(t.RanOnMain.load());
+    EXPECT_TRUE(t.CaughtFromMain.load());
+}
+
+TEST(Thread, SynchronizeOnMainRunsAtOnce) {
+    int n = 0;
+    TThread::Synchronize([&] { ++n; });
+    EXPECT_EQ(n, 1);
+}
+
+TEST(Thread, FailureInExecuteIsKept) {
+    struct TBad : TThread {
+        void Execute() override { throw Exception(QStringLiteral("bad")); }
+    } t;
+    t.Start();
+    t.WaitFor();
+    EXPECT_TRUE(t.FatalException() != nullptr);
+}
+
+TEST(Thread, TerminateEndsALoop) {
+    struct TLoop : TThread {
+        void Execute() override {
+            while (!Terminated())
+                std::this_thread::yield();
+        }
+    } t;
+    t.Start();
+    t.Terminate();
+    t.WaitFor();
+    EXPECT_TRUE(t.Finished());
+}
+
+TEST(SimpleEvent, SignalTimeoutAndAutoReset) {
+    TSimpleEvent manual;
+    EXPECT_EQ(manual.WaitFor(0), wrTimeout);
+    manual.SetEvent();
+    EXPECT_EQ(manual.WaitFor(0), wrSignaled);
+    EXPECT_EQ(manual.WaitFor(0), wrSignaled); // stays set
+    manual.ResetEvent();
+    EXPECT_EQ(manual.WaitFor(1), wrTimeout);
+
+    TSimpleEvent automatic(false);
+    automatic.SetEvent();
+    EXPECT_EQ(automatic.WaitFor(0), wrSignaled);
+    EXPECT_EQ(automatic.WaitFor(0), wrTimeout); // taken by the first wait
+
+    TSimpleEvent crossThread;
+    TWaiter w(crossThread);
+    w.Start();
+    crossThread.SetEvent();
+    w.WaitFor();
+    EXPECT_TRUE(w.Seen.load());
+}
+
+TEST(CriticalSection, NestsOnOneThreadAndExcludesOthers) {
+    TCriticalSection cs;
+    cs.Enter();
+    cs.Enter(); // recursive
+    std::atomic<bool> otherGot{true};
+    std::thread other([&] { otherGot = cs.TryEnter(); });
+    other.join();
+    EXPECT_FALSE(otherGot.load());
+    cs.Leave();
+    cs.Leave();
+    std::thread again([&] {
+        otherGot = cs.TryEnter();
+        if (otherGot) cs.Leave();
+    });
+    again.join();
+    EXPECT_TRUE(otherGot.load());
+}
