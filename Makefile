@@ -54,7 +54,7 @@ bench: build
 
 # One PNG per wizard page under docs/, drawn headless on simulated devices.
 screenshots: build
-	cd $(BUILD) && QT_QPA_PLATFORM=offscreen AVSETUP_BACKEND=sim ./avsetup --screenshots $(CURDIR)/docs
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen AVSETUP_BACKEND=sim ./avsetup_screenshots $(CURDIR)/docs
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
