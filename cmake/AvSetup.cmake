@@ -24,9 +24,10 @@ function(av_library name)
 endfunction()
 
 # One GoogleTest program per test folder; every test case becomes one ctest entry.
-#   av_test(<name> DIRS <folder>... LIBS <target>... [LABELS <label>...] [ENV <VAR=value>...])
+#   av_test(<name> DIRS <folder>... LIBS <target>... [LABELS <label>...] [ENV <VAR=value>...]
+#           [PROPERTIES <ctest property> <value>...])
 function(av_test name)
-  cmake_parse_arguments(A "" "" "DIRS;LIBS;LABELS;ENV" ${ARGN})
+  cmake_parse_arguments(A "" "" "DIRS;LIBS;LABELS;ENV;PROPERTIES" ${ARGN})
   set(srcs)
   foreach(d ${A_DIRS})
     file(GLOB s CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${d}/*.cpp)
@@ -40,7 +41,7 @@ function(av_test name)
   target_link_libraries(${name} PRIVATE ${A_LIBS} Qt6::Widgets Qt6::Test GTest::gtest)
   set(env QT_QPA_PLATFORM=offscreen AVSETUP_BACKEND=sim ${A_ENV})
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "${env}" TIMEOUT 120 LABELS "${A_LABELS}")
+    PROPERTIES ENVIRONMENT "${env}" TIMEOUT 120 LABELS "${A_LABELS}" ${A_PROPERTIES})
 endfunction()
 
 function(av_bench name)

@@ -1,6 +1,13 @@
 #!/usr/bin/env bash
 # Runs a command beside a private PulseAudio daemon: its own runtime directory, no D-Bus, a null
 # sink and a sine source for the tests. The daemon is stopped whatever happens.
+#
+# Null devices of the daemon render up to 2 s ahead while nobody asks for less, and a client that
+# comes later can only take back a few milliseconds of that: the first sound played into an idle
+# one is heard up to 2 s late and its monitor delivers in 2 s lumps. Real cards do not. To behave
+# like them, a low-latency client keeps playing into each null sink: silence into the test sink
+# (started again should the sink be unloaded and loaded again), a 440 Hz tone into a second sink
+# whose monitor is the test "microphone".
 set -euo pipefail
 if ! command -v pulseaudio >/dev/null; then
   echo "with-pulse: pulseaudio is not installed; running without a sound server" >&2
@@ -11,7 +18,8 @@ mkdir -p "$dir/runtime" "$dir/home" "$dir/state"
 cat >"$dir/default.pa" <<PA
 load-module module-native-protocol-unix socket=$dir/native auth-anonymous=1
 load-module module-null-sink sink_name=avsetup_test_sink sink_properties=device.description=AvSetup_Test_Sink
-load-module module-sine-source source_name=avsetup_test_sine rate=44100 frequency=440
+load-module module-null-sink sink_name=avsetup_test_mic sink_properties=device.description=AvSetup_Test_Mic
+load-module module-remap-source master=avsetup_test_mic.monitor source_name=avsetup_test_sine source_properties=device.description=AvSetup_Test_Microphone
 set-default-sink avsetup_test_sink
 set-default-source avsetup_test_sine
 PA
@@ -33,6 +41,30 @@ for _ in $(seq 1 100); do
   kill -0 "$pid" 2>/dev/null || { echo "with-pulse: daemon failed to start" >&2; cat "$dir/pulse.log" >&2 || true; pid=""; break; }
   sleep 0.1
 done
+if [ -n "$pid" ] && command -v pacat >/dev/null; then
+  # One second of a 440 Hz tone, unsigned 8-bit at 8000 Hz (no zero bytes), played in a loop.
+  LC_ALL=C awk 'BEGIN { for (i = 0; i < 8000; i++) printf "%c", int(128 + 100 * sin(6.283185307179586 * 440 * i / 8000)) }' \
+    >"$dir/tone.raw"
+  (while kill -0 "$pid" 2>/dev/null; do cat "$dir/tone.raw"; done |
+    pacat --raw --format=u8 --rate=8000 --channels=1 --latency-msec=20 -d avsetup_test_mic \
+      --client-name=avsetup-test-tone 2>/dev/null) &
+  (while kill -0 "$pid" 2>/dev/null; do
+    sink=$(pactl list short sinks 2>/dev/null | awk '$2 == "avsetup_test_sink" { print $1 }')
+    if [ -n "$sink" ] && ! pactl list short sink-inputs 2>/dev/null | awk '{ print $2 }' | grep -qx "$sink"; then
+      pacat --raw --format=s16le --rate=8000 --channels=1 --latency-msec=20 -d avsetup_test_sink \
+        --client-name=avsetup-test-silence </dev/zero 2>/dev/null &
+    fi
+    sleep 0.5
+  done) &
+  # Both clients connected, and what the sinks rendered ahead before them has drained.
+  for _ in $(seq 1 60); do
+    if [ "$(pactl list short sink-inputs 2>/dev/null | wc -l)" -ge 2 ] &&
+      pactl list sinks 2>/dev/null | awk '/^\tLatency:/ { if ($2 > 100000) slow = 1 } END { exit slow }'; then
+      break
+    fi
+    sleep 0.1
+  done
+fi
 set +e
 "$@"
 rc=$?

@@ -11,6 +11,9 @@ constexpr int kOpenTimeoutMs = 2000;
 constexpr pa_usec_t kPlaybackLatencyUs = 60 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t kRecordFragmentUs = 20 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t kDoneCheckUs = 10 * PA_USEC_PER_MSEC;
+// Fresh timing from the server every this many checks: the client's interpolation alone stalls
+// whenever the server last reported the stream as not playing (starting, resuming, underrun).
+constexpr int kTimingEveryChecks = 2;
 
 void Unref(pa_operation* op) {
     if (op) pa_operation_unref(op);
@@ -75,7 +78,10 @@ bool PulseWaveOut::CreateStream() {
     pa_buffer_attr attr;
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kPlaybackLatencyUs, &spec_));
-    attr.prebuf = 0; // play whatever is there at once, and after an underrun go on where it stopped
+    // The server waits for a full buffer before it starts, and again after running dry, so an
+    // underrun pauses the stream instead of skipping what comes next; Pump starts it early when
+    // everything queued has been handed over.
+    attr.prebuf = static_cast<std::uint32_t>(-1);
     attr.minreq = static_cast<std::uint32_t>(-1);
     attr.fragsize = static_cast<std::uint32_t>(-1);
     auto flags = static_cast<pa_stream_flags_t>(
@@ -110,6 +116,7 @@ void PulseWaveOut::DropStream() {
         timer_ = nullptr;
         timerArmed_ = false;
     }
+    timingPending_ = false; // the stream's operations end with it, unanswered
     if (!stream_) return;
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_set_write_callback(stream_, nullptr, nullptr);
@@ -179,17 +186,30 @@ void PulseWaveOut::Pump() {
         ++unwritten_;
         offset_ = 0;
     }
+    if (unwritten_ == queue_.size() && written_ > triggeredAt_) {
+        triggeredAt_ = written_;
+        if (pa_operation* op = pa_stream_trigger(stream_, nullptr, nullptr)) pa_operation_unref(op);
+    }
     if (!queue_.empty()) ArmTimer();
 }
 
 std::uint64_t PulseWaveOut::PlayedBytes() {
-    if (!stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY) return played_;
+    // Paused, the position stands (the server's clock of a corked stream does not mean "heard").
+    if (paused_ || !stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY) return played_;
     pa_usec_t t = 0;
     if (pa_stream_get_time(stream_, &t) == 0) {
         std::uint64_t bytes = pa_usec_to_bytes(t, &spec_);
         // Never ahead of what was written (interpolation runs on through an underrun).
         played_ = std::max(played_, std::min(bytes, written_));
     }
+    // The stream has run dry: the server's clock then keeps taking the device's current latency
+    // off the last byte, so it never reaches the end. The end was heard once the latency the
+    // device had when it took the last byte has passed.
+    const pa_timing_info* ti = pa_stream_get_timing_info(stream_);
+    if (ti && played_ < written_ && !ti->read_index_corrupt &&
+        ti->read_index >= static_cast<std::int64_t>(written_) &&
+        pa_timeval_age(&ti->timestamp) >= ti->sink_usec + ti->transport_usec)
+        played_ = written_;
     return played_;
 }
 
@@ -208,6 +228,20 @@ void PulseWaveOut::ArmTimer() {
 void PulseWaveOut::OnTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
     auto* out = static_cast<PulseWaveOut*>(self);
     out->timerArmed_ = false;
+    if (out->stream_ && !out->timingPending_ && ++out->ticks_ % kTimingEveryChecks == 0 &&
+        pa_stream_get_state(out->stream_) == PA_STREAM_READY) {
+        if (pa_operation* op =
+                pa_stream_update_timing_info(out->stream_, &PulseWaveOut::OnTiming, out)) {
+            out->timingPending_ = true;
+            pa_operation_unref(op);
+        }
+    }
+    out->CheckDone();
+}
+
+void PulseWaveOut::OnTiming(pa_stream*, int, void* self) {
+    auto* out = static_cast<PulseWaveOut*>(self);
+    out->timingPending_ = false;
     out->CheckDone();
 }
 
@@ -271,7 +305,7 @@ MMRESULT PulseWaveOut::Reset() {
             done.push_back(p.hdr);
         queue_.clear();
         unwritten_ = offset_ = 0;
-        queuedEnd_ = written_ = played_ = 0;
+        queuedEnd_ = written_ = played_ = triggeredAt_ = 0;
         paused_ = false;
         // A fresh stream drops what the server still holds and starts its clock at zero; it
         // connects while the caller goes on, and data written meanwhile waits in the queue.
@@ -391,7 +425,6 @@ void PulseWaveIn::OnRead(pa_stream* s, std::size_t, void* self) {
         std::size_t n = 0;
         if (pa_stream_peek(s, &data, &n) < 0 || n == 0) break;
         if (in->started_) {
-            in->recorded_ += n;
             std::size_t at = 0;
             while (at < n && !in->queue_.empty()) {
                 WAVEHDR* h = in->queue_.front();
@@ -404,13 +437,15 @@ void PulseWaveIn::OnRead(pa_stream* s, std::size_t, void* self) {
                     std::memset(h->lpData + h->dwBytesRecorded,
                                 in->spec_.format == PA_SAMPLE_U8 ? 0x80 : 0, take);
                 h->dwBytesRecorded += static_cast<DWORD>(take);
+                in->recorded_ += take;
                 at += take;
                 if (h->dwBytesRecorded >= h->dwBufferLength) {
                     done.push_back(h);
                     in->queue_.pop_front();
                 }
             }
-            // With no buffer queued the data is lost, as with any recorder that is not fed.
+            // With no buffer queued the data is lost, as with any recorder that is not fed; the
+            // position counts what the application received.
         }
         pa_stream_drop(s);
     }

@@ -57,6 +57,7 @@ private:
     static void OnState(pa_stream* s, void* self);
     static void OnWrite(pa_stream* s, std::size_t n, void* self);
     static void OnTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self);
+    static void OnTiming(pa_stream* s, int success, void* self);
 
     std::shared_ptr<PulseContext> ctx_;
     pa_sample_spec spec_;
@@ -69,8 +70,11 @@ private:
     std::size_t unwritten_ = 0; // index in queue_ of the first buffer not fully written
     std::size_t offset_ = 0;    // bytes of that buffer already written
     std::uint64_t queuedEnd_ = 0, written_ = 0, played_ = 0;
+    std::uint64_t triggeredAt_ = 0; // written_ when playback was last started early
     bool paused_ = false;
     bool timerArmed_ = false;
+    bool timingPending_ = false; // a timing update is on its way
+    int ticks_ = 0;
     std::atomic<bool> gone_{false};
     bool closed_ = false;
 };

@@ -1,0 +1,237 @@
+#pragma once
+// A second, independent client of the test's sound server: it changes the server behind the
+// backend's back (modules, volumes) and reads what the server really holds. Every call waits for
+// the server's answer, with a deadline.
+#include <pulse/pulseaudio.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+class PulseAdmin {
+public:
+    struct Device {
+        std::uint32_t index = PA_INVALID_INDEX, module = PA_INVALID_INDEX;
+        std::string name, description;
+        pa_cvolume volume{};
+        bool mute = false;
+        bool monitor = false;
+    };
+    struct Module {
+        std::string name, argument;
+    };
+
+    PulseAdmin() {
+        loop_ = pa_threaded_mainloop_new();
+        ctx_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "avsetup-test-admin");
+        pa_context_set_state_callback(
+            ctx_, [](pa_context*, void* l) { Signal(l); }, loop_);
+        pa_context_connect(ctx_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr);
+        pa_threaded_mainloop_start(loop_);
+        Locked([&] {
+            Wait([&] {
+                auto s = pa_context_get_state(ctx_);
+                return s == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(s);
+            });
+        });
+    }
+    ~PulseAdmin() {
+        pa_threaded_mainloop_stop(loop_);
+        pa_context_disconnect(ctx_);
+        pa_context_unref(ctx_);
+        pa_threaded_mainloop_free(loop_);
+    }
+    PulseAdmin(const PulseAdmin&) = delete;
+    PulseAdmin& operator=(const PulseAdmin&) = delete;
+
+    bool Ready() {
+        bool ok = false;
+        Locked([&] { ok = pa_context_get_state(ctx_) == PA_CONTEXT_READY; });
+        return ok;
+    }
+
+    std::vector<Device> Sinks() {
+        Query<Device> q;
+        q.admin = this;
+        Locked([&] {
+            Run(pa_context_get_sink_info_list(
+                    ctx_,
+                    [](pa_context*, const pa_sink_info* i, int eol, void* u) {
+                        auto* q = static_cast<Query<Device>*>(u);
+                        if (i) q->items.push_back(Make(*i));
+                        if (eol) q->Finish();
+                    },
+                    &q),
+                q);
+        });
+        return q.items;
+    }
+    std::vector<Device> Sources() {
+        Query<Device> q;
+        q.admin = this;
+        Locked([&] {
+            Run(pa_context_get_source_info_list(
+                    ctx_,
+                    [](pa_context*, const pa_source_info* i, int eol, void* u) {
+                        auto* q = static_cast<Query<Device>*>(u);
+                        if (i) {
+                            Device d = Make(*i);
+                            d.monitor = i->monitor_of_sink != PA_INVALID_INDEX;
+                            q->items.push_back(d);
+                        }
+                        if (eol) q->Finish();
+                    },
+                    &q),
+                q);
+        });
+        return q.items;
+    }
+    bool FindSink(const std::string& name, Device* out) {
+        for (auto& d : Sinks())
+            if (d.name == name) return *out = d, true;
+        return false;
+    }
+    bool FindSource(const std::string& name, Device* out) {
+        for (auto& d : Sources())
+            if (d.name == name) return *out = d, true;
+        return false;
+    }
+
+    Module ModuleInfo(std::uint32_t index) {
+        Query<Module> q;
+        q.admin = this;
+        Locked([&] {
+            Run(pa_context_get_module_info(
+                    ctx_, index,
+                    [](pa_context*, const pa_module_info* i, int eol, void* u) {
+                        auto* q = static_cast<Query<Module>*>(u);
+                        if (i)
+                            q->items.push_back(
+                                {i->name ? i->name : "", i->argument ? i->argument : ""});
+                        if (eol) q->Finish();
+                    },
+                    &q),
+                q);
+        });
+        return q.items.empty() ? Module{} : q.items.front();
+    }
+
+    // The new module's index, PA_INVALID_INDEX on failure.
+    std::uint32_t LoadModule(const std::string& name, const std::string& args) {
+        Query<std::uint32_t> q;
+        q.admin = this;
+        Locked([&] {
+            Run(pa_context_load_module(
+                    ctx_, name.c_str(), args.c_str(),
+                    [](pa_context*, std::uint32_t idx, void* u) {
+                        auto* q = static_cast<Query<std::uint32_t>*>(u);
+                        q->items.push_back(idx);
+                        q->Finish();
+                    },
+                    &q),
+                q);
+        });
+        return q.items.empty() ? PA_INVALID_INDEX : q.items.front();
+    }
+    bool UnloadModule(std::uint32_t index) {
+        return Success([&](pa_context_success_cb_t cb, void* u) {
+            return pa_context_unload_module(ctx_, index, cb, u);
+        });
+    }
+    bool SetSinkVolume(const std::string& name, const pa_cvolume& v) {
+        return Success([&](pa_context_success_cb_t cb, void* u) {
+            return pa_context_set_sink_volume_by_name(ctx_, name.c_str(), &v, cb, u);
+        });
+    }
+    bool SetSourceVolume(const std::string& name, const pa_cvolume& v) {
+        return Success([&](pa_context_success_cb_t cb, void* u) {
+            return pa_context_set_source_volume_by_name(ctx_, name.c_str(), &v, cb, u);
+        });
+    }
+    bool SetSinkMute(const std::string& name, bool mute) {
+        return Success([&](pa_context_success_cb_t cb, void* u) {
+            return pa_context_set_sink_mute_by_name(ctx_, name.c_str(), mute, cb, u);
+        });
+    }
+
+private:
+    template <class T> struct Query {
+        PulseAdmin* admin = nullptr;
+        std::vector<T> items;
+        bool done = false;
+        void Finish() {
+            done = true;
+            Signal(admin->loop_);
+        }
+    };
+    static void Signal(void* loop) {
+        pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
+    }
+    template <class Info> static Device Make(const Info& i) {
+        Device d;
+        d.index = i.index;
+        d.module = i.owner_module;
+        d.name = i.name ? i.name : "";
+        d.description = i.description ? i.description : "";
+        d.volume = i.volume;
+        d.mute = i.mute != 0;
+        return d;
+    }
+    void Locked(const std::function<void()>& f) {
+        pa_threaded_mainloop_lock(loop_);
+        f();
+        pa_threaded_mainloop_unlock(loop_);
+    }
+    // Waits (lock held) until done() or 5 s passed; a watchdog timer wakes the wait.
+    void Wait(const std::function<bool()>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+        while (!done() && std::chrono::steady_clock::now() < deadline) {
+            timeval tv{};
+            pa_timeval_add(pa_gettimeofday(&tv), 50 * PA_USEC_PER_MSEC);
+            pa_time_event* e = api->time_new(
+                api, &tv,
+                [](pa_mainloop_api*, pa_time_event*, const timeval*, void* l) { Signal(l); },
+                loop_);
+            pa_threaded_mainloop_wait(loop_);
+            api->time_free(e);
+        }
+    }
+    template <class T> void Run(pa_operation* op, Query<T>& q) {
+        if (!op) return;
+        Wait([&] { return q.done; });
+        pa_operation_unref(op);
+    }
+    bool Success(const std::function<pa_operation*(pa_context_success_cb_t, void*)>& call) {
+        Query<int> q;
+        q.admin = this;
+        Locked([&] {
+            Run(call(
+                    [](pa_context*, int ok, void* u) {
+                        auto* q = static_cast<Query<int>*>(u);
+                        q->items.push_back(ok);
+                        q->Finish();
+                    },
+                    &q),
+                q);
+        });
+        return !q.items.empty() && q.items.front() != 0;
+    }
+
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* ctx_ = nullptr;
+};
+
+// Polls cond until it holds or the deadline passes; for waiting on the server, never for a fixed
+// time.
+inline bool WaitUntil(const std::function<bool()>& cond, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() >= deadline) return cond();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
