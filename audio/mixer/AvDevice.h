@@ -246,7 +246,7 @@ public:
     void RemoveObserver(TAvObserver* observer);
 
     // Whether the form resource stores DeviceId / Active (non-default values).
-    virtual bool IsDeviceIdStored() const { return FDeviceId != 0; }
+    virtual bool IsDeviceIdStored() { return FDeviceId != 0; }
     bool IsActiveStored() const { return Active(); }
 
     TNotifyEvent OnChange;
