@@ -81,12 +81,12 @@ void TAvObservable::RemoveObserver(TAvObserver* observer) {
 }
 
 void TAvObservable::NotifyObservers(TObject* data) {
-    // By position, newest first. A handler may add or remove observers: positions past the end
-    // are skipped, and an observer that left is not called.
-    for (int i = Count() - 1; i >= 0; --i) {
-        if (i >= Count()) continue;
-        TAvObserver* o = FObservers[static_cast<std::size_t>(i)];
-        o->Update(data);
+    // Newest first, over the list as it was when the walk began. A handler may add or remove
+    // observers: one that has left (or gone) meanwhile is not called.
+    const std::vector<TAvObserver*> walk = FObservers;
+    for (auto it = walk.rbegin(); it != walk.rend(); ++it) {
+        if (std::find(FObservers.begin(), FObservers.end(), *it) == FObservers.end()) continue;
+        (*it)->Update(data);
     }
 }
 
