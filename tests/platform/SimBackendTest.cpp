@@ -341,6 +341,62 @@ TEST_F(SimTest, RealTimeClockPlaysOnItsOwnThread) {
     EXPECT_EQ(waveOutClose(h), MMSYSERR_NOERROR);
 }
 
+TEST_F(SimTest, ResetAndCloseWhileTheClockThreadDelivers) {
+    // The clock thread plays and the callback queues each buffer again; the main thread resets
+    // and closes meanwhile. No callback may run after the close notice.
+    struct Loop {
+        std::mutex lock;
+        std::condition_variable cv;
+        int done = 0;
+        bool closed = false, lateCallback = false, stopping = false;
+        static void Proc(HDRVR h, UINT msg, DWORD_PTR inst, DWORD_PTR p1, DWORD_PTR) {
+            auto* self = reinterpret_cast<Loop*>(inst);
+            std::unique_lock g(self->lock);
+            if (self->closed) self->lateCallback = true;
+            if (msg == MM_WOM_CLOSE) self->closed = true;
+            if (msg != MM_WOM_DONE) return;
+            ++self->done;
+            self->cv.notify_all();
+            if (self->stopping) return; // as a player does: no refill once stopping
+            g.unlock();
+            waveOutWrite(reinterpret_cast<HWAVEOUT>(h), reinterpret_cast<WAVEHDR*>(p1),
+                         sizeof(WAVEHDR));
+        }
+    } loop;
+    const WAVEFORMATEX f = Pcm(44100, 2, 16);
+    HWAVEOUT h = nullptr;
+    ASSERT_EQ(waveOutOpen(&h, 0, &f, reinterpret_cast<DWORD_PTR>(&Loop::Proc),
+                          reinterpret_cast<DWORD_PTR>(&loop), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    std::vector<std::unique_ptr<Buffer>> bufs;
+    for (int i = 0; i < 4; ++i) {
+        bufs.push_back(std::make_unique<Buffer>(176)); // 1 ms each
+        ASSERT_EQ(waveOutPrepareHeader(h, &bufs[i]->hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveOutWrite(h, &bufs[i]->hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    }
+    sim_->StartRealTimeClock(1);
+    {
+        std::unique_lock g(loop.lock);
+        ASSERT_TRUE(loop.cv.wait_for(g, std::chrono::seconds(10), [&] { return loop.done >= 50; }));
+    }
+    {
+        std::lock_guard g(loop.lock);
+        loop.stopping = true;
+    }
+    // A refill already under way on the clock thread may still land after the flag: reset
+    // again until nothing is queued (as the wave output's stop waits for its buffers).
+    MMRESULT r = WAVERR_STILLPLAYING;
+    for (int i = 0; i < 100 && r == WAVERR_STILLPLAYING; ++i) {
+        ASSERT_EQ(waveOutReset(h), MMSYSERR_NOERROR);
+        r = waveOutClose(h);
+    }
+    ASSERT_EQ(r, MMSYSERR_NOERROR);
+    sim_->StopRealTimeClock();
+    std::lock_guard g(loop.lock);
+    EXPECT_TRUE(loop.closed);
+    EXPECT_FALSE(loop.lateCallback);
+}
+
 TEST(SimConfigTest, ParseReportsMistakes) {
     QString error;
     EXPECT_FALSE(SimConfig::Parse("{", &error));
