@@ -40,7 +40,7 @@ function(av_test name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${A_LIBS} Qt6::Widgets Qt6::Test GTest::gtest)
   set(env QT_QPA_PLATFORM=offscreen AVSETUP_BACKEND=sim ${A_ENV})
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES
     PROPERTIES ENVIRONMENT "${env}" TIMEOUT 120 LABELS "${A_LABELS}" ${A_PROPERTIES})
 endfunction()
 
