@@ -9,11 +9,49 @@ TAudioInForm::TAudioInForm(TComponent* AOwner) : TForm(AOwner) {
     SetBounds(0, 0, 583, 488);
     SetColor(clBtnFace);
 
+    CreateComponents();
+
+    OnCreate.Assign(this, &TAudioInForm::FormCreate);
+    OnClose.Assign(this, &TAudioInForm::FormClose);
+    OnDestroy.Assign(this, &TAudioInForm::FormDestroy);
+    EndLoading();
+}
+
+void TAudioInForm::CreateComponents() {
+    // Non-visual first: the list and the lines refer to the mixer.
+    CreateMixerComponents();
+    CreateControls();
+}
+
+void TAudioInForm::CreateMixerComponents() {
+    AvMixerDeviceIn = new TAvMixerDevice(this);
+    AvMixerDeviceIn->SetName(QStringLiteral("AvMixerDeviceIn"));
+    AvMixerDeviceIn->SetActive(true);
+
+    AvAudioLineIn = new TAvAudioLine(this);
+    AvAudioLineIn->SetName(QStringLiteral("AvAudioLineIn"));
+    AvAudioLineIn->SetMixer(AvMixerDeviceIn);
+    AvAudioLineIn->SetComponentType(ctDstWaveIn);
+
+    // Bound when a test starts.
+    AvAudioLineInMicrophone = new TAvAudioLine(this);
+    AvAudioLineInMicrophone->SetName(QStringLiteral("AvAudioLineInMicrophone"));
+}
+
+void TAudioInForm::CreateControls() {
     Label1 = new TLabel(this);
     Label1->SetName(QStringLiteral("Label1"));
     Label1->SetParent(this);
     Label1->SetBounds(16, 39, 0, 0);
     Label1->SetCaption(QStringLiteral("选择您要使用的麦克风："));
+
+    AvDeviceComBoxIn = new TAvDeviceComboBox(this);
+    AvDeviceComBoxIn->SetName(QStringLiteral("AvDeviceComBoxIn"));
+    AvDeviceComBoxIn->SetParent(this);
+    AvDeviceComBoxIn->SetBounds(16, 58, 145, 21);
+    AvDeviceComBoxIn->SetDevice(AvMixerDeviceIn);
+    AvDeviceComBoxIn->SetItemIndex(0);
+    AvDeviceComBoxIn->SetTabOrder(0);
 
     ButtonTest = new TButton(this);
     ButtonTest->SetName(QStringLiteral("ButtonTest"));
@@ -39,11 +77,6 @@ TAudioInForm::TAudioInForm(TComponent* AOwner) : TForm(AOwner) {
     Label3->SetWordWrap(true);
     Label3->SetCaption(
         QStringLiteral("如果有问题，请检查麦克风已经插好并打开，并且没有设为静音。"));
-
-    OnCreate.Assign(this, &TAudioInForm::FormCreate);
-    OnClose.Assign(this, &TAudioInForm::FormClose);
-    OnDestroy.Assign(this, &TAudioInForm::FormDestroy);
-    EndLoading();
 }
 
 void TAudioInForm::FormCreate(TObject*) {}

@@ -1,6 +1,8 @@
 #pragma once
 // The microphone page: pick a recording device, watch the level meter while speaking, set the
 // microphone volume. Closing the page (the wizard does so on every page change) stops a test.
+#include "audio/mixer/AvDevice.h"
+#include "audio/mixer/AvMixer.h"
 #include "framework/Forms.h"
 #include "framework/StdCtrls.h"
 
@@ -9,10 +11,18 @@ class TAudioInForm : public TForm {
 public:
     explicit TAudioInForm(TComponent* AOwner);
 
+    // Visible controls.
     TLabel* Label1;
-    TButton* ButtonTest; // tag 0 idle ("测试"), 1 while testing ("停止")
+    TAvDeviceComboBox* AvDeviceComBoxIn; // the mixers; item i is mixer i and recording device i
+    TButton* ButtonTest;                 // tag 0 idle ("测试"), 1 while testing ("停止")
     TLabel* Label2;
     TLabel* Label3;
+
+    // Non-visual components: the chosen mixer (open, so it hears platform changes), its
+    // recording destination, and the line pointed at the microphone when a test starts.
+    TAvMixerDevice* AvMixerDeviceIn;
+    TAvAudioLine* AvAudioLineIn;
+    TAvAudioLine* AvAudioLineInMicrophone;
 
     void FormCreate(TObject* Sender);
     void FormClose(TObject* Sender, TCloseAction& Action);
@@ -20,6 +30,13 @@ public:
     void ButtonTestClick(TObject* Sender);
 
 private:
+    // The one place where the page's components are made and their stored properties set; runs
+    // inside the form's loading bracket, so each component's loaded step follows as on a form
+    // read from its resource.
+    void CreateComponents();
+    void CreateMixerComponents();
+    void CreateControls();
+
     // Where recording starts and stops; the button state is kept by the handlers.
     void StartTest();
     void StopTest();

@@ -9,11 +9,50 @@ TAudioOutForm::TAudioOutForm(TComponent* AOwner) : TForm(AOwner) {
     SetBounds(0, 0, 828, 464);
     SetColor(clBtnFace);
 
+    CreateComponents();
+    EndLoading();
+}
+
+void TAudioOutForm::CreateComponents() {
+    // Non-visual first: the list and the lines refer to the mixer.
+    CreateMixerComponents();
+    CreateControls();
+}
+
+void TAudioOutForm::CreateMixerComponents() {
+    AvMixerDeviceOut = new TAvMixerDevice(this);
+    AvMixerDeviceOut->SetName(QStringLiteral("AvMixerDeviceOut"));
+
+    AvAudioLineWaveSound = new TAvAudioLine(this);
+    AvAudioLineWaveSound->SetName(QStringLiteral("AvAudioLineWaveSound"));
+    AvAudioLineWaveSound->SetMixer(AvMixerDeviceOut);
+    AvAudioLineWaveSound->SetComponentType(ctDstSpeakers);
+
+    AvAudioLineOutSound = new TAvAudioLine(this);
+    AvAudioLineOutSound->SetName(QStringLiteral("AvAudioLineOutSound"));
+    AvAudioLineOutSound->SetMixer(AvMixerDeviceOut);
+    AvAudioLineOutSound->SetComponentType(ctSrcWaveOut);
+
+    AvAudioLineOutMicrophone = new TAvAudioLine(this);
+    AvAudioLineOutMicrophone->SetName(QStringLiteral("AvAudioLineOutMicrophone"));
+    AvAudioLineOutMicrophone->SetMixer(AvMixerDeviceOut);
+    AvAudioLineOutMicrophone->SetComponentType(ctSrcMicrophone);
+}
+
+void TAudioOutForm::CreateControls() {
     Label1 = new TLabel(this);
     Label1->SetName(QStringLiteral("Label1"));
     Label1->SetParent(this);
     Label1->SetBounds(24, 21, 0, 0);
     Label1->SetCaption(QStringLiteral("选择您要使用的扬声器或耳机："));
+
+    AvDeviceComBoxOut = new TAvDeviceComboBox(this);
+    AvDeviceComBoxOut->SetName(QStringLiteral("AvDeviceComBoxOut"));
+    AvDeviceComBoxOut->SetParent(this);
+    AvDeviceComBoxOut->SetBounds(24, 40, 145, 21);
+    AvDeviceComBoxOut->SetDevice(AvMixerDeviceOut);
+    AvDeviceComBoxOut->SetItemIndex(0);
+    AvDeviceComBoxOut->SetTabOrder(2);
 
     ButtonTest = new TButton(this);
     ButtonTest->SetName(QStringLiteral("ButtonTest"));
@@ -32,7 +71,6 @@ TAudioOutForm::TAudioOutForm(TComponent* AOwner) : TForm(AOwner) {
     Label2->SetWordWrap(true);
     Label2->SetCaption(
         QStringLiteral("如果有问题，请检查扬声器或耳机已经插好并打开，并调节到适当的音量。"));
-    EndLoading();
 }
 
 void TAudioOutForm::ButtonTestClick(TObject*) {

@@ -1,6 +1,8 @@
 #pragma once
 // The speaker page: pick a playback device, set the speaker volume, play a looping test sound.
 // The wizard window calls ButtonTestClick to stop a playing sound when the page changes.
+#include "audio/mixer/AvDevice.h"
+#include "audio/mixer/AvMixer.h"
 #include "framework/Forms.h"
 #include "framework/StdCtrls.h"
 
@@ -9,14 +11,29 @@ class TAudioOutForm : public TForm {
 public:
     explicit TAudioOutForm(TComponent* AOwner);
 
+    // Visible controls.
     TLabel* Label1;
+    TAvDeviceComboBox* AvDeviceComBoxOut; // the mixers; item i is mixer i and playback device i
     TButton* ButtonTest; // tag 0 idle ("播放声音"), 1 while the test sound plays ("停止")
     TLabel* Label2;
+
+    // Non-visual components: the chosen mixer and the lines the page's volume blocks act on.
+    TAvMixerDevice* AvMixerDeviceOut;
+    TAvAudioLine* AvAudioLineWaveSound;     // the speaker destination
+    TAvAudioLine* AvAudioLineOutSound;      // the wave-output source
+    TAvAudioLine* AvAudioLineOutMicrophone; // the microphone source
 
     // Toggles the test sound.
     void ButtonTestClick(TObject* Sender);
 
 private:
+    // The one place where the page's components are made and their stored properties set; runs
+    // inside the form's loading bracket, so each component's loaded step follows as on a form
+    // read from its resource.
+    void CreateComponents();
+    void CreateMixerComponents();
+    void CreateControls();
+
     // Where the player starts and stops; the button state is kept by ButtonTestClick.
     void StartTestSound();
     void StopTestSound();
