@@ -713,8 +713,12 @@ std::uint64_t SimBackend::Now() const {
 }
 
 void SimBackend::StartRealTimeClock(std::uint32_t stepMs) {
+    if (clock_.joinable() && clock_.get_id() == std::this_thread::get_id()) return; // runs: us
     StopRealTimeClock();
-    clockStop_ = false;
+    {
+        std::lock_guard g(clockLock_);
+        clockStop_ = false;
+    }
     stepMs = std::max<std::uint32_t>(stepMs, 1);
     clock_ = std::thread([this, stepMs] {
         const auto start = std::chrono::steady_clock::now();
@@ -736,7 +740,8 @@ void SimBackend::StopRealTimeClock() {
         clockStop_ = true;
     }
     clockWake_.notify_all();
-    if (clock_.joinable()) clock_.join();
+    // Asked from a callback on the clock thread: the thread ends after this step; joined later.
+    if (clock_.joinable() && clock_.get_id() != std::this_thread::get_id()) clock_.join();
 }
 
 void SimBackend::AddCard(const SimCardConfig& cfg) {

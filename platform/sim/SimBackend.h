@@ -77,7 +77,7 @@ public:
 
 private:
     std::shared_ptr<SimCore> core_;
-    std::mutex advanceLock_; // one Advance at a time
+    std::recursive_mutex advanceLock_; // one Advance at a time (a callback may advance too)
     std::thread clock_;
     std::mutex clockLock_;
     std::condition_variable clockWake_;
