@@ -202,9 +202,10 @@ TApplication::~TApplication() {
     if (Application == this) Application = nullptr;
 }
 
+// The title captions the application's message boxes. It is not made Qt's display name, which
+// the window system would append to every other window's caption.
 void TApplication::SetTitle(const QString& title) {
     FTitle = title;
-    QGuiApplication::setApplicationDisplayName(title);
 }
 
 void TApplication::AddForm(TForm* f) {

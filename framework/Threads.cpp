@@ -106,8 +106,11 @@ void TThread::Synchronize(const std::function<void()>& proc) {
         QCoreApplication::instance(), [] { CheckSynchronize(); }, Qt::QueuedConnection);
     std::unique_lock g(s.lock);
     s.workerWake.wait(g, [&] { return r->done; });
+    // Take the failure out of the request, so the main thread's copy of the request (dropped at
+    // any time) never touches the exception object this thread goes on to use.
+    std::exception_ptr error = std::move(r->error);
     g.unlock();
-    if (r->error) std::rethrow_exception(r->error);
+    if (error) std::rethrow_exception(error);
 }
 
 void TThread::Queue(std::function<void()> proc) {
