@@ -397,6 +397,62 @@ TEST_F(SimTest, ResetAndCloseWhileTheClockThreadDelivers) {
     EXPECT_FALSE(loop.lateCallback);
 }
 
+TEST_F(SimTest, HandlesStandInForIdsAndTheMapperIsDeviceZero) {
+    CallbackRecorder rec;
+    const WAVEFORMATEX f = Pcm(8000, 2, 16);
+    HWAVEIN h = nullptr;
+    ASSERT_EQ(waveInOpen(&h, 1, &f, rec.Proc(), rec.Instance(), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    WAVEINCAPSA byHandle{}, byId{};
+    ASSERT_EQ(waveInGetDevCapsA(reinterpret_cast<UINT_PTR>(h), &byHandle, sizeof byHandle),
+              MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInGetDevCapsA(1, &byId, sizeof byId), MMSYSERR_NOERROR);
+    EXPECT_STREQ(byHandle.szPname, "USB Headset");
+    EXPECT_STREQ(byId.szPname, byHandle.szPname);
+    EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInGetDevCapsA(reinterpret_cast<UINT_PTR>(h), &byHandle, sizeof byHandle),
+              MMSYSERR_BADDEVICEID);
+
+    ASSERT_EQ(waveInOpen(&h, WAVE_MAPPER, &f, rec.Proc(), rec.Instance(), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    UINT id = 99;
+    EXPECT_EQ(waveInGetID(h, &id), MMSYSERR_NOERROR);
+    EXPECT_EQ(id, 0u);
+    EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
+
+    // Input faults: a busy microphone, then a refused open.
+    sim_->SetOpenFault("Virtual Audio Device", SimBackend::Direction::Input, MMSYSERR_ALLOCATED);
+    EXPECT_EQ(waveInOpen(&h, 0, &f, 0, 0, CALLBACK_NULL), MMSYSERR_ALLOCATED);
+    sim_->SetOpenFault("Virtual Audio Device", SimBackend::Direction::Input, MMSYSERR_NOTENABLED);
+    EXPECT_EQ(waveInOpen(&h, 0, &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOTENABLED);
+    EXPECT_EQ(waveInOpen(&h, 1, &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR); // other card fine
+    EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
+}
+
+TEST_F(SimTest, RemovedCardReturnsTheRecordingBuffersWithWhatTheyHold) {
+    CallbackRecorder rec;
+    const WAVEFORMATEX f = Pcm(8000, 1, 16);
+    HWAVEIN h = nullptr;
+    ASSERT_EQ(waveInOpen(&h, 1, &f, rec.Proc(), rec.Instance(), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    Buffer a(1600), b(1600); // 100 ms each
+    for (Buffer* x : {&a, &b}) {
+        ASSERT_EQ(waveInPrepareHeader(h, &x->hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveInAddBuffer(h, &x->hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    }
+    ASSERT_EQ(waveInStart(h), MMSYSERR_NOERROR);
+    sim_->Advance(50);
+    ASSERT_TRUE(sim_->RemoveCard("USB Headset"));
+    ASSERT_EQ(rec.Count(MM_WIM_DATA), 2u);
+    EXPECT_EQ(a.hdr.dwBytesRecorded, 800u);
+    EXPECT_EQ(b.hdr.dwBytesRecorded, 0u);
+    EXPECT_EQ(waveInStart(h), MMSYSERR_NODRIVER);
+    MMTIME t{};
+    EXPECT_EQ(waveInGetPosition(h, &t, sizeof t), MMSYSERR_NODRIVER);
+    EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInGetNumDevs(), 1u);
+}
+
 TEST(SimConfigTest, ParseReportsMistakes) {
     QString error;
     EXPECT_FALSE(SimConfig::Parse("{", &error));
