@@ -1,6 +1,7 @@
 // The application object: main form, closing, idle, timers and the exception handler.
 #include "framework/ExtCtrls.h"
 #include "framework/Forms.h"
+#include "framework/StdCtrls.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -81,4 +82,50 @@ TEST(Application, IdleRunsWhenTheQueueIsEmpty) {
     };
     app.Run();
     EXPECT_GE(idles, 3);
+}
+
+TEST(Application, FormsAreDestroyedNewestFirstWithOnDestroyWhileWhole) {
+    QStringList order;
+    {
+        TApplication app;
+        TPlainForm* first = nullptr;
+        TPlainForm* second = nullptr;
+        app.CreateForm(first);
+        app.CreateForm(second);
+        auto* button = new TButton(first);
+        button->SetParent(first);
+        second->SetParent(first); // docked like a page
+        first->OnDestroy = [&, button](TObject*) {
+            // still whole: its components are still there
+            order << QStringLiteral("first %1").arg(button->Parent() == first);
+        };
+        second->OnDestroy = [&](TObject*) { order << QStringLiteral("second"); };
+    }
+    EXPECT_EQ(order, (QStringList{"second", "first 1"}));
+    EXPECT_EQ(Application, nullptr);
+}
+
+TEST(Application, DockedPageCloseRunsItsHandlerAndHides) {
+    TForm host(nullptr);
+    host.SetBounds(0, 0, 200, 100);
+    auto* area = new TPanel(&host);
+    area->SetParent(&host);
+    area->SetAlign(alClient);
+    area->SetBevelOuter(bvNone);
+    TPlainForm page(nullptr);
+    page.SetBorderStyle(bsNone);
+    page.SetBounds(0, 0, 500, 400); // designed larger than the area
+    page.SetParent(area);
+    page.SetAlign(alClient);
+    page.Show();
+    host.Show();
+    EXPECT_TRUE(page.isVisible());
+    EXPECT_EQ(page.BoundsRect(), area->ClientRect());
+    EXPECT_FALSE(page.isWindow());
+    page.Close();
+    EXPECT_EQ(page.Closes, 1);
+    EXPECT_FALSE(page.isVisible());
+    page.SetParent(nullptr); // a window again, still hidden
+    EXPECT_TRUE(page.isWindow());
+    EXPECT_FALSE(page.isVisible());
 }

@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -217,4 +218,40 @@ TEST(Control, CheckBoxClickOnProgramAndUserChange) {
     emit box.Widget()->clicked(false);
     EXPECT_FALSE(box.Checked());
     EXPECT_EQ(clicks, 2);
+}
+
+TEST(Control, LabelsSizeThemselvesToTheirText) {
+    TForm form(nullptr);
+    form.BeginLoading();
+    auto* plain = new TLabel(&form);
+    plain->SetParent(&form);
+    plain->SetBounds(10, 10, 200, 50);
+    plain->SetCaption(QStringLiteral("快速入门："));
+    auto* wrapped = new TLabel(&form);
+    wrapped->SetParent(&form);
+    wrapped->SetBounds(10, 100, 100, 13);
+    wrapped->SetWordWrap(true);
+    wrapped->SetCaption(
+        QStringLiteral("这有助于帮助您的计算机选择最好的扬声器，麦克风和网络摄像机。"));
+    EXPECT_EQ(plain->Width(), 200); // nothing happens while loading
+    form.EndLoading();
+    const QFontMetrics fm(plain->Font()->ToQFont());
+    EXPECT_EQ(plain->Width(), fm.horizontalAdvance(QStringLiteral("快速入门：")));
+    EXPECT_EQ(plain->Height(), fm.height());
+    EXPECT_EQ(wrapped->Width(), 100);              // keeps its width
+    EXPECT_GE(wrapped->Height(), 3 * fm.height()); // and grows to the wrapped lines
+    wrapped->Constraints().MaxHeight = 20;
+    wrapped->SetConstraints(wrapped->Constraints());
+    EXPECT_EQ(wrapped->Height(), 20);
+}
+
+TEST(Control, ImageTakesThePictureSize) {
+    TImage image(nullptr);
+    image.SetAutoSize(true);
+    QImage pic(164, 333, QImage::Format_RGB888);
+    pic.fill(Qt::blue);
+    image.Picture()->SetImage(pic);
+    EXPECT_EQ(image.Width(), 164);
+    EXPECT_EQ(image.Height(), 333);
+    EXPECT_EQ(image.grab().toImage().pixelColor(10, 10), QColor(Qt::blue));
 }
