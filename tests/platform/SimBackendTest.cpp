@@ -453,6 +453,53 @@ TEST_F(SimTest, RemovedCardReturnsTheRecordingBuffersWithWhatTheyHold) {
     EXPECT_EQ(waveInGetNumDevs(), 1u);
 }
 
+TEST(SimMicrophone, AMuteOnTheRecordingMicrophoneSilencesIt) {
+    SimConfig cfg;
+    cfg.cards = {SimConfig::StandardCard("Card", true)};
+    cfg.cards[0].destinations[1].sources[1].controls.push_back("Mute");
+    auto sim = std::make_unique<SimBackend>(cfg);
+    SimBackend* raw = sim.get();
+    ScopedAudioBackend installed(std::move(sim));
+    MIXERCONTROLA c{};
+    MIXERLINECONTROLSA lc{};
+    lc.cbStruct = sizeof lc;
+    lc.dwLineID = 0x00010001; // the recording destination's microphone
+    lc.dwControlType = MIXERCONTROL_CONTROLTYPE_MUTE;
+    lc.cControls = 1;
+    lc.cbmxctrl = sizeof c;
+    lc.pamxctrl = &c;
+    ASSERT_EQ(mixerGetLineControlsA(nullptr, &lc, MIXER_GETLINECONTROLSF_ONEBYTYPE),
+              MMSYSERR_NOERROR);
+    auto record = [&] {
+        CallbackRecorder rec;
+        const WAVEFORMATEX f = Pcm(8000, 1, 8);
+        HWAVEIN h = nullptr;
+        EXPECT_EQ(waveInOpen(&h, 0, &f, rec.Proc(), rec.Instance(), CALLBACK_FUNCTION),
+                  MMSYSERR_NOERROR);
+        Buffer buf(400);
+        EXPECT_EQ(waveInPrepareHeader(h, &buf.hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+        EXPECT_EQ(waveInAddBuffer(h, &buf.hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+        EXPECT_EQ(waveInStart(h), MMSYSERR_NOERROR);
+        raw->Advance(50);
+        EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
+        int peak = 0;
+        for (auto b : buf.data)
+            peak = std::max(peak, std::abs(static_cast<int>(b) - 128));
+        return peak;
+    };
+    EXPECT_GT(record(), 40); // 8-bit: a half-scale sine at three quarters volume
+    LONG on = 1;
+    MIXERCONTROLDETAILS d{};
+    d.cbStruct = sizeof d;
+    d.dwControlID = c.dwControlID;
+    d.cChannels = 1;
+    d.cbDetails = sizeof on;
+    d.paDetails = &on;
+    ASSERT_EQ(mixerSetControlDetails(nullptr, &d, MIXER_SETCONTROLDETAILSF_VALUE),
+              MMSYSERR_NOERROR);
+    EXPECT_EQ(record(), 0);
+}
+
 TEST(SimConfigTest, ParseReportsMistakes) {
     QString error;
     EXPECT_FALSE(SimConfig::Parse("{", &error));
