@@ -1,5 +1,7 @@
 #include "framework/Forms.h"
 
+#include "framework/Threads.h"
+
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCloseEvent>
@@ -244,6 +246,20 @@ void TApplication::DoIdle() {
 
 void TApplication::HandleException(TObject* sender) {
     const QString message = CurrentExceptionMessage();
+    if (!IsMainThread()) {
+        // A worker or platform callback thread: the report (a message box) belongs to the main
+        // thread; the sender is not passed on, it may be gone by then.
+        QMetaObject::invokeMethod(
+            this,
+            [this, message] {
+                if (OnException)
+                    OnException(nullptr, message);
+                else
+                    ShowException(message);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
     if (OnException) {
         OnException(sender, message);
         return;

@@ -135,7 +135,8 @@ public:
     bool Terminated() const { return FTerminated; }
 
     // The default exception handler (for the exception being handled; call inside catch):
-    // raises OnException when assigned, otherwise shows the message in a message box.
+    // raises OnException when assigned, otherwise shows the message in a message box. Called on
+    // another thread, it hands the message to the main thread and returns at once.
     void HandleException(TObject* sender);
     void ShowException(const QString& message);
     // A message box through the hook. Without a hook it is modal on a real display and only

@@ -2,10 +2,12 @@
 #include "framework/ExtCtrls.h"
 #include "framework/Forms.h"
 #include "framework/StdCtrls.h"
+#include "framework/Threads.h"
 
 #include <QCoreApplication>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace {
 class TPlainForm : public TForm {
@@ -128,4 +130,22 @@ TEST(Application, DockedPageCloseRunsItsHandlerAndHides) {
     page.SetParent(nullptr); // a window again, still hidden
     EXPECT_TRUE(page.isWindow());
     EXPECT_FALSE(page.isVisible());
+}
+
+TEST(Application, FailureOnAWorkerThreadIsReportedOnTheMainThread) {
+    TApplication app;
+    QStringList shown;
+    bool onMain = false;
+    app.SetMessageBoxHook([&](const QString&, const QString& text, int) {
+        shown << text;
+        onMain = IsMainThread();
+        return IDOK;
+    });
+    std::thread worker(
+        [] { GuardedCall(nullptr, [] { throw Exception(QStringLiteral("callback")); }); });
+    worker.join();
+    EXPECT_TRUE(shown.isEmpty()); // not shown from the worker
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(shown, QStringList{QStringLiteral("callback")});
+    EXPECT_TRUE(onMain);
 }
