@@ -15,13 +15,14 @@ if ! command -v pulseaudio >/dev/null; then
 fi
 dir=$(mktemp -d /tmp/avsetup-pulse.XXXXXX)
 mkdir -p "$dir/runtime" "$dir/home" "$dir/state"
+# The socket comes last, so clients find every device in place once they can connect.
 cat >"$dir/default.pa" <<PA
-load-module module-native-protocol-unix socket=$dir/native auth-anonymous=1
 load-module module-null-sink sink_name=avsetup_test_sink sink_properties=device.description=AvSetup_Test_Sink
 load-module module-null-sink sink_name=avsetup_test_mic sink_properties=device.description=AvSetup_Test_Mic
 load-module module-remap-source master=avsetup_test_mic.monitor source_name=avsetup_test_sine source_properties=device.description=AvSetup_Test_Microphone
 set-default-sink avsetup_test_sink
 set-default-source avsetup_test_sine
+load-module module-native-protocol-unix socket=$dir/native auth-anonymous=1
 PA
 pid=""
 cleanup() {
@@ -42,16 +43,17 @@ for _ in $(seq 1 100); do
   sleep 0.1
 done
 if [ -n "$pid" ] && command -v pacat >/dev/null; then
-  # One second of a 440 Hz tone, unsigned 8-bit at 8000 Hz (no zero bytes), played in a loop.
-  LC_ALL=C awk 'BEGIN { for (i = 0; i < 8000; i++) printf "%c", int(128 + 100 * sin(6.283185307179586 * 440 * i / 8000)) }' \
+  # One second of a 440 Hz tone, unsigned 8-bit (no zero bytes), played in a loop. Both clients
+  # play at the server's default rate, so the sinks keep it.
+  LC_ALL=C awk 'BEGIN { for (i = 0; i < 44100; i++) printf "%c", int(128 + 100 * sin(6.283185307179586 * 440 * i / 44100)) }' \
     >"$dir/tone.raw"
   (while kill -0 "$pid" 2>/dev/null; do cat "$dir/tone.raw"; done |
-    pacat --raw --format=u8 --rate=8000 --channels=1 --latency-msec=20 -d avsetup_test_mic \
+    pacat --raw --format=u8 --rate=44100 --channels=1 --latency-msec=20 -d avsetup_test_mic \
       --client-name=avsetup-test-tone 2>/dev/null) &
   (while kill -0 "$pid" 2>/dev/null; do
     sink=$(pactl list short sinks 2>/dev/null | awk '$2 == "avsetup_test_sink" { print $1 }')
     if [ -n "$sink" ] && ! pactl list short sink-inputs 2>/dev/null | awk '{ print $2 }' | grep -qx "$sink"; then
-      pacat --raw --format=s16le --rate=8000 --channels=1 --latency-msec=20 -d avsetup_test_sink \
+      pacat --raw --format=s16le --rate=44100 --channels=1 --latency-msec=20 -d avsetup_test_sink \
         --client-name=avsetup-test-silence </dev/zero 2>/dev/null &
     fi
     sleep 0.5

@@ -8,6 +8,8 @@
 #include <cmath>
 
 namespace {
+constexpr int kDrainTimeoutMs = 1000;
+
 void Unref(pa_operation* op) {
     if (op) pa_operation_unref(op);
 }
@@ -137,6 +139,20 @@ bool PulseContext::Start(int timeoutMs) {
 }
 
 void PulseContext::Shutdown() {
+    // Volumes and ports just written are still on their way: let them reach the server first.
+    if (mainloop_ && context_ && connected_ && !InLoopThread()) {
+        pa_threaded_mainloop_lock(mainloop_);
+        if (pa_operation* op = pa_context_drain(
+                context_,
+                [](pa_context*, void* self) { static_cast<PulseContext*>(self)->Signal(); },
+                this)) {
+            WaitFor([op] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; },
+                    kDrainTimeoutMs);
+            pa_operation_cancel(op);
+            pa_operation_unref(op);
+        }
+        pa_threaded_mainloop_unlock(mainloop_);
+    }
     if (mainloop_) pa_threaded_mainloop_stop(mainloop_);
     if (context_) {
         pa_context_set_state_callback(context_, nullptr, nullptr);

@@ -19,6 +19,7 @@ public:
         pa_cvolume volume{};
         bool mute = false;
         bool monitor = false;
+        pa_usec_t latency = 0;
     };
     struct Module {
         std::string name, argument;
@@ -61,7 +62,10 @@ public:
                     ctx_,
                     [](pa_context*, const pa_sink_info* i, int eol, void* u) {
                         auto* q = static_cast<Query<Device>*>(u);
-                        if (i) q->items.push_back(Make(*i));
+                        if (i) {
+                            q->items.push_back(Make(*i));
+                            q->items.back().latency = i->latency;
+                        }
                         if (eol) q->Finish();
                     },
                     &q),
@@ -98,6 +102,52 @@ public:
         for (auto& d : Sources())
             if (d.name == name) return *out = d, true;
         return false;
+    }
+
+    // Every playback stream on the server: its index and the name of its sink.
+    std::vector<std::pair<std::uint32_t, std::string>> SinkInputs() {
+        Query<std::pair<std::uint32_t, std::uint32_t>> q;
+        q.admin = this;
+        Locked([&] {
+            Run(pa_context_get_sink_input_info_list(
+                    ctx_,
+                    [](pa_context*, const pa_sink_input_info* i, int eol, void* u) {
+                        auto* q = static_cast<Query<std::pair<std::uint32_t, std::uint32_t>>*>(u);
+                        if (i) q->items.emplace_back(i->index, i->sink);
+                        if (eol) q->Finish();
+                    },
+                    &q),
+                q);
+        });
+        const auto sinks = Sinks();
+        std::vector<std::pair<std::uint32_t, std::string>> out;
+        for (auto& [input, sink] : q.items)
+            for (auto& d : sinks)
+                if (d.index == sink) out.emplace_back(input, d.name);
+        return out;
+    }
+    bool MoveSinkInput(std::uint32_t index, const std::string& sink) {
+        return Success([&](pa_context_success_cb_t cb, void* u) {
+            return pa_context_move_sink_input_by_name(ctx_, index, sink.c_str(), cb, u);
+        });
+    }
+
+    // The source of every record stream on the server.
+    std::vector<std::uint32_t> SourceOutputSources() {
+        Query<std::uint32_t> q;
+        q.admin = this;
+        Locked([&] {
+            Run(pa_context_get_source_output_info_list(
+                    ctx_,
+                    [](pa_context*, const pa_source_output_info* i, int eol, void* u) {
+                        auto* q = static_cast<Query<std::uint32_t>*>(u);
+                        if (i) q->items.push_back(i->source);
+                        if (eol) q->Finish();
+                    },
+                    &q),
+                q);
+        });
+        return q.items;
     }
 
     Module ModuleInfo(std::uint32_t index) {
@@ -149,6 +199,11 @@ public:
     bool SetSourceVolume(const std::string& name, const pa_cvolume& v) {
         return Success([&](pa_context_success_cb_t cb, void* u) {
             return pa_context_set_source_volume_by_name(ctx_, name.c_str(), &v, cb, u);
+        });
+    }
+    bool SetSourceMute(const std::string& name, bool mute) {
+        return Success([&](pa_context_success_cb_t cb, void* u) {
+            return pa_context_set_source_mute_by_name(ctx_, name.c_str(), mute, cb, u);
         });
     }
     bool SetSinkMute(const std::string& name, bool mute) {

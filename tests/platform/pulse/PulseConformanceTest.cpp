@@ -52,6 +52,9 @@ public:
             modules.push_back(source.module);
         }
         const UINT outs = waveOutGetNumDevs(), ins = waveInGetNumDevs();
+        // The server moves streams away from a sink that goes, and on to the default sink when it
+        // comes back: AddCard puts the test server's own players back where they were.
+        streams_ = admin_.SinkInputs();
         for (auto m : modules)
             if (!admin_.UnloadModule(m)) return false;
         const UINT insAfter = modules.size() > 1 ? ins - 1 : ins;
@@ -66,15 +69,29 @@ public:
             if (admin_.LoadModule(m.name, m.argument) == PA_INVALID_INDEX) return false;
         const UINT insAfter = removed_.size() > 1 ? ins + 1 : ins;
         removed_.clear();
+        if (!WaitUntil(
+                [&] { return waveOutGetNumDevs() == outs + 1 && waveInGetNumDevs() == insAfter; },
+                3000))
+            return false;
+        for (auto& [input, sink] : streams_)
+            admin_.MoveSinkInput(input, sink);
+        streams_.clear();
+        // A new null sink renders far ahead until a low-latency client plays into it again;
+        // later tests expect a sink that behaves like a card.
         return WaitUntil(
-            [&] { return waveOutGetNumDevs() == outs + 1 && waveInGetNumDevs() == insAfter; },
-            3000);
+            [&] {
+                for (auto& s : admin_.Sinks())
+                    if (s.latency > 100 * PA_USEC_PER_MSEC) return false;
+                return true;
+            },
+            5000);
     }
 
 private:
     PulseBackend* backend_ = nullptr;
     PulseAdmin admin_;
     std::vector<PulseAdmin::Module> removed_;
+    std::vector<std::pair<std::uint32_t, std::string>> streams_;
 };
 
 std::unique_ptr<conformance::Harness> MakePulseHarness() {
