@@ -1,5 +1,7 @@
 #include "audio/mixer/AvDevice.h"
 
+#include <QComboBox>
+#include <QEvent>
 #include <algorithm>
 #include <cstring>
 
@@ -351,6 +353,7 @@ void TAvCustomAudioDevice::Loaded() {
 TAvCustomDeviceComboBox::TAvCustomDeviceComboBox(TComponent* AOwner)
     : TComboBox(AOwner), FObserver(std::make_unique<TAvObserver>()) {
     SetStyle(csDropDownList);
+    Widget()->installEventFilter(this);
     FObserver->OnNotify.Assign(this, [this](TObject*, TObject*) { UpdateList(); });
     TComboBox::SetEnabled(false); // nothing to choose from yet
 }
@@ -430,6 +433,18 @@ void TAvCustomDeviceComboBox::Change() {
         throw;
     }
     FRefreshAllowed = true;
+}
+
+bool TAvCustomDeviceComboBox::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Widget() && FDevice && FEnabledWish && FRefreshAllowed && !IsLoading() &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::KeyPress)) {
+        GuardedCall(this, [this] {
+            QStringList names;
+            FDevice->GetDeviceNames(names, FIncludeMapper);
+            if (names != Items()) UpdateList();
+        });
+    }
+    return TComboBox::eventFilter(watched, event);
 }
 
 void TAvCustomDeviceComboBox::Loaded() {

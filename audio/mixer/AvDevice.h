@@ -315,6 +315,9 @@ protected:
     void Change() override;
     void Loaded() override;
     void Notification(TComponent* AComponent, TOperation Operation) override;
+    // Before the list opens (mouse or key), a list that no longer matches the platform's devices
+    // is rebuilt: a closed device hears of no cards coming or going.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     bool MapperListed() const;

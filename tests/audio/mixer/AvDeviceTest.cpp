@@ -4,6 +4,7 @@
 #include "audio/mixer/AvMixer.h"
 
 #include <QComboBox>
+#include <QMouseEvent>
 #include <string>
 #include <vector>
 
@@ -424,6 +425,21 @@ TEST_F(AvComboSim, HotPlugRefreshesTheList) {
     ASSERT_TRUE(sim_->RemoveCard("Hot Card"));
     EXPECT_TRUE(PumpUntil([&] { return box.ItemCount() == 2; }));
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join("; ").toStdString();
+}
+
+TEST_F(AvComboSim, ClosedDeviceListCatchesUpWhenOpened) {
+    TAvMixerDevice mixer(nullptr); // closed: it does not hear the card come
+    TAvDeviceComboBox box(nullptr);
+    box.SetDevice(&mixer);
+    sim_->AddCard(SimConfig::StandardCard("Hot Card", false));
+    Pump();
+    EXPECT_EQ(box.ItemCount(), 2);
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(box.Widget(), &press);
+    box.Widget()->hidePopup();
+    EXPECT_EQ(box.ItemCount(), 3);
+    EXPECT_EQ(box.ItemIndex(), 0);
 }
 
 TEST_F(AvComboSim, FailedPickDoesNotFreezeTheList) {
