@@ -33,6 +33,15 @@ void TAudioInForm::CreateMixerComponents() {
     AvAudioLineIn->SetMixer(AvMixerDeviceIn);
     AvAudioLineIn->SetComponentType(ctDstWaveIn);
 
+    AvMixerControlIn = new TAvMixerControl(this);
+    AvMixerControlIn->SetName(QStringLiteral("AvMixerControlIn"));
+    AvMixerControlIn->SetAudioLine(AvAudioLineIn);
+    AvMixerControlIn->SetControlType(ctMixer);
+
+    AvMixerLabelConnector1 = new TAvMixerLabelConnector(this);
+    AvMixerLabelConnector1->SetName(QStringLiteral("AvMixerLabelConnector1"));
+    AvMixerLabelConnector1->SetSource(AvAudioLineIn);
+
     // Bound when a test starts.
     AvAudioLineInMicrophone = new TAvAudioLine(this);
     AvAudioLineInMicrophone->SetName(QStringLiteral("AvAudioLineInMicrophone"));

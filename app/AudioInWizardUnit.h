@@ -1,7 +1,9 @@
 #pragma once
 // The microphone page: pick a recording device, watch the level meter while speaking, set the
 // microphone volume. Closing the page (the wizard does so on every page change) stops a test.
+#include "audio/mixer/AvCCon.h"
 #include "audio/mixer/AvDevice.h"
+#include "audio/mixer/AvMixCtl.h"
 #include "audio/mixer/AvMixer.h"
 #include "framework/Forms.h"
 #include "framework/StdCtrls.h"
@@ -22,6 +24,8 @@ public:
     // recording destination, and the line pointed at the microphone when a test starts.
     TAvMixerDevice* AvMixerDeviceIn;
     TAvAudioLine* AvAudioLineIn;
+    TAvMixerControl* AvMixerControlIn; // the recording line's mixer list (or multiplexer)
+    TAvMixerLabelConnector* AvMixerLabelConnector1; // names the recording line; no destination
     TAvAudioLine* AvAudioLineInMicrophone;
 
     void FormCreate(TObject* Sender);

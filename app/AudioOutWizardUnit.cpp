@@ -37,6 +37,20 @@ void TAudioOutForm::CreateMixerComponents() {
     AvAudioLineOutMicrophone->SetName(QStringLiteral("AvAudioLineOutMicrophone"));
     AvAudioLineOutMicrophone->SetMixer(AvMixerDeviceOut);
     AvAudioLineOutMicrophone->SetComponentType(ctSrcMicrophone);
+
+    AvMixerControlWaveSound = new TAvMixerControl(this);
+    AvMixerControlWaveSound->SetName(QStringLiteral("AvMixerControlWaveSound"));
+    AvMixerControlWaveSound->SetAudioLine(AvAudioLineWaveSound);
+    AvMixerControlWaveSound->SetControlType(ctMixer);
+
+    AvMixerControlOutSound = new TAvMixerControl(this);
+    AvMixerControlOutSound->SetName(QStringLiteral("AvMixerControlOutSound"));
+    AvMixerControlOutSound->SetAudioLine(AvAudioLineOutSound);
+    AvMixerControlOutSound->SetControlType(ctMixer);
+
+    AvMixerControlOutMicrophone = new TAvMixerControl(this);
+    AvMixerControlOutMicrophone->SetName(QStringLiteral("AvMixerControlOutMicrophone"));
+    AvMixerControlOutMicrophone->SetAudioLine(AvAudioLineOutMicrophone);
 }
 
 void TAudioOutForm::CreateControls() {

@@ -2,6 +2,7 @@
 // The speaker page: pick a playback device, set the speaker volume, play a looping test sound.
 // The wizard window calls ButtonTestClick to stop a playing sound when the page changes.
 #include "audio/mixer/AvDevice.h"
+#include "audio/mixer/AvMixCtl.h"
 #include "audio/mixer/AvMixer.h"
 #include "framework/Forms.h"
 #include "framework/StdCtrls.h"
@@ -22,6 +23,10 @@ public:
     TAvAudioLine* AvAudioLineWaveSound;     // the speaker destination
     TAvAudioLine* AvAudioLineOutSound;      // the wave-output source
     TAvAudioLine* AvAudioLineOutMicrophone; // the microphone source
+    // The destination's mixer list on each line (the volume blocks' Mixer).
+    TAvMixerControl* AvMixerControlWaveSound;
+    TAvMixerControl* AvMixerControlOutSound;
+    TAvMixerControl* AvMixerControlOutMicrophone; // no type: bound by id -1, never resolves
 
     // Toggles the test sound.
     void ButtonTestClick(TObject* Sender);
