@@ -364,7 +364,8 @@ void TAvMixerDevice::MixerWndProc(TMessage& message) {
         if (ours && CheckDeviceSet()) LineChange(static_cast<TAvLineId>(message.LParam));
         break;
     case MM_MIXM_CONTROL_CHANGE:
-        if (ours) ControlChange(static_cast<TAvControlId>(message.LParam));
+        // A change queued just before the card went is stale: the check falls back instead.
+        if (ours && CheckDeviceSet()) ControlChange(static_cast<TAvControlId>(message.LParam));
         break;
     default:
         break; // nothing else is meant for this window

@@ -184,9 +184,9 @@ private:
     friend class TAvMixerWindow;
     // The callback window's procedure (main thread, inside the message loop).
     void MixerWndProc(TMessage& message);
-    // A line change from the platform may mean cards came or went: follow the mixer id, refresh
-    // the listeners when the device count changed, and fall back when this mixer has gone.
-    // False when the mixer has gone (the message is then stale).
+    // Run before each platform message: cards may have come or gone (they are announced as line
+    // changes). Follows the mixer id, refreshes the listeners when the device count changed, and
+    // falls back when this mixer has gone; false then (the message is stale).
     bool CheckDeviceSet();
     void MixerVanished();
     void ReleaseWindow();

@@ -380,6 +380,43 @@ TEST_F(AvMixerSim, HotPlugShiftsAndRemovesMixers) {
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join("; ").toStdString();
 }
 
+TEST_F(AvMixerSim, ChangeQueuedBeforeTheCardWentIsDropped) {
+    TAvMixerDevice mixer(nullptr);
+    mixer.SetDeviceId(1);
+    mixer.SetActive(true);
+    TAvAudioLine speakers(nullptr);
+    speakers.SetMixer(&mixer);
+    speakers.SetComponentType(ctDstSpeakers);
+    int heard = 0;
+    speakers.OnControlChange = [&](TObject*, TAvLineId, TAvControlId) { ++heard; };
+    WriteFromOutside(1, VolumeOf(mixer, speakers.LineId()), 0x1234);
+    ASSERT_TRUE(sim_->RemoveCard("USB Headset"));
+    ASSERT_TRUE(PumpUntil([&] { return mixer.DeviceId() == 0 && mixer.Active(); }));
+    Pump();
+    EXPECT_EQ(heard, 0);
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join("; ").toStdString();
+}
+
+TEST_F(AvMixerSim, PlainDeleteOfReferencedComponents) {
+    auto* mixer = new TAvMixerDevice(nullptr);
+    auto* target = new TWaveDevice(nullptr, dkWaveOut);
+    TAvAudioLine line(nullptr), dest(nullptr);
+    TAvDeviceComboBox box(nullptr);
+    box.SetDevice(mixer);
+    dest.SetMixer(mixer);
+    dest.SetComponentType(ctDstSpeakers);
+    line.SetMixer(mixer);
+    line.SetTarget(target);
+    line.SetDestLine(&dest);
+    delete target; // only the component part is left when the others are told
+    EXPECT_EQ(line.Target(), nullptr);
+    delete mixer;
+    EXPECT_EQ(line.Mixer(), nullptr);
+    EXPECT_EQ(dest.Mixer(), nullptr);
+    EXPECT_EQ(box.Device(), nullptr);
+    EXPECT_EQ(box.ItemCount(), 0);
+}
+
 TEST_F(AvMixerSim, OwnCardRemovedFallsBackToTheFirstMixer) {
     TAvMixerDevice mixer(nullptr);
     mixer.SetDeviceId(1);
