@@ -126,6 +126,23 @@ public:
                 if (d.index == sink) out.emplace_back(input, d.name);
         return out;
     }
+    // The first channel's volume of every playback stream on the server.
+    std::vector<pa_volume_t> SinkInputVolumes() {
+        Query<pa_volume_t> q;
+        q.admin = this;
+        Locked([&] {
+            Run(pa_context_get_sink_input_info_list(
+                    ctx_,
+                    [](pa_context*, const pa_sink_input_info* i, int eol, void* u) {
+                        auto* q = static_cast<Query<pa_volume_t>*>(u);
+                        if (i) q->items.push_back(i->mute ? PA_VOLUME_MUTED : i->volume.values[0]);
+                        if (eol) q->Finish();
+                    },
+                    &q),
+                q);
+        });
+        return q.items;
+    }
     bool MoveSinkInput(std::uint32_t index, const std::string& sink) {
         return Success([&](pa_context_success_cb_t cb, void* u) {
             return pa_context_move_sink_input_by_name(ctx_, index, sink.c_str(), cb, u);

@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -409,6 +410,37 @@ TEST_F(PulseBackendTest, SpeakerControlsActOnTheSinkAndFollowIt) {
     ASSERT_EQ(SetValue(id, mute.dwControlID, 0), MMSYSERR_NOERROR);
     ASSERT_TRUE(WaitUntil([&] { return admin_.FindSink(sink_, &d) && !d.mute; }, 2000));
     EXPECT_EQ(mixerClose(h), MMSYSERR_NOERROR);
+}
+
+TEST_F(PulseBackendTest, WaveOutLineIsThisProgramsPlayback) {
+    const UINT id = SinkId(sink_);
+    MIXERLINEA wave{};
+    ASSERT_EQ(LineOfType(id, MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT, &wave), MMSYSERR_NOERROR);
+    MIXERCONTROLA vol{}, mute{};
+    ASSERT_EQ(ControlOfType(id, wave.dwLineID, MIXERCONTROL_CONTROLTYPE_VOLUME, &vol),
+              MMSYSERR_NOERROR);
+    ASSERT_EQ(ControlOfType(id, wave.dwLineID, MIXERCONTROL_CONTROLTYPE_MUTE, &mute),
+              MMSYSERR_NOERROR);
+    auto hasStreamAt = [&](pa_volume_t v) {
+        const auto volumes = admin_.SinkInputVolumes();
+        return std::find(volumes.begin(), volumes.end(), v) != volumes.end();
+    };
+    // A stream opened after the change starts at the level; an open one follows it.
+    ASSERT_EQ(SetValue(id, vol.dwControlID, 0x4000), MMSYSERR_NOERROR);
+    const WAVEFORMATEX f = Pcm(8000, 2, 16);
+    HWAVEOUT out = nullptr;
+    ASSERT_EQ(waveOutOpen(&out, id, &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    EXPECT_TRUE(WaitUntil([&] { return hasStreamAt(LevelToPulse(0x4000)); }, 2000));
+    ASSERT_EQ(SetValue(id, vol.dwControlID, 0xC000), MMSYSERR_NOERROR);
+    EXPECT_TRUE(WaitUntil([&] { return hasStreamAt(LevelToPulse(0xC000)); }, 2000));
+    ASSERT_EQ(SetValue(id, mute.dwControlID, 1), MMSYSERR_NOERROR);
+    EXPECT_TRUE(WaitUntil([&] { return hasStreamAt(PA_VOLUME_MUTED); }, 2000));
+    // The sink itself is untouched.
+    PulseAdmin::Device d;
+    ASSERT_TRUE(admin_.FindSink(sink_, &d));
+    EXPECT_EQ(d.volume.values[0], PA_VOLUME_NORM);
+    EXPECT_FALSE(d.mute);
+    EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
 }
 
 // ---- Audio end to end ---------------------------------------------------------------------------
