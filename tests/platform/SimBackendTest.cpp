@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 
 #include <condition_variable>
+#include <functional>
 
 using conformance::Buffer;
 using conformance::CallbackRecorder;
@@ -348,6 +349,8 @@ TEST_F(SimTest, ResetAndCloseWhileTheClockThreadDelivers) {
         std::mutex lock;
         std::condition_variable cv;
         int done = 0;
+        int outstanding = 0; // written and not yet reported done
+        int refilling = 0;   // callbacks between their check of stopping and their write
         bool closed = false, lateCallback = false, stopping = false;
         static void Proc(HDRVR h, UINT msg, DWORD_PTR inst, DWORD_PTR p1, DWORD_PTR) {
             auto* self = reinterpret_cast<Loop*>(inst);
@@ -356,11 +359,21 @@ TEST_F(SimTest, ResetAndCloseWhileTheClockThreadDelivers) {
             if (msg == MM_WOM_CLOSE) self->closed = true;
             if (msg != MM_WOM_DONE) return;
             ++self->done;
+            --self->outstanding;
             self->cv.notify_all();
             if (self->stopping) return; // as a player does: no refill once stopping
+            ++self->refilling;
             g.unlock();
-            waveOutWrite(reinterpret_cast<HWAVEOUT>(h), reinterpret_cast<WAVEHDR*>(p1),
-                         sizeof(WAVEHDR));
+            const MMRESULT r = waveOutWrite(reinterpret_cast<HWAVEOUT>(h),
+                                            reinterpret_cast<WAVEHDR*>(p1), sizeof(WAVEHDR));
+            g.lock();
+            if (r == MMSYSERR_NOERROR) ++self->outstanding;
+            --self->refilling;
+            self->cv.notify_all();
+        }
+        bool WaitFor(const std::function<bool()>& pred) {
+            std::unique_lock g(lock);
+            return cv.wait_for(g, std::chrono::seconds(10), pred);
         }
     } loop;
     const WAVEFORMATEX f = Pcm(44100, 2, 16);
@@ -368,29 +381,42 @@ TEST_F(SimTest, ResetAndCloseWhileTheClockThreadDelivers) {
     ASSERT_EQ(waveOutOpen(&h, 0, &f, reinterpret_cast<DWORD_PTR>(&Loop::Proc),
                           reinterpret_cast<DWORD_PTR>(&loop), CALLBACK_FUNCTION),
               MMSYSERR_NOERROR);
+    // Whatever happens below, no callback may reach the loop once it is gone.
+    struct Quiet {
+        Loop& loop;
+        SimBackend* sim;
+        HWAVEOUT h;
+        ~Quiet() {
+            {
+                std::lock_guard g(loop.lock);
+                loop.stopping = true;
+            }
+            sim->StopRealTimeClock();
+            waveOutReset(h);
+            waveOutClose(h);
+        }
+    } quiet{loop, sim_, h};
     std::vector<std::unique_ptr<Buffer>> bufs;
     for (int i = 0; i < 4; ++i) {
         bufs.push_back(std::make_unique<Buffer>(176)); // 1 ms each
         ASSERT_EQ(waveOutPrepareHeader(h, &bufs[i]->hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
         ASSERT_EQ(waveOutWrite(h, &bufs[i]->hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+        std::lock_guard g(loop.lock);
+        ++loop.outstanding;
     }
     sim_->StartRealTimeClock(1);
-    {
-        std::unique_lock g(loop.lock);
-        ASSERT_TRUE(loop.cv.wait_for(g, std::chrono::seconds(10), [&] { return loop.done >= 50; }));
-    }
+    ASSERT_TRUE(loop.WaitFor([&] { return loop.done >= 50; }));
     {
         std::lock_guard g(loop.lock);
         loop.stopping = true;
     }
-    // A refill already under way on the clock thread may still land after the flag: reset
-    // again until nothing is queued (as the wave output's stop waits for its buffers).
-    MMRESULT r = WAVERR_STILLPLAYING;
-    for (int i = 0; i < 100 && r == WAVERR_STILLPLAYING; ++i) {
-        ASSERT_EQ(waveOutReset(h), MMSYSERR_NOERROR);
-        r = waveOutClose(h);
-    }
-    ASSERT_EQ(r, MMSYSERR_NOERROR);
+    // A refill already under way on the clock thread may still land after the flag: once none
+    // is under way, no buffer can be queued any more. The reset returns what is queued; a buffer
+    // the clock thread has just finished comes back on that thread.
+    ASSERT_TRUE(loop.WaitFor([&] { return loop.refilling == 0; }));
+    ASSERT_EQ(waveOutReset(h), MMSYSERR_NOERROR);
+    ASSERT_TRUE(loop.WaitFor([&] { return loop.outstanding == 0; }));
+    ASSERT_EQ(waveOutClose(h), MMSYSERR_NOERROR);
     sim_->StopRealTimeClock();
     std::lock_guard g(loop.lock);
     EXPECT_TRUE(loop.closed);
