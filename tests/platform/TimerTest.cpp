@@ -68,7 +68,11 @@ TEST(Timers, KillFromInsideTheCallbackDoesNotDeadlock) {
     t.killFromInside = true;
     const UINT id = timeSetEvent(2, 0, &Ticks::CALLBACK_Proc, t.User(), TIME_PERIODIC);
     ASSERT_NE(id, 0u);
-    ASSERT_TRUE(t.WaitFor(3));
+    {
+        // The count reaches 3 before the callback kills its timer: wait for the kill itself.
+        std::unique_lock g(t.lock);
+        ASSERT_TRUE(t.cv.wait_for(g, 10s, [&] { return t.killResult != 99; }));
+    }
     Ticks witness;
     const UINT w = timeSetEvent(2, 0, &Ticks::CALLBACK_Proc, witness.User(), TIME_PERIODIC);
     ASSERT_TRUE(witness.WaitFor(5));
