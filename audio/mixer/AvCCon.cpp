@@ -97,7 +97,8 @@ QString TAvCaptionLink::GetCaption() const {
     if (auto* control = dynamic_cast<TAvCustomMixerControl*>(FComponent)) {
         const TAvControlInfo* info = control->ControlInfo();
         if (FItem != AvNoItem && info->Flags().testFlag(cfMultiple)) {
-            if (FItem >= 0 && FItem < info->MultipleItems())
+            // A control that lost its line keeps its description but cannot name items.
+            if (FItem >= 0 && FItem < info->MultipleItems() && control->IsValid())
                 return control->GetItemInfo(FItem).Name;
             return QStringLiteral("Invalid item");
         }
