@@ -587,6 +587,7 @@ public:
         std::vector<SimCore::Pending> pending{{s_, SimCore::Drain(*s_, false)}};
         s_->bytes = 0;
         s_->carry = 0;
+        s_->paused = false; // a reset ends a pause: the next buffer plays at once
         core_->Report(g, pending);
         return MMSYSERR_NOERROR;
     }

@@ -254,6 +254,24 @@ TEST_P(AudioConformance, PauseHoldsAndRestartResumes) {
     EXPECT_EQ(waveOutClose(h), MMSYSERR_NOERROR);
 }
 
+TEST_P(AudioConformance, ResetEndsAPause) {
+    CallbackRecorder rec;
+    const WAVEFORMATEX f = Pcm(8000, 1, 16);
+    HWAVEOUT h = OpenOut(rec, f);
+    ASSERT_EQ(waveOutPause(h), MMSYSERR_NOERROR);
+    Buffer a(1600), b(1600); // 100 ms each
+    for (Buffer* x : {&a, &b})
+        ASSERT_EQ(waveOutPrepareHeader(h, &x->hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutWrite(h, &a.hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutReset(h), MMSYSERR_NOERROR);
+    EXPECT_EQ(rec.Count(MM_WOM_DONE), 1u);
+    // After the reset the device plays what it is given, without a restart.
+    ASSERT_EQ(waveOutWrite(h, &b.hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    EXPECT_TRUE(H().WaitFor([&] { return rec.Count(MM_WOM_DONE) == 2; }, 2000));
+    EXPECT_EQ(waveOutReset(h), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutClose(h), MMSYSERR_NOERROR);
+}
+
 TEST_P(AudioConformance, ResetReturnsEveryQueuedBufferAndRewinds) {
     CallbackRecorder rec;
     const WAVEFORMATEX f = Pcm(8000, 1, 16);
