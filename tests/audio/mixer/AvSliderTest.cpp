@@ -427,3 +427,17 @@ TEST(AvSlider, PaintsThePanSliderWithEndPictures) {
     EXPECT_FALSE(magenta);
     EXPECT_TRUE(outline);
 }
+
+TEST(AvSlider, DesignTimeOrientationSwapsThumbAndShape) {
+    TAvSlider s(nullptr);
+    s.SetDesigning(true);
+    s.SetOrientation(orVertical);
+    EXPECT_EQ(s.ThumbWidth(), 23);
+    EXPECT_EQ(s.ThumbHeight(), 11);
+    EXPECT_EQ(s.Width(), 40);
+    EXPECT_EQ(s.Height(), 200);
+    s.SetDesigning(false);
+    s.SetOrientation(orHorizontal); // at run time only the direction changes
+    EXPECT_EQ(s.ThumbWidth(), 23);
+    EXPECT_EQ(s.Height(), 200);
+}
