@@ -34,16 +34,31 @@ const std::map<QString, DWORD>& ComponentTypes() {
     return types;
 }
 
-bool ParseNumber(const QJsonValue& v, quint32* out) {
+// A whole number in 0..max, written as a JSON number or as a string ("0x000FFFFF" or decimal).
+bool ParseNumber(const QJsonValue& v, quint32 max, quint32* out) {
     if (v.isDouble()) {
-        *out = static_cast<quint32>(v.toDouble());
+        const double d = v.toDouble();
+        if (!(d >= 0 && d <= max) || d != static_cast<double>(static_cast<quint32>(d)))
+            return false;
+        *out = static_cast<quint32>(d);
         return true;
     }
     if (v.isString()) {
         bool ok = false;
-        *out = v.toString().toUInt(&ok, 0); // "0x000FFFFF" or decimal
-        return ok;
+        const quint32 n = v.toString().toUInt(&ok, 0);
+        if (!ok || n > max) return false;
+        *out = n;
+        return true;
     }
+    return false;
+}
+
+// An optional number of an object: absent leaves out as it is; present must be valid.
+bool OptionalNumber(const QJsonObject& o, const char* key, quint32 max, quint32* out,
+                    QString* error) {
+    if (!o.contains(QLatin1String(key))) return true;
+    if (ParseNumber(o.value(QLatin1String(key)), max, out)) return true;
+    *error = QString("%1 must be a whole number from 0 to %2").arg(key).arg(max);
     return false;
 }
 
@@ -85,7 +100,7 @@ bool ParseLine(const QJsonObject& o, bool destination, SimLineConfig* line, QStr
         line->controls.push_back(name.toStdString());
     }
     quint32 volume = 0xC000;
-    if (o.contains("volume") && !ParseNumber(o.value("volume"), &volume)) {
+    if (o.contains("volume") && !ParseNumber(o.value("volume"), 0xFFFFFFFFu, &volume)) {
         *error = "volume must be a number";
         return false;
     }
@@ -133,26 +148,35 @@ std::optional<SimConfig> SimConfig::Parse(const QByteArray& json, QString* error
             *error = "every card needs a name";
             return std::nullopt;
         }
-        quint32 n = 0;
-        if (ParseNumber(c.value("manufacturerId"), &n)) card.manufacturerId = static_cast<WORD>(n);
-        if (ParseNumber(c.value("productId"), &n)) card.productId = static_cast<WORD>(n);
-        if (ParseNumber(c.value("driverVersion"), &n)) card.driverVersion = n;
+        quint32 mid = card.manufacturerId, pid = card.productId, ver = card.driverVersion;
+        if (!OptionalNumber(c, "manufacturerId", 0xFFFF, &mid, error) ||
+            !OptionalNumber(c, "productId", 0xFFFF, &pid, error) ||
+            !OptionalNumber(c, "driverVersion", 0xFFFFFFFFu, &ver, error))
+            return std::nullopt;
+        card.manufacturerId = static_cast<WORD>(mid);
+        card.productId = static_cast<WORD>(pid);
+        card.driverVersion = ver;
         const QJsonValue out = c.value("waveOut"), in = c.value("waveIn");
         card.waveOut = !out.isBool() || out.toBool();
         card.waveIn = !in.isBool() || in.toBool();
-        if (out.isObject()) {
-            card.outChannels = static_cast<WORD>(out.toObject().value("channels").toInt(2));
-            if (ParseNumber(out.toObject().value("formats"), &n)) card.outFormats = n;
-        }
-        if (in.isObject()) {
-            card.inChannels = static_cast<WORD>(in.toObject().value("channels").toInt(2));
-            if (ParseNumber(in.toObject().value("formats"), &n)) card.inFormats = n;
-        }
-        if (card.outChannels < 1 || card.outChannels > 2 || card.inChannels < 1 ||
-            card.inChannels > 2) {
-            *error = "wave devices have 1 or 2 channels";
+        // A wave device: 1 or 2 channels and the standard formats it offers.
+        auto device = [&](const QJsonValue& v, WORD* channels, DWORD* formats) {
+            if (!v.isObject()) return true;
+            const QJsonObject d = v.toObject();
+            quint32 ch = *channels;
+            if (!OptionalNumber(d, "channels", 2, &ch, error) ||
+                !OptionalNumber(d, "formats", 0xFFFFFFFFu, formats, error))
+                return false;
+            if (ch < 1) {
+                *error = "wave devices have 1 or 2 channels";
+                return false;
+            }
+            *channels = static_cast<WORD>(ch);
+            return true;
+        };
+        if (!device(out, &card.outChannels, &card.outFormats) ||
+            !device(in, &card.inChannels, &card.inFormats))
             return std::nullopt;
-        }
         for (const auto& d : c.value("mixer").toArray()) {
             SimLineConfig dst;
             if (!ParseLine(d.toObject(), true, &dst, error)) return std::nullopt;

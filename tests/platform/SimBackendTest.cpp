@@ -526,6 +526,35 @@ TEST(SimMicrophone, AMuteOnTheRecordingMicrophoneSilencesIt) {
     EXPECT_EQ(record(), 0);
 }
 
+TEST(SimConfigTest, NumbersOutOfRangeAreMistakesNotWrappedValues) {
+    QString error;
+    for (const char* json : {
+             R"({"cards":[{"name":"A","mixer":[{"type":"Speakers","volume":-1}]}]})",
+             R"({"cards":[{"name":"A","mixer":[{"type":"Speakers","volume":1e20}]}]})",
+             R"({"cards":[{"name":"A","manufacturerId":65536}]})",
+             R"({"cards":[{"name":"A","productId":-3}]})",
+             R"({"cards":[{"name":"A","driverVersion":1e12}]})",
+             R"({"cards":[{"name":"A","driverVersion":"soon"}]})",
+             R"({"cards":[{"name":"A","waveOut":{"channels":65538}}]})",
+             R"({"cards":[{"name":"A","waveIn":{"channels":0}}]})",
+             R"({"cards":[{"name":"A","waveIn":{"formats":2.5}}]})",
+         }) {
+        error.clear();
+        EXPECT_FALSE(SimConfig::Parse(json, &error)) << json;
+        EXPECT_FALSE(error.isEmpty()) << json;
+    }
+    auto cfg = SimConfig::Parse(R"({"cards":[{"name":"A","manufacturerId":"0x10","productId":7,
+        "waveIn":{"channels":1,"formats":4294967295},
+        "mixer":[{"type":"Speakers","volume":100000}]}]})",
+                                &error);
+    ASSERT_TRUE(cfg) << error.toStdString();
+    EXPECT_EQ(cfg->cards[0].manufacturerId, 0x10);
+    EXPECT_EQ(cfg->cards[0].productId, 7);
+    EXPECT_EQ(cfg->cards[0].inChannels, 1);
+    EXPECT_EQ(cfg->cards[0].inFormats, 0xFFFFFFFFu);
+    EXPECT_EQ(cfg->cards[0].destinations[0].volume, 0xFFFF); // loud values are clamped
+}
+
 TEST(SimConfigTest, ParseReportsMistakes) {
     QString error;
     EXPECT_FALSE(SimConfig::Parse("{", &error));
