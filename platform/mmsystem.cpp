@@ -134,6 +134,16 @@ bool IsMapperId(UINT_PTR id) {
     return static_cast<UINT>(id) == WAVE_MAPPER && id >= 0xFFFFFFFFu;
 }
 
+// Capabilities of a device of one kind, id already resolved. There is no mapper without a
+// device to map to: asking for it then is a bad id, whatever the backend would answer.
+template <class Caps, class Count, class Get>
+MMRESULT QueryCaps(UINT id, void* dst, UINT cb, Count count, Get get) {
+    if (id == WAVE_MAPPER && count() == 0) return MMSYSERR_BADDEVICEID;
+    Caps caps{};
+    if (MMRESULT r = get(id, &caps)) return r;
+    return CopyCaps(caps, dst, cb);
+}
+
 // ---- Wave handles -------------------------------------------------------------------------------
 
 template <class Stream> struct WaveHandle : Handle, IWaveEvents {
@@ -583,9 +593,9 @@ MMRESULT waveOutGetDevCapsA(UINT_PTR uDeviceID, LPWAVEOUTCAPSA pwoc, UINT cbwoc)
     if (!pwoc) return MMSYSERR_INVALPARAM;
     UINT id = 0;
     if (MMRESULT r = ResolveDeviceId<WaveOutHandle>(uDeviceID, &id)) return r;
-    WAVEOUTCAPSA caps{};
-    if (MMRESULT r = AudioBackend().WaveOutCaps(id, &caps)) return r;
-    return CopyCaps(caps, pwoc, cbwoc);
+    return QueryCaps<WAVEOUTCAPSA>(
+        id, pwoc, cbwoc, [] { return AudioBackend().WaveOutCount(); },
+        [](UINT i, WAVEOUTCAPSA* c) { return AudioBackend().WaveOutCaps(i, c); });
 }
 
 MMRESULT waveOutGetErrorTextA(MMRESULT mmrError, LPSTR pszText, UINT cchText) {
@@ -657,9 +667,9 @@ MMRESULT waveInGetDevCapsA(UINT_PTR uDeviceID, LPWAVEINCAPSA pwic, UINT cbwic) {
     if (!pwic) return MMSYSERR_INVALPARAM;
     UINT id = 0;
     if (MMRESULT r = ResolveDeviceId<WaveInHandle>(uDeviceID, &id)) return r;
-    WAVEINCAPSA caps{};
-    if (MMRESULT r = AudioBackend().WaveInCaps(id, &caps)) return r;
-    return CopyCaps(caps, pwic, cbwic);
+    return QueryCaps<WAVEINCAPSA>(
+        id, pwic, cbwic, [] { return AudioBackend().WaveInCount(); },
+        [](UINT i, WAVEINCAPSA* c) { return AudioBackend().WaveInCaps(i, c); });
 }
 
 MMRESULT waveInGetErrorTextA(MMRESULT mmrError, LPSTR pszText, UINT cchText) {
@@ -981,9 +991,7 @@ MMRESULT DeviceCaps(UINT_PTR id, Caps* caps, UINT cb, Count count, Get get) {
     const UINT n = count();
     const UINT dev = static_cast<UINT>(id);
     if (dev != WAVE_MAPPER && dev >= n) return n ? MMSYSERR_BADDEVICEID : MMSYSERR_NODRIVER;
-    Caps full{};
-    if (MMRESULT r = get(dev, &full)) return r;
-    return CopyCaps(full, caps, cb);
+    return QueryCaps<Caps>(dev, caps, cb, count, get);
 }
 } // namespace
 

@@ -125,6 +125,14 @@ TEST_F(ApiLayer, DefaultBackendPartsAnswerNothingHere) {
     EXPECT_EQ(mixerOpen(&m, 0, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
     AUXCAPSA aux{};
     EXPECT_EQ(auxGetDevCapsA(0, &aux, sizeof aux), MMSYSERR_NODRIVER);
+    // Without a device there is no mapper: a bad id (which a device's Mapper reads as "none"),
+    // not a failure of the sound system.
+    EXPECT_EQ(waveInGetDevCapsA(WAVE_MAPPER, &caps, sizeof caps), MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(auxGetDevCapsA(static_cast<UINT_PTR>(-1), &aux, sizeof aux), MMSYSERR_BADDEVICEID);
+    MIDIOUTCAPSA midiOut{};
+    EXPECT_EQ(midiOutGetDevCapsA(WAVE_MAPPER, &midiOut, sizeof midiOut), MMSYSERR_BADDEVICEID);
+    MIDIINCAPSA midiIn{};
+    EXPECT_EQ(midiInGetDevCapsA(WAVE_MAPPER, &midiIn, sizeof midiIn), MMSYSERR_BADDEVICEID);
     UINT id = 0;
     EXPECT_EQ(mixerGetID(nullptr, &id, MIXER_OBJECTF_WAVEOUT), MMSYSERR_NODRIVER);
     EXPECT_EQ(id, static_cast<UINT>(-1));
