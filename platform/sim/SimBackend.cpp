@@ -557,37 +557,22 @@ void SimCore::Step(std::vector<Pending>& pending) {
 }
 
 namespace {
-class SimWaveOut : public IWaveOutStream {
+// What the wave output and input streams share: the handle checks, the position, the device
+// index and closing. Input says which device list and which draining rule apply.
+template <class Interface, bool Input> class SimStream : public Interface {
 public:
-    SimWaveOut(std::shared_ptr<SimCore> core, std::shared_ptr<StreamState> s)
+    SimStream(std::shared_ptr<SimCore> core, std::shared_ptr<StreamState> s)
         : core_(std::move(core)), s_(std::move(s)) {}
-    ~SimWaveOut() override { SimWaveOut::Close(); }
+    ~SimStream() override { core_->CloseStream(s_, Input); }
 
-    MMRESULT Write(WAVEHDR* hdr) override {
-        std::lock_guard g(core_->lock);
-        if (MMRESULT r = Check()) return r;
-        s_->queue.push_back(hdr);
-        return MMSYSERR_NOERROR;
-    }
-    MMRESULT Pause() override {
-        std::lock_guard g(core_->lock);
-        if (MMRESULT r = Check()) return r;
-        s_->paused = true;
-        return MMSYSERR_NOERROR;
-    }
-    MMRESULT Restart() override {
-        std::lock_guard g(core_->lock);
-        if (MMRESULT r = Check()) return r;
-        s_->paused = false;
-        return MMSYSERR_NOERROR;
-    }
     MMRESULT Reset() override {
         std::unique_lock g(core_->lock);
         if (MMRESULT r = Check()) return r;
-        std::vector<SimCore::Pending> pending{{s_, SimCore::Drain(*s_, false)}};
+        std::vector<SimCore::Pending> pending{{s_, SimCore::Drain(*s_, Input)}};
         s_->bytes = 0;
         s_->carry = 0;
-        s_->paused = false; // a reset ends a pause: the next buffer plays at once
+        // Output: a reset ends a pause, the next buffer plays at once. Input: recording stops.
+        (Input ? s_->started : s_->paused) = false;
         core_->Report(g, pending);
         return MMSYSERR_NOERROR;
     }
@@ -600,12 +585,27 @@ public:
     MMRESULT GetDeviceId(UINT* id) override {
         std::lock_guard g(core_->lock);
         if (MMRESULT r = Check()) return r;
-        *id = static_cast<UINT>(SimCore::IndexOf(core_->OutCards(), s_->card));
+        const auto list = Input ? core_->InCards() : core_->OutCards();
+        *id = static_cast<UINT>(SimCore::IndexOf(list, s_->card));
         return MMSYSERR_NOERROR;
     }
-    void Close() override { core_->CloseStream(s_, false); }
+    void Close() override { core_->CloseStream(s_, Input); }
 
-private:
+protected:
+    // Queues a buffer behind the others.
+    MMRESULT Queue(WAVEHDR* hdr) {
+        std::lock_guard g(core_->lock);
+        if (MMRESULT r = Check()) return r;
+        s_->queue.push_back(hdr);
+        return MMSYSERR_NOERROR;
+    }
+    // Sets a flag of the stream (output: paused; input: started).
+    MMRESULT SetFlag(bool StreamState::*flag, bool value) {
+        std::lock_guard g(core_->lock);
+        if (MMRESULT r = Check()) return r;
+        s_.get()->*flag = value;
+        return MMSYSERR_NOERROR;
+    }
     MMRESULT Check() const {
         if (s_->closed) return MMSYSERR_INVALHANDLE;
         if (s_->gone) return MMSYSERR_NODRIVER;
@@ -615,24 +615,19 @@ private:
     std::shared_ptr<StreamState> s_;
 };
 
-class SimWaveIn : public IWaveInStream {
+class SimWaveOut : public SimStream<IWaveOutStream, false> {
 public:
-    SimWaveIn(std::shared_ptr<SimCore> core, std::shared_ptr<StreamState> s)
-        : core_(std::move(core)), s_(std::move(s)) {}
-    ~SimWaveIn() override { SimWaveIn::Close(); }
+    using SimStream::SimStream;
+    MMRESULT Write(WAVEHDR* hdr) override { return Queue(hdr); }
+    MMRESULT Pause() override { return SetFlag(&StreamState::paused, true); }
+    MMRESULT Restart() override { return SetFlag(&StreamState::paused, false); }
+};
 
-    MMRESULT AddBuffer(WAVEHDR* hdr) override {
-        std::lock_guard g(core_->lock);
-        if (MMRESULT r = Check()) return r;
-        s_->queue.push_back(hdr);
-        return MMSYSERR_NOERROR;
-    }
-    MMRESULT Start() override {
-        std::lock_guard g(core_->lock);
-        if (MMRESULT r = Check()) return r;
-        s_->started = true;
-        return MMSYSERR_NOERROR;
-    }
+class SimWaveIn : public SimStream<IWaveInStream, true> {
+public:
+    using SimStream::SimStream;
+    MMRESULT AddBuffer(WAVEHDR* hdr) override { return Queue(hdr); }
+    MMRESULT Start() override { return SetFlag(&StreamState::started, true); }
     MMRESULT Stop() override {
         std::unique_lock g(core_->lock);
         if (MMRESULT r = Check()) return r;
@@ -647,38 +642,6 @@ public:
         core_->Report(g, pending);
         return MMSYSERR_NOERROR;
     }
-    MMRESULT Reset() override {
-        std::unique_lock g(core_->lock);
-        if (MMRESULT r = Check()) return r;
-        s_->started = false;
-        std::vector<SimCore::Pending> pending{{s_, SimCore::Drain(*s_, true)}};
-        s_->bytes = 0;
-        s_->carry = 0;
-        core_->Report(g, pending);
-        return MMSYSERR_NOERROR;
-    }
-    MMRESULT GetPosition(std::uint64_t* frames) override {
-        std::lock_guard g(core_->lock);
-        if (MMRESULT r = Check()) return r;
-        *frames = s_->bytes / s_->format.nBlockAlign;
-        return MMSYSERR_NOERROR;
-    }
-    MMRESULT GetDeviceId(UINT* id) override {
-        std::lock_guard g(core_->lock);
-        if (MMRESULT r = Check()) return r;
-        *id = static_cast<UINT>(SimCore::IndexOf(core_->InCards(), s_->card));
-        return MMSYSERR_NOERROR;
-    }
-    void Close() override { core_->CloseStream(s_, true); }
-
-private:
-    MMRESULT Check() const {
-        if (s_->closed) return MMSYSERR_INVALHANDLE;
-        if (s_->gone) return MMSYSERR_NODRIVER;
-        return MMSYSERR_NOERROR;
-    }
-    std::shared_ptr<SimCore> core_;
-    std::shared_ptr<StreamState> s_;
 };
 } // namespace
 
@@ -866,89 +829,93 @@ SimCard* CardFor(const std::vector<SimCard*>& list, bool mapper, UINT id, MMRESU
 }
 } // namespace
 
-MMRESULT SimBackend::WaveOutCaps(UINT id, WAVEOUTCAPSA* caps) {
-    std::lock_guard g(core_->lock);
-    const auto list = core_->OutCards();
+namespace {
+DWORD Formats(const SimCard& c, bool input) {
+    return input ? c.cfg.inFormats : c.cfg.outFormats;
+}
+WORD Channels(const SimCard& c, bool input) {
+    return input ? c.cfg.inChannels : c.cfg.outChannels;
+}
+
+// Capabilities of a wave device; the mapper offers what any of the devices offers.
+template <class Caps>
+MMRESULT WaveCaps(const std::vector<SimCard*>& list, bool mapper, UINT id, bool input, Caps* caps) {
     MMRESULT error = MMSYSERR_NOERROR;
-    SimCard* card = CardFor(list, core_->waveMapper, id, &error);
+    SimCard* card = CardFor(list, mapper, id, &error);
     if (!card) return error == MMSYSERR_NODRIVER ? MMSYSERR_BADDEVICEID : error;
     *caps = {};
     if (id == WAVE_MAPPER) {
-        FillHead(caps, 1, 2, 0x0500, "Sound Mapper");
+        FillHead(caps, 1, input ? 3 : 2, 0x0500, "Sound Mapper");
         for (auto* c : list) {
-            caps->dwFormats |= c->cfg.outFormats;
-            caps->wChannels = std::max(caps->wChannels, c->cfg.outChannels);
+            caps->dwFormats |= Formats(*c, input);
+            caps->wChannels = std::max(caps->wChannels, Channels(*c, input));
         }
     } else {
         FillHead(caps, card->cfg.manufacturerId, card->cfg.productId, card->cfg.driverVersion,
                  card->cfg.name);
-        caps->dwFormats = card->cfg.outFormats;
-        caps->wChannels = card->cfg.outChannels;
+        caps->dwFormats = Formats(*card, input);
+        caps->wChannels = Channels(*card, input);
     }
-    caps->dwSupport = WAVECAPS_VOLUME | WAVECAPS_LRVOLUME | WAVECAPS_SAMPLEACCURATE;
     return MMSYSERR_NOERROR;
+}
+
+// Opens a wave stream of a card (under the core's lock). Null with the result when refused, and
+// for a format query, which only checks.
+std::shared_ptr<StreamState> OpenStream(SimCore& core, bool input, UINT id,
+                                        const WAVEFORMATEX& format, DWORD flags,
+                                        IWaveEvents* events, MMRESULT* result) {
+    *result = MMSYSERR_NOERROR;
+    SimCard* card = CardFor(input ? core.InCards() : core.OutCards(), core.waveMapper, id, result);
+    if (!card) return nullptr;
+    const MMRESULT fault = input ? card->inFault : card->outFault;
+    if (fault == WAVERR_BADFORMAT || !IsPcmFormatFor(format, Channels(*card, input))) {
+        *result = WAVERR_BADFORMAT;
+        return nullptr;
+    }
+    if (flags & WAVE_FORMAT_QUERY) return nullptr;
+    if (fault != MMSYSERR_NOERROR) {
+        *result = fault;
+        return nullptr;
+    }
+    auto s = std::make_shared<StreamState>();
+    s->card = card;
+    s->format = format;
+    s->format.cbSize = 0;
+    s->events = events;
+    (input ? core.ins : core.outs).push_back(s);
+    return s;
+}
+} // namespace
+
+MMRESULT SimBackend::WaveOutCaps(UINT id, WAVEOUTCAPSA* caps) {
+    std::lock_guard g(core_->lock);
+    const MMRESULT r = WaveCaps(core_->OutCards(), core_->waveMapper, id, false, caps);
+    if (r == MMSYSERR_NOERROR)
+        caps->dwSupport = WAVECAPS_VOLUME | WAVECAPS_LRVOLUME | WAVECAPS_SAMPLEACCURATE;
+    return r;
 }
 
 MMRESULT SimBackend::WaveInCaps(UINT id, WAVEINCAPSA* caps) {
     std::lock_guard g(core_->lock);
-    const auto list = core_->InCards();
-    MMRESULT error = MMSYSERR_NOERROR;
-    SimCard* card = CardFor(list, core_->waveMapper, id, &error);
-    if (!card) return error == MMSYSERR_NODRIVER ? MMSYSERR_BADDEVICEID : error;
-    *caps = {};
-    if (id == WAVE_MAPPER) {
-        FillHead(caps, 1, 3, 0x0500, "Sound Mapper");
-        for (auto* c : list) {
-            caps->dwFormats |= c->cfg.inFormats;
-            caps->wChannels = std::max(caps->wChannels, c->cfg.inChannels);
-        }
-    } else {
-        FillHead(caps, card->cfg.manufacturerId, card->cfg.productId, card->cfg.driverVersion,
-                 card->cfg.name);
-        caps->dwFormats = card->cfg.inFormats;
-        caps->wChannels = card->cfg.inChannels;
-    }
-    return MMSYSERR_NOERROR;
+    return WaveCaps(core_->InCards(), core_->waveMapper, id, true, caps);
 }
 
 MMRESULT SimBackend::OpenWaveOut(UINT id, const WAVEFORMATEX& format, DWORD flags,
                                  IWaveEvents* events, std::unique_ptr<IWaveOutStream>* stream) {
     std::lock_guard g(core_->lock);
-    MMRESULT error = MMSYSERR_NOERROR;
-    SimCard* card = CardFor(core_->OutCards(), core_->waveMapper, id, &error);
-    if (!card) return error;
-    if (card->outFault == WAVERR_BADFORMAT || !IsPcmFormatFor(format, card->cfg.outChannels))
-        return WAVERR_BADFORMAT;
-    if (flags & WAVE_FORMAT_QUERY) return MMSYSERR_NOERROR;
-    if (card->outFault != MMSYSERR_NOERROR) return card->outFault;
-    auto s = std::make_shared<StreamState>();
-    s->card = card;
-    s->format = format;
-    s->format.cbSize = 0;
-    s->events = events;
-    core_->outs.push_back(s);
-    *stream = std::make_unique<SimWaveOut>(core_, s);
-    return MMSYSERR_NOERROR;
+    MMRESULT r = MMSYSERR_NOERROR;
+    if (auto s = OpenStream(*core_, false, id, format, flags, events, &r))
+        *stream = std::make_unique<SimWaveOut>(core_, std::move(s));
+    return r;
 }
 
 MMRESULT SimBackend::OpenWaveIn(UINT id, const WAVEFORMATEX& format, DWORD flags,
                                 IWaveEvents* events, std::unique_ptr<IWaveInStream>* stream) {
     std::lock_guard g(core_->lock);
-    MMRESULT error = MMSYSERR_NOERROR;
-    SimCard* card = CardFor(core_->InCards(), core_->waveMapper, id, &error);
-    if (!card) return error;
-    if (card->inFault == WAVERR_BADFORMAT || !IsPcmFormatFor(format, card->cfg.inChannels))
-        return WAVERR_BADFORMAT;
-    if (flags & WAVE_FORMAT_QUERY) return MMSYSERR_NOERROR;
-    if (card->inFault != MMSYSERR_NOERROR) return card->inFault;
-    auto s = std::make_shared<StreamState>();
-    s->card = card;
-    s->format = format;
-    s->format.cbSize = 0;
-    s->events = events;
-    core_->ins.push_back(s);
-    *stream = std::make_unique<SimWaveIn>(core_, s);
-    return MMSYSERR_NOERROR;
+    MMRESULT r = MMSYSERR_NOERROR;
+    if (auto s = OpenStream(*core_, true, id, format, flags, events, &r))
+        *stream = std::make_unique<SimWaveIn>(core_, std::move(s));
+    return r;
 }
 
 std::shared_ptr<IMixerDevice> SimBackend::Mixer(UINT id) {
