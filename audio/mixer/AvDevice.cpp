@@ -389,31 +389,32 @@ void TAvCustomDeviceComboBox::SetEnabled(bool value) {
 }
 
 bool TAvCustomDeviceComboBox::MapperListed() const {
-    return FDevice && FIncludeMapper && FDevice->Mapper();
+    TAvCustomAudioDevice* device = LiveDevice();
+    return device && FIncludeMapper && device->Mapper();
 }
 
 TAvDeviceId TAvCustomDeviceComboBox::ItemToDeviceId(int item) const {
-    if (!FDevice || item < 0) return AvInvalidId;
+    if (!LiveDevice() || item < 0) return AvInvalidId;
     return MapperListed() ? item - 1 : item;
 }
 
 int TAvCustomDeviceComboBox::DeviceIdToItem(TAvDeviceId id) const {
-    if (!FDevice) return -1;
+    if (!LiveDevice()) return -1;
     if (MapperListed()) return id == AvMapperId ? 0 : (id >= 0 ? id + 1 : -1);
     return id >= 0 ? id : -1;
 }
 
 void TAvCustomDeviceComboBox::UpdateList() {
     if (IsLoading() || !FRefreshAllowed) return;
-    const bool wanted = FEnabledWish && FDevice;
+    TAvCustomAudioDevice* device = LiveDevice();
     Clear();
     TComboBox::SetEnabled(false);
-    if (wanted) {
+    if (FEnabledWish && device) {
         QStringList names;
-        FDevice->GetDeviceNames(names, FIncludeMapper);
+        device->GetDeviceNames(names, FIncludeMapper);
         SetItems(names);
     }
-    SetItemIndex(FDevice ? DeviceIdToItem(FDevice->DeviceId()) : -1);
+    SetItemIndex(device ? DeviceIdToItem(device->DeviceId()) : -1);
     TComboBox::SetEnabled(ItemCount() > 0);
 }
 
@@ -421,7 +422,8 @@ void TAvCustomDeviceComboBox::Change() {
     TComboBox::Change();
     FRefreshAllowed = false;
     try {
-        if (FDevice && ItemIndex() != -1) FDevice->SetDeviceId(ItemToDeviceId(ItemIndex()));
+        TAvCustomAudioDevice* device = LiveDevice();
+        if (device && ItemIndex() != -1) device->SetDeviceId(ItemToDeviceId(ItemIndex()));
     } catch (...) {
         // A failed pick must not freeze the list: allow refreshes again and show the device as
         // it really is (the old id stays on a range error).
@@ -436,11 +438,11 @@ void TAvCustomDeviceComboBox::Change() {
 }
 
 bool TAvCustomDeviceComboBox::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == Widget() && FDevice && FEnabledWish && FRefreshAllowed && !IsLoading() &&
+    if (watched == Widget() && LiveDevice() && FEnabledWish && FRefreshAllowed && !IsLoading() &&
         (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::KeyPress)) {
         GuardedCall(this, [this] {
             QStringList names;
-            FDevice->GetDeviceNames(names, FIncludeMapper);
+            LiveDevice()->GetDeviceNames(names, FIncludeMapper);
             if (names != Items()) UpdateList();
         });
     }

@@ -321,6 +321,10 @@ protected:
 
 private:
     bool MapperListed() const;
+    // Device, unless it is being destroyed (its observable has let our observer go already).
+    TAvCustomAudioDevice* LiveDevice() const {
+        return FDevice && FObserver && FObserver->Observable() ? FDevice : nullptr;
+    }
 
     TAvCustomAudioDevice* FDevice = nullptr;
     TComponent* FDeviceComponent = nullptr; // the same object, for the removal notice

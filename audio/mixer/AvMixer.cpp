@@ -305,8 +305,9 @@ void TAvMixerDevice::SetControlDetails(MIXERCONTROLDETAILS& details) {
 }
 
 bool TAvMixerDevice::IsDeviceIdStored() {
-    if (!FDevice) return DeviceId() != 0;
-    return FDevice->GetMixerId() != MixerId();
+    TAvCustomAudioDevice* device = LiveDevice();
+    if (!device) return DeviceId() != 0;
+    return device->GetMixerId() != MixerId();
 }
 
 HWND TAvMixerDevice::CallbackWindow() const {
@@ -347,7 +348,7 @@ void TAvMixerDevice::ReleaseWindow() {
 }
 
 void TAvMixerDevice::UpdateDevice() {
-    if (FDevice) SetDeviceId(FDevice->GetMixerId());
+    if (TAvCustomAudioDevice* device = LiveDevice()) SetDeviceId(device->GetMixerId());
     TAvCustomAudioDevice::UpdateDevice();
 }
 
@@ -539,13 +540,14 @@ TAvLineId TAvAudioLine::Connection(int index) {
     if (index < 0 || index >= Connections())
         throw EAvAudioLineError(QStringLiteral("Connection index out of range"));
     MIXERLINEA line;
-    if (IsValid() && FMixer->GetLineInfoBySource(FDestinationIndex, index, line))
+    if (IsValid() && LiveMixer()->GetLineInfoBySource(FDestinationIndex, index, line))
         return static_cast<TAvLineId>(line.dwLineID);
     return AvBadLineId;
 }
 
 bool TAvAudioLine::IsValid() const {
-    return FMixer && FMixer->IsValid();
+    TAvMixerDevice* mixer = LiveMixer();
+    return mixer && mixer->IsValid();
 }
 
 bool TAvAudioLine::LookUp(TAvMixerDevice* mixer, MIXERLINEA& line) const {
@@ -556,7 +558,7 @@ bool TAvAudioLine::LookUp(TAvMixerDevice* mixer, MIXERLINEA& line) const {
     case lbByComponentType:
         return mixer->GetLineInfoByType(FComponentType, line);
     case lbByTarget:
-        return FTarget && mixer->GetLineInfoByTarget(FTarget, line);
+        return LiveTarget() && mixer->GetLineInfoByTarget(LiveTarget(), line);
     }
     return false;
 }
@@ -581,11 +583,11 @@ bool TAvAudioLine::FindSource(const TAvAudioLine* source, MIXERLINEA* found) {
         bool accept = false;
         if (source->FBinding == lbByComponentType) {
             accept = line.dwComponentType == AvComponentTypeCode(source->FComponentType);
-        } else if (source->FTarget) {
-            const TAvDeviceCaps* caps = source->FTarget->DeviceCaps();
+        } else if (const TAvCustomAudioDevice* target = source->LiveTarget()) {
+            const TAvDeviceCaps* caps = target->DeviceCaps();
             const MMVERSION version =
                 static_cast<MMVERSION>(caps->VerMajor()) << 8 | caps->VerMinor();
-            accept = line.Target.dwType == AvTargetType(source->FTarget->DeviceKind()) &&
+            accept = line.Target.dwType == AvTargetType(target->DeviceKind()) &&
                      line.Target.wMid == caps->ManufacturerId() &&
                      line.Target.wPid == caps->ProductId() &&
                      line.Target.vDriverVersion == version &&
@@ -609,8 +611,8 @@ void TAvAudioLine::UpdateLine() {
             MIXERLINEA line;
             bool found = false;
             if (FDestLine) {
-                auto* dest = static_cast<TAvAudioLine*>(FDestLine);
-                found = dest->Mixer() == FMixer && dest->FindSource(this, &line);
+                TAvAudioLine* dest = LiveDestLine();
+                found = dest && dest->Mixer() == FMixer && dest->FindSource(this, &line);
             } else {
                 found = LookUp(FMixer, line);
             }

@@ -191,6 +191,11 @@ private:
     void MixerVanished();
     void ReleaseWindow();
     HMIXEROBJ MixerObject();
+    // Device, unless it is being destroyed: its observable clears our observer first, while its
+    // removal notice (which clears Device) may come only after other components were told.
+    TAvCustomAudioDevice* LiveDevice() const {
+        return FDevice && FDeviceObserver && FDeviceObserver->Observable() ? FDevice : nullptr;
+    }
 
     TAvCustomAudioDevice* FDevice = nullptr;
     TComponent* FDeviceComponent = nullptr; // the same object, for the removal notice
@@ -273,6 +278,19 @@ private:
     // Looks this line up on mixer by its own binding (id, component type or target).
     bool LookUp(TAvMixerDevice* mixer, MIXERLINEA& line) const;
     void MixerNotify(TObject* data);
+    // The referenced components, unless they are being destroyed (their observable has already
+    // let our observer go, while their removal notice may still be on its way).
+    TAvMixerDevice* LiveMixer() const {
+        return FMixer && FMixerObserver && FMixerObserver->Observable() ? FMixer : nullptr;
+    }
+    TAvCustomAudioDevice* LiveTarget() const {
+        return FTarget && FTargetObserver && FTargetObserver->Observable() ? FTarget : nullptr;
+    }
+    TAvAudioLine* LiveDestLine() const {
+        return FDestLine && FDestLineObserver && FDestLineObserver->Observable()
+                   ? static_cast<TAvAudioLine*>(FDestLine)
+                   : nullptr;
+    }
 
     TAvMixerDevice* FMixer = nullptr;
     TComponent* FMixerComponent = nullptr;
