@@ -84,15 +84,7 @@ protected:
         return l;
     }
     MMRESULT ControlOfType(DWORD lineId, DWORD type, MIXERCONTROLA* c) {
-        MIXERLINECONTROLSA lc{};
-        lc.cbStruct = sizeof lc;
-        lc.dwLineID = lineId;
-        lc.dwControlType = type;
-        lc.cControls = 1;
-        lc.cbmxctrl = sizeof *c;
-        lc.pamxctrl = c;
-        return mixerGetLineControlsA(nullptr, &lc,
-                                     MIXER_OBJECTF_MIXER | MIXER_GETLINECONTROLSF_ONEBYTYPE);
+        return conformance::ControlOfType(nullptr, MIXER_OBJECTF_MIXER, lineId, type, c);
     }
     MMRESULT Details(DWORD controlId, DWORD channels, DWORD items, std::vector<LONG>& v, bool set,
                      HMIXEROBJ obj = nullptr, DWORD objFlag = MIXER_OBJECTF_MIXER) {

@@ -83,6 +83,20 @@ inline WAVEFORMATEX Pcm(DWORD rate, WORD channels, WORD bits) {
     return f;
 }
 
+// Looks up the control of a type on a line (MIXER_GETLINECONTROLSF_ONEBYTYPE); objFlag names
+// what obj is (MIXER_OBJECTF_MIXER: a mixer id).
+inline MMRESULT ControlOfType(HMIXEROBJ obj, DWORD objFlag, DWORD lineId, DWORD type,
+                              MIXERCONTROLA* c) {
+    MIXERLINECONTROLSA lc{};
+    lc.cbStruct = sizeof lc;
+    lc.dwLineID = lineId;
+    lc.dwControlType = type;
+    lc.cControls = 1;
+    lc.cbmxctrl = sizeof *c;
+    lc.pamxctrl = c;
+    return mixerGetLineControlsA(obj, &lc, objFlag | MIXER_GETLINECONTROLSF_ONEBYTYPE);
+}
+
 // A header with its own data.
 struct Buffer {
     explicit Buffer(DWORD bytes, std::uint8_t fill = 0) : data(bytes, fill) {

@@ -16,6 +16,7 @@
 
 using conformance::Buffer;
 using conformance::CallbackRecorder;
+using conformance::ControlOfType;
 using conformance::MessageRecorder;
 using conformance::Pcm;
 
@@ -42,14 +43,7 @@ protected:
         EXPECT_EQ(mixerGetLineInfoA(Mixer(mixer), &l, MIXER_GETLINEINFOF_COMPONENTTYPE),
                   MMSYSERR_NOERROR);
         MIXERCONTROLA c{};
-        MIXERLINECONTROLSA lc{};
-        lc.cbStruct = sizeof lc;
-        lc.dwLineID = l.dwLineID;
-        lc.dwControlType = controlType;
-        lc.cControls = 1;
-        lc.cbmxctrl = sizeof c;
-        lc.pamxctrl = &c;
-        EXPECT_EQ(mixerGetLineControlsA(Mixer(mixer), &lc, MIXER_GETLINECONTROLSF_ONEBYTYPE),
+        EXPECT_EQ(ControlOfType(Mixer(mixer), MIXER_OBJECTF_MIXER, l.dwLineID, controlType, &c),
                   MMSYSERR_NOERROR);
         if (lineId) *lineId = l.dwLineID;
         if (items) *items = c.cMultipleItems;
@@ -141,22 +135,15 @@ TEST_F(SimTest, DefaultSystemIsTwoCardsWithDriverStyleNumbering) {
     rec.dwLineID = 0xFFFF0001;
     ASSERT_EQ(mixerGetLineInfoA(Mixer(1), &rec, MIXER_GETLINEINFOF_LINEID), MMSYSERR_NOERROR);
     MIXERCONTROLA c{};
-    MIXERLINECONTROLSA lc{};
-    lc.cbStruct = sizeof lc;
-    lc.dwLineID = rec.dwLineID;
-    lc.dwControlType = MIXERCONTROL_CONTROLTYPE_MUX;
-    lc.cControls = 1;
-    lc.cbmxctrl = sizeof c;
-    lc.pamxctrl = &c;
-    EXPECT_EQ(mixerGetLineControlsA(Mixer(1), &lc, MIXER_GETLINECONTROLSF_ONEBYTYPE),
+    EXPECT_EQ(ControlOfType(Mixer(1), MIXER_OBJECTF_MIXER, rec.dwLineID,
+                            MIXERCONTROL_CONTROLTYPE_MUX, &c),
               MIXERR_INVALCONTROL);
-    lc.dwControlType = MIXERCONTROL_CONTROLTYPE_MIXER;
-    EXPECT_EQ(mixerGetLineControlsA(Mixer(1), &lc, MIXER_GETLINECONTROLSF_ONEBYTYPE),
+    EXPECT_EQ(ControlOfType(Mixer(1), MIXER_OBJECTF_MIXER, rec.dwLineID,
+                            MIXERCONTROL_CONTROLTYPE_MIXER, &c),
               MMSYSERR_NOERROR);
-    lc.dwLineID = 0xFFFF0001;
-    lc.dwControlType = MIXERCONTROL_CONTROLTYPE_MUX;
-    EXPECT_EQ(mixerGetLineControlsA(Mixer(0), &lc, MIXER_GETLINECONTROLSF_ONEBYTYPE),
-              MMSYSERR_NOERROR);
+    EXPECT_EQ(
+        ControlOfType(Mixer(0), MIXER_OBJECTF_MIXER, 0xFFFF0001, MIXERCONTROL_CONTROLTYPE_MUX, &c),
+        MMSYSERR_NOERROR);
 }
 
 TEST_F(SimTest, RecordedLevelFollowsTheMicrophoneVolumeMuteAndSelection) {
@@ -166,14 +153,8 @@ TEST_F(SimTest, RecordedLevelFollowsTheMicrophoneVolumeMuteAndSelection) {
     (void)vol;
     // The recording destination's microphone source (source 1 of destination 1).
     MIXERCONTROLA c{};
-    MIXERLINECONTROLSA lc{};
-    lc.cbStruct = sizeof lc;
-    lc.dwLineID = 0x00010001;
-    lc.dwControlType = MIXERCONTROL_CONTROLTYPE_VOLUME;
-    lc.cControls = 1;
-    lc.cbmxctrl = sizeof c;
-    lc.pamxctrl = &c;
-    ASSERT_EQ(mixerGetLineControlsA(Mixer(0), &lc, MIXER_GETLINECONTROLSF_ONEBYTYPE),
+    ASSERT_EQ(ControlOfType(Mixer(0), MIXER_OBJECTF_MIXER, 0x00010001,
+                            MIXERCONTROL_CONTROLTYPE_VOLUME, &c),
               MMSYSERR_NOERROR);
     const DWORD mic = c.dwControlID;
 
@@ -226,19 +207,11 @@ TEST_F(SimTest, WaveFileSignalIsLooped) {
     sig.amplitude = 1.0;
     sig.file = path;
     sim_->SetSignal("Virtual Audio Device", sig);
-    const DWORD mic = [] {
-        MIXERCONTROLA c{};
-        MIXERLINECONTROLSA lc{};
-        lc.cbStruct = sizeof lc;
-        lc.dwLineID = 0x00010001;
-        lc.dwControlType = MIXERCONTROL_CONTROLTYPE_VOLUME;
-        lc.cControls = 1;
-        lc.cbmxctrl = sizeof c;
-        lc.pamxctrl = &c;
-        EXPECT_EQ(mixerGetLineControlsA(nullptr, &lc, MIXER_GETLINECONTROLSF_ONEBYTYPE),
-                  MMSYSERR_NOERROR);
-        return c.dwControlID;
-    }();
+    MIXERCONTROLA c{};
+    ASSERT_EQ(ControlOfType(nullptr, MIXER_OBJECTF_MIXER, 0x00010001,
+                            MIXERCONTROL_CONTROLTYPE_VOLUME, &c),
+              MMSYSERR_NOERROR);
+    const DWORD mic = c.dwControlID;
     Set(0, mic, {65535});
     // 50 ms is four passes through the 12.5 ms file: the level is that of the file.
     EXPECT_NEAR(RecordPeak(50), 16384, 2);
@@ -486,16 +459,10 @@ TEST(SimMicrophone, AMuteOnTheRecordingMicrophoneSilencesIt) {
     auto sim = std::make_unique<SimBackend>(cfg);
     SimBackend* raw = sim.get();
     ScopedAudioBackend installed(std::move(sim));
-    MIXERCONTROLA c{};
-    MIXERLINECONTROLSA lc{};
-    lc.cbStruct = sizeof lc;
-    lc.dwLineID = 0x00010001; // the recording destination's microphone
-    lc.dwControlType = MIXERCONTROL_CONTROLTYPE_MUTE;
-    lc.cControls = 1;
-    lc.cbmxctrl = sizeof c;
-    lc.pamxctrl = &c;
-    ASSERT_EQ(mixerGetLineControlsA(nullptr, &lc, MIXER_GETLINECONTROLSF_ONEBYTYPE),
-              MMSYSERR_NOERROR);
+    MIXERCONTROLA c{}; // the recording destination's microphone
+    ASSERT_EQ(
+        ControlOfType(nullptr, MIXER_OBJECTF_MIXER, 0x00010001, MIXERCONTROL_CONTROLTYPE_MUTE, &c),
+        MMSYSERR_NOERROR);
     auto record = [&] {
         CallbackRecorder rec;
         const WAVEFORMATEX f = Pcm(8000, 1, 8);
