@@ -15,6 +15,12 @@ void CopyName(char* dst, const std::string& name) {
     std::memcpy(dst, cut.data(), cut.size());
 }
 
+// Why a device id names nothing: there is no mapper without a device, and no device at all
+// without a server.
+MMRESULT NoDevice(UINT id, UINT count) {
+    return id == WAVE_MAPPER || count ? MMSYSERR_BADDEVICEID : MMSYSERR_NODRIVER;
+}
+
 // The common checks of an open: the device exists, the format is one the server plays.
 MMRESULT CheckOpen(UINT id, UINT count, const WAVEFORMATEX& format, pa_sample_spec* spec) {
     if (count == 0) return MMSYSERR_NODRIVER;
@@ -41,7 +47,7 @@ UINT PulseBackend::WaveInCount() {
 
 MMRESULT PulseBackend::WaveOutCaps(UINT id, WAVEOUTCAPSA* caps) {
     PulseDevice d;
-    if (!ctx_->Sink(id, &d)) return ctx_->SinkCount() ? MMSYSERR_BADDEVICEID : MMSYSERR_NODRIVER;
+    if (!ctx_->Sink(id, &d)) return NoDevice(id, ctx_->SinkCount());
     *caps = {};
     caps->wMid = kPulseManufacturerId;
     caps->wPid = kPulseWaveOutProductId;
@@ -55,8 +61,7 @@ MMRESULT PulseBackend::WaveOutCaps(UINT id, WAVEOUTCAPSA* caps) {
 
 MMRESULT PulseBackend::WaveInCaps(UINT id, WAVEINCAPSA* caps) {
     PulseDevice d;
-    if (!ctx_->Source(id, &d))
-        return ctx_->SourceCount() ? MMSYSERR_BADDEVICEID : MMSYSERR_NODRIVER;
+    if (!ctx_->Source(id, &d)) return NoDevice(id, ctx_->SourceCount());
     *caps = {};
     caps->wMid = kPulseManufacturerId;
     caps->wPid = kPulseWaveInProductId;

@@ -272,7 +272,7 @@ TEST(PulseNoServer, NoDevicesAndClearErrorsWithoutWaiting) {
     EXPECT_EQ(mixerGetNumDevs(), 0u);
     WAVEOUTCAPSA caps{};
     EXPECT_EQ(waveOutGetDevCapsA(0, &caps, sizeof caps), MMSYSERR_NODRIVER);
-    EXPECT_EQ(waveOutGetDevCapsA(WAVE_MAPPER, &caps, sizeof caps), MMSYSERR_NODRIVER);
+    EXPECT_EQ(waveOutGetDevCapsA(WAVE_MAPPER, &caps, sizeof caps), MMSYSERR_BADDEVICEID);
     const WAVEFORMATEX f = Pcm(8000, 1, 16);
     HWAVEOUT out = nullptr;
     EXPECT_EQ(waveOutOpen(&out, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL), MMSYSERR_NODRIVER);
