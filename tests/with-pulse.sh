@@ -47,17 +47,19 @@ if [ -n "$pid" ] && command -v pacat >/dev/null; then
   # play at the server's default rate, so the sinks keep it.
   LC_ALL=C awk 'BEGIN { for (i = 0; i < 44100; i++) printf "%c", int(128 + 100 * sin(6.283185307179586 * 440 * i / 44100)) }' \
     >"$dir/tone.raw"
+  # The helpers end with the daemon; they keep none of the caller's output open.
   (while kill -0 "$pid" 2>/dev/null; do cat "$dir/tone.raw"; done |
     pacat --raw --format=u8 --rate=44100 --channels=1 --latency-msec=20 -d avsetup_test_mic \
-      --client-name=avsetup-test-tone 2>/dev/null) &
-  (while kill -0 "$pid" 2>/dev/null; do
+      --client-name=avsetup-test-tone) >/dev/null 2>&1 &
+  (set +e
+  while kill -0 "$pid" 2>/dev/null; do
     sink=$(pactl list short sinks 2>/dev/null | awk '$2 == "avsetup_test_sink" { print $1 }')
     if [ -n "$sink" ] && ! pactl list short sink-inputs 2>/dev/null | awk '{ print $2 }' | grep -qx "$sink"; then
       pacat --raw --format=s16le --rate=44100 --channels=1 --latency-msec=20 -d avsetup_test_sink \
-        --client-name=avsetup-test-silence </dev/zero 2>/dev/null &
+        --client-name=avsetup-test-silence </dev/zero &
     fi
     sleep 0.5
-  done) &
+  done) >/dev/null 2>&1 &
   # Both clients connected, and what the sinks rendered ahead before them has drained.
   for _ in $(seq 1 60); do
     if [ "$(pactl list short sink-inputs 2>/dev/null | wc -l)" -ge 2 ] &&
