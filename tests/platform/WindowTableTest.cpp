@@ -1,3 +1,5 @@
-#include <gtest/gtest.h>
 #include "platform/windef.h"
-TEST(WindowTable, StaleHandleFails) { EXPECT_FALSE(PostMessage(reinterpret_cast<HWND>(0x42), 1, 0, 0)); }
+#include <gtest/gtest.h>
+TEST(WindowTable, StaleHandleFails) {
+    EXPECT_FALSE(PostMessage(reinterpret_cast<HWND>(0x42), 1, 0, 0));
+}
