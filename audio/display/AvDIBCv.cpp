@@ -380,19 +380,29 @@ void TAvDIBCanvas::CopyRect(int dx, int dy, int width, int height, int sx, int s
                             const std::uint8_t* sourceBits) {
     const DrawState& s = m_state;
     if (!s.bits || !sourceBits || width <= 0 || height <= 0) return;
-    // Clip the source to the picture, then the destination, moving the other corner along.
+    // Clip the source to the picture, then the destination, moving the other corner along. In
+    // 64 bits, so that coordinates near the ends of the integers cannot overflow.
     auto clipAxis = [](int& d, int& src, int& len, int limit) {
-        if (src < 0) {
-            d -= src;
-            len += src;
-            src = 0;
+        std::int64_t d64 = d, s64 = src, l64 = len;
+        if (s64 < 0) {
+            d64 -= s64;
+            l64 += s64;
+            s64 = 0;
         }
-        if (d < 0) {
-            src -= d;
-            len += d;
-            d = 0;
+        if (d64 < 0) {
+            s64 -= d64;
+            l64 += d64;
+            d64 = 0;
         }
-        len = std::min({len, limit - src, limit - d});
+        l64 = std::min({l64, limit - s64, limit - d64});
+        if (l64 <= 0) {
+            len = 0;
+            return;
+        }
+        // Both corners now lie inside the picture.
+        d = static_cast<int>(d64);
+        src = static_cast<int>(s64);
+        len = static_cast<int>(l64);
     };
     clipAxis(dx, sx, width, s.width);
     clipAxis(dy, sy, height, s.height);

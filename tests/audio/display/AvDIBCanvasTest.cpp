@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QTimer>
 #include <atomic>
+#include <limits>
 #include <set>
 #include <thread>
 #include <utility>
@@ -208,6 +209,49 @@ TEST(AvDIBCanvasPrimitives, CopyRectOverlapAndClipping) {
         c.CopyRect(4, 4, 10, 10, 0, 0, nullptr); // nothing to copy from
         c.EndDraw();
     }
+}
+
+TEST(AvDIBCanvasPrimitives, ExtremeCoordinatesOnlyClip) {
+    constexpr int lo = std::numeric_limits<int>::min(), hi = std::numeric_limits<int>::max();
+    TAvDIBCanvas c;
+    c.SetSize(4, 4);
+    c.BeginDraw();
+    c.SetDrawIndex(7);
+    c.FillRect(lo, lo, hi, hi);
+    EXPECT_EQ(Set(c).size(), 16u);
+    c.SetPixel(1, 2, 9);
+    // Rectangles reaching past either end of the integers copy what lies inside the picture.
+    c.CopyRect(0, 0, hi, hi, lo, lo, c.Bits());
+    c.CopyRect(lo, lo, hi, hi, 0, 0, c.Bits());
+    c.CopyRect(hi, hi, hi, hi, 0, 0, c.Bits());
+    c.CopyRect(0, 0, hi, hi, hi, hi, c.Bits());
+    EXPECT_EQ(c.GetPixel(1, 2), 9);
+    c.CopyRect(-1, 0, hi, 1, 0, 2, c.Bits()); // row 2 moved left by one onto row 0
+    EXPECT_EQ(c.GetPixel(0, 0), 9);
+    EXPECT_EQ(c.GetPixel(1, 0), 7);
+    c.FillRectDotted(hi, hi, lo, lo);
+    EXPECT_EQ(c.GetPixel(hi, 0), -1);
+    c.EndDraw();
+}
+
+TEST(AvDIBCanvasGeometry, ASurfaceTooLargeFailsClearlyAndStaysUsable) {
+    TAvDIBCanvas c;
+    c.SetSize(1 << 20, 1 << 20); // a terabyte of pixels
+    EXPECT_THROW(c.BeginDraw(), EAvDIBError);
+    EXPECT_FALSE(c.Drawing());
+    // The drawing lock was let go: another thread can draw meanwhile.
+    std::thread other([] {
+        TAvDIBCanvas o;
+        o.BeginDraw();
+        o.EndDraw();
+    });
+    other.join();
+    c.SetSize(3, 2);
+    c.BeginDraw();
+    c.SetDrawIndex(4);
+    c.Clear();
+    EXPECT_EQ(Set(c).size(), 6u);
+    c.EndDraw();
 }
 
 TEST(AvDIBCanvasPrimitives, CopyFromAnotherSurface) {
