@@ -524,12 +524,13 @@ void TWinControl::SetTabStop(bool v) {
 }
 
 void TWinControl::UpdateFocusPolicy() {
+    // A wrapped Qt control takes the focus in its inner widget. Qt passes a widget's focus
+    // policy on to its focus proxy, so the proxy is set first and both get the same policy
+    // (Tab navigation skips widgets that have a proxy).
     QWidget* f = FocusWidget();
+    if (f != this) setFocusProxy(f);
+    setFocusPolicy(FTabStop ? Qt::StrongFocus : Qt::NoFocus);
     f->setFocusPolicy(FTabStop ? Qt::StrongFocus : Qt::NoFocus);
-    if (f != this) {
-        setFocusProxy(f);
-        setFocusPolicy(Qt::NoFocus);
-    }
 }
 
 void TWinControl::UpdateTabChain() {

@@ -125,6 +125,17 @@ TEST_F(Wizard, DockedPagesTakeExactlyThePageArea) {
     EXPECT_EQ(W->BeforeButton->TabOrder(), 1);
     EXPECT_EQ(W->NextButton->TabOrder(), 2);
     EXPECT_EQ(W->CancelButton->TabOrder(), 3);
+    // and the keyboard's Tab follows that order
+    auto nextTabStop = [](QWidget* start) {
+        QWidget* w = start;
+        do
+            w = w->nextInFocusChain();
+        while (w != start &&
+               (!(w->focusPolicy() & Qt::TabFocus) || !w->isVisible() || w->focusProxy()));
+        return w;
+    };
+    EXPECT_EQ(nextTabStop(W->BeforeButton->Widget()), W->NextButton->Widget());
+    EXPECT_EQ(nextTabStop(W->NextButton->Widget()), W->CancelButton->Widget());
     for (int i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
         TForm* page = W->CurrentPage();
