@@ -192,7 +192,8 @@ public:
         for (auto& p : pending) {
             tlsDelivering.push_back(p.stream.get());
             for (WAVEHDR* h : p.done)
-                p.stream->events->BufferDone(h);
+                if (IWaveEvents* events = p.stream->events) // none once closed from a callback
+                    events->BufferDone(h);
             tlsDelivering.pop_back();
         }
         g.lock();
@@ -221,6 +222,9 @@ public:
         const int mine =
             static_cast<int>(std::count(tlsDelivering.begin(), tlsDelivering.end(), s.get()));
         delivered.wait(g, [&] { return s->delivering <= mine; });
+        // Closed from inside a report of this stream on this thread: the rest of that report
+        // must not reach the events, which the caller may free as soon as Close returns.
+        s->events = nullptr;
         auto& list = input ? ins : outs;
         list.erase(std::remove(list.begin(), list.end(), s), list.end());
     }

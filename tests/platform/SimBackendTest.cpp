@@ -396,6 +396,38 @@ TEST_F(SimTest, ResetAndCloseWhileTheClockThreadDelivers) {
     EXPECT_FALSE(loop.lateCallback);
 }
 
+TEST_F(SimTest, CloseFromTheCallbackOfARemovedCardEndsItsReports) {
+    // The card goes with three buffers queued; the first one's callback closes the device (as a
+    // failing player does). The other two are never reported: the handle is gone.
+    struct Closer {
+        int done = 0, closes = 0, afterClose = 0;
+        MMRESULT closeResult = 99;
+        static void Proc(HDRVR h, UINT msg, DWORD_PTR inst, DWORD_PTR, DWORD_PTR) {
+            auto* self = reinterpret_cast<Closer*>(inst);
+            if (self->closes > 0) ++self->afterClose;
+            if (msg == MM_WOM_CLOSE) ++self->closes;
+            if (msg != MM_WOM_DONE || self->done++ > 0) return;
+            self->closeResult = waveOutClose(reinterpret_cast<HWAVEOUT>(h));
+        }
+    } closer;
+    const WAVEFORMATEX f = Pcm(8000, 1, 16);
+    HWAVEOUT h = nullptr;
+    ASSERT_EQ(waveOutOpen(&h, 1, &f, reinterpret_cast<DWORD_PTR>(&Closer::Proc),
+                          reinterpret_cast<DWORD_PTR>(&closer), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    Buffer a(1600), b(1600), c(1600);
+    for (Buffer* x : {&a, &b, &c}) {
+        ASSERT_EQ(waveOutPrepareHeader(h, &x->hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveOutWrite(h, &x->hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    }
+    ASSERT_TRUE(sim_->RemoveCard("USB Headset"));
+    EXPECT_EQ(closer.closeResult, MMSYSERR_NOERROR);
+    EXPECT_EQ(closer.done, 1);
+    EXPECT_EQ(closer.closes, 1);
+    EXPECT_EQ(closer.afterClose, 0);
+    EXPECT_EQ(waveOutClose(h), MMSYSERR_INVALHANDLE);
+}
+
 TEST_F(SimTest, HandlesStandInForIdsAndTheMapperIsDeviceZero) {
     CallbackRecorder rec;
     const WAVEFORMATEX f = Pcm(8000, 2, 16);
