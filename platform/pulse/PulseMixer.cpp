@@ -39,6 +39,23 @@ std::string PortLineName(const PulsePort& p) {
     return name;
 }
 
+// The name of a mixer that serves both a sink and a source (both pages list it): what the two
+// descriptions share, as sound cards name their mixer after the card ("USB Headset Analog Stereo"
+// and "USB Headset Mono" give "USB Headset"); when they share nothing, both.
+std::string MixerName(const PulseDevice* sink, const PulseDevice* source) {
+    if (!sink || !source) return sink ? sink->description : source->description;
+    const std::string& a = sink->description;
+    const std::string& b = source->description;
+    if (a == b) return a;
+    std::size_t common = 0, cut = 0;
+    while (common < a.size() && common < b.size() && a[common] == b[common]) {
+        if (a[common] == ' ' || a[common] == '_' || a[common] == '-') cut = common;
+        ++common;
+    }
+    if (cut >= 4) return a.substr(0, cut);
+    return a + " / " + b;
+}
+
 LONG Level(const pa_cvolume& v, unsigned ch) {
     return ch < v.channels ? PulseToLevel(v.values[ch]) : 0;
 }
@@ -99,7 +116,7 @@ PulseMixer::PulseMixer(std::weak_ptr<PulseContext> ctx, const PulseDevice* sink,
     desc_.mid = kPulseManufacturerId;
     desc_.pid = kPulseMixerProductId;
     desc_.version = kPulseDriverVersion;
-    desc_.name = CutUtf8(sink ? sink->description : source->description, MAXPNAMELEN - 1);
+    desc_.name = CutUtf8(MixerName(sink, source), MAXPNAMELEN - 1);
 
     if (sink) {
         sinkDst_ = static_cast<int>(desc_.destinations.size());

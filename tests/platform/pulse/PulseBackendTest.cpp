@@ -315,6 +315,10 @@ TEST_F(PulseBackendTest, DevicesAreTheServersSinksAndSourcesWithoutMonitors) {
                          MIXER_OBJECTF_WAVEIN),
               MMSYSERR_NOERROR);
     EXPECT_EQ(mx, SourceId(source_));
+    // A mixer serving a sink and a source is named by what their descriptions share.
+    MIXERCAPSA mcaps{};
+    ASSERT_EQ(mixerGetDevCapsA(mx, &mcaps, sizeof mcaps), MMSYSERR_NOERROR);
+    EXPECT_STREQ(mcaps.szPname, "AvSetup_Test");
 }
 
 // Which sink pairs with the microphone depends on the order the server made them in (a test that
@@ -592,6 +596,9 @@ TEST_F(PulseBackendTest, StereoMixRecordsWhatTheSinkPlays) {
         EXPECT_EQ(waveInOpen(&h, in, &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
         const auto during = admin_.SourceOutputSources();
         waveInClose(h);
+        // The server drops the stream a moment later; the next count starts after that.
+        EXPECT_TRUE(
+            WaitUntil([&] { return admin_.SourceOutputSources().size() == before.size(); }, 2000));
         return std::count(during.begin(), during.end(), source) -
                std::count(before.begin(), before.end(), source);
     };
