@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QThread>
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -34,6 +35,9 @@ constexpr int kFirstFree = 10;    // first entry between the two static blocks
 constexpr int kLastPicture = 244; // last entry taken from a background picture
 constexpr int kLastFree = 245;    // last entry between the two static blocks
 constexpr int kMaxAnimated = 236;
+// Pixel memory a surface may take (work picture or background image): far above any display,
+// low enough that a nonsensical size fails here instead of in the allocator.
+constexpr std::int64_t kMaxSurfaceBytes = std::int64_t{1} << 29;
 
 // Nearest palette entry by squared distance in RGB; the lowest index wins a tie.
 int NearestIndex(const QList<QRgb>& palette, QRgb c) {
@@ -84,7 +88,8 @@ void TAvDIBCanvas::BackGroundBitmapChanged(TObject*) {
 }
 
 int TAvDIBCanvas::StrideFor(int width, int bitsPerPixel) {
-    return ((width * (bitsPerPixel > 8 ? 24 : 8) + 31) / 32) * 4;
+    const std::int64_t bits = std::int64_t{width} * (bitsPerPixel > 8 ? 24 : 8);
+    return static_cast<int>(std::min<std::int64_t>((bits + 31) / 32 * 4, INT_MAX));
 }
 
 QString TAvDIBCanvas::OwnerName() const {
@@ -210,6 +215,8 @@ void TAvDIBCanvas::Rebuild() {
             OwnerName() +
             QStringLiteral(": Attempt to create new DIB while initialized for drawing"));
     if (!m_handle) return;
+    if (std::int64_t{StrideFor(m_width, m_bitsPerPixel)} * m_height > kMaxSurfaceBytes)
+        throw EAvDIBError("Unable to access DIB device context");
 
     // Build into the new members' copies first, so a failure leaves the surface as it was.
     const QList<QRgb> oldPalette = m_palette;

@@ -238,6 +238,8 @@ TEST(AvDIBCanvasGeometry, ASurfaceTooLargeFailsClearlyAndStaysUsable) {
     TAvDIBCanvas c;
     c.SetSize(1 << 20, 1 << 20); // a terabyte of pixels
     EXPECT_THROW(c.BeginDraw(), EAvDIBError);
+    EXPECT_EQ(TAvDIBCanvas::StrideFor(std::numeric_limits<int>::max(), 24),
+              std::numeric_limits<int>::max()); // saturates instead of overflowing
     EXPECT_FALSE(c.Drawing());
     // The drawing lock was let go: another thread can draw meanwhile.
     std::thread other([] {
