@@ -21,6 +21,7 @@ void TAudioInForm::CreateComponents() {
     // Non-visual first: the list and the lines refer to the mixer.
     CreateMixerComponents();
     CreateControls();
+    CreateMeterAndBlock();
 }
 
 void TAudioInForm::CreateMixerComponents() {
@@ -86,6 +87,68 @@ void TAudioInForm::CreateControls() {
     Label3->SetWordWrap(true);
     Label3->SetCaption(
         QStringLiteral("如果有问题，请检查麦克风已经插好并打开，并且没有设为静音。"));
+}
+
+void TAudioInForm::CreateMeterAndBlock() {
+    AvLevel1 = new TAvLevel(this);
+    AvLevel1->SetName(QStringLiteral("AvLevel1"));
+    AvLevel1->SetParent(this);
+    AvLevel1->SetBounds(208, 67, 17, 191);
+    AvLevel1->SetKind(lkVertical);
+    AvLevel1->SetBar1Color(15588544);
+    AvLevel1->SetBar2Color(clYellow);
+    AvLevel1->SetBitLength(b16Bit);
+    AvLevel1->SetMode(mStereo);
+    AvLevel1->Bevel()->SetBevelOuter(bvLowered);
+
+    AvMixerBlockInMicrophone = new TAvMixerBlock(this);
+    AvMixerBlockInMicrophone->SetName(QStringLiteral("AvMixerBlockInMicrophone"));
+    AvMixerBlockInMicrophone->SetParent(this);
+    AvMixerBlockInMicrophone->SetBounds(247, 8, 100, 250);
+    AvMixerBlockInMicrophone->SetLine(AvAudioLineInMicrophone);
+    AvMixerBlockInMicrophone->Bevel()->SetBevelOuter(bvLowered);
+    AvMixerBlockInMicrophone->SetTabOrder(1);
+
+    Label4 = new TLabel(this);
+    Label4->SetName(QStringLiteral("Label4"));
+    Label4->SetParent(AvMixerBlockInMicrophone);
+    Label4->SetBounds(24, 224, 0, 0);
+    Label4->SetCaption(QStringLiteral("麦克风音量"));
+
+    AvMixerBlockSlider2 = new TAvMixerBlockSlider(this);
+    AvMixerBlockSlider2->SetName(QStringLiteral("AvMixerBlockSlider2"));
+    AvMixerBlockSlider2->SetParent(AvMixerBlockInMicrophone);
+    AvMixerBlockSlider2->SetBounds(8, 59, 84, 161);
+    AvMixerBlockSlider2->SetRole(srLeftVolume);
+    AvMixerBlockSlider2->SetLogarithmic(true);
+    AvMixerBlockSlider2->SetOrientation(orVertical);
+    AvMixerBlockSlider2->SetThumbWidth(23);
+    AvMixerBlockSlider2->SetThumbHeight(11);
+    AvMixerBlockSlider2->Scale()->SetVisible(true);
+    AvMixerBlockSlider2->Scale()->SetTickCount(7);
+    AvMixerBlockSlider2->Scale()->SetEnlargeEvery(6);
+    AvMixerBlockSlider2->Scale()->SetSize(6);
+    AvMixerBlockSlider2->SetScalePosition(spBoth);
+    AvMixerBlockSlider2->Bevel()->SetBorderWidth(5);
+    AvMixerBlockSlider2->SetPosition(1);
+
+    // No role stored: the balance slider, with the speaker pictures at its ends.
+    AvMixerBlockSlider1 = new TAvMixerBlockSlider(this);
+    AvMixerBlockSlider1->SetName(QStringLiteral("AvMixerBlockSlider1"));
+    AvMixerBlockSlider1->SetParent(AvMixerBlockInMicrophone);
+    AvMixerBlockSlider1->SetBounds(8, 7, 84, 40);
+    AvMixerBlockSlider1->SetVisible(false);
+    AvMixerBlockSlider1->SetLogarithmic(false);
+    AvMixerBlockSlider1->Scale()->SetTickCount(3);
+    AvMixerBlockSlider1->Scale()->SetEnlargeEvery(2);
+    AvMixerBlockSlider1->SetScalePosition(spBelowOrRight);
+    AvMixerBlockSlider1->SetPosition(1);
+
+    AvMixerBlockCheck1 = new TAvMixerBlockCheck(this);
+    AvMixerBlockCheck1->SetName(QStringLiteral("AvMixerBlockCheck1"));
+    AvMixerBlockCheck1->SetParent(AvMixerBlockInMicrophone);
+    AvMixerBlockCheck1->SetBounds(8, 226, 84, 17);
+    AvMixerBlockCheck1->SetVisible(false);
 }
 
 void TAudioInForm::FormCreate(TObject*) {}

@@ -1,8 +1,10 @@
 #pragma once
 // The microphone page: pick a recording device, watch the level meter while speaking, set the
 // microphone volume. Closing the page (the wizard does so on every page change) stops a test.
+#include "audio/display/AvLevel.h"
 #include "audio/mixer/AvCCon.h"
 #include "audio/mixer/AvDevice.h"
+#include "audio/mixer/AvMixBlk.h"
 #include "audio/mixer/AvMixCtl.h"
 #include "audio/mixer/AvMixer.h"
 #include "framework/Forms.h"
@@ -19,6 +21,13 @@ public:
     TButton* ButtonTest;                 // tag 0 idle ("测试"), 1 while testing ("停止")
     TLabel* Label2;
     TLabel* Label3;
+    TAvLevel* AvLevel1; // the input level, both channels of 16-bit stereo
+    // The microphone volume block; its Mixer is set when a test starts.
+    TAvMixerBlock* AvMixerBlockInMicrophone;
+    TLabel* Label4;                           // "麦克风音量", inside the block
+    TAvMixerBlockSlider* AvMixerBlockSlider2; // the microphone volume
+    TAvMixerBlockSlider* AvMixerBlockSlider1; // the balance; not visible
+    TAvMixerBlockCheck* AvMixerBlockCheck1;   // mute or select; not visible
 
     // Non-visual components: the chosen mixer (open, so it hears platform changes), its
     // recording destination, and the line pointed at the microphone when a test starts.
@@ -40,6 +49,7 @@ private:
     void CreateComponents();
     void CreateMixerComponents();
     void CreateControls();
+    void CreateMeterAndBlock();
 
     // Where recording starts and stops; the button state is kept by the handlers.
     void StartTest();

@@ -17,6 +17,7 @@ void TAudioOutForm::CreateComponents() {
     // Non-visual first: the list and the lines refer to the mixer.
     CreateMixerComponents();
     CreateControls();
+    CreateBlocks();
 }
 
 void TAudioOutForm::CreateMixerComponents() {
@@ -85,6 +86,98 @@ void TAudioOutForm::CreateControls() {
     Label2->SetWordWrap(true);
     Label2->SetCaption(
         QStringLiteral("如果有问题，请检查扬声器或耳机已经插好并打开，并调节到适当的音量。"));
+}
+
+namespace {
+
+// A vertical, logarithmic left-volume slider as the page's blocks store it.
+TAvMixerBlockSlider* NewVolumeSlider(TForm* form, TAvMixerBlock* block, const QString& name,
+                                     const TRect& bounds) {
+    auto* s = new TAvMixerBlockSlider(form);
+    s->SetName(name);
+    s->SetParent(block);
+    s->SetBounds(bounds.Left, bounds.Top, bounds.Width(), bounds.Height());
+    s->SetRole(srLeftVolume);
+    s->SetLogarithmic(true);
+    s->SetOrientation(orVertical);
+    return s;
+}
+
+TAvMixerBlockCheck* NewBlockCheck(TForm* form, TAvMixerBlock* block, const QString& name,
+                                  const TRect& bounds) {
+    auto* c = new TAvMixerBlockCheck(form);
+    c->SetName(name);
+    c->SetParent(block);
+    c->SetBounds(bounds.Left, bounds.Top, bounds.Width(), bounds.Height());
+    return c;
+}
+
+TAvMixerBlock* NewBlock(TForm* form, const QString& name, const TRect& bounds, TAvAudioLine* line,
+                        TAvMixerControl* mixer) {
+    auto* b = new TAvMixerBlock(form);
+    b->SetName(name);
+    b->SetParent(form);
+    b->SetBounds(bounds.Left, bounds.Top, bounds.Width(), bounds.Height());
+    b->SetLine(line);
+    b->SetMixer(mixer);
+    return b;
+}
+
+} // namespace
+
+void TAudioOutForm::CreateBlocks() {
+    AvMixerBlockWaveSound =
+        NewBlock(this, QStringLiteral("AvMixerBlockWaveSound"), Bounds(231, 8, 100, 250),
+                 AvAudioLineWaveSound, AvMixerControlWaveSound);
+    AvMixerBlockWaveSound->Bevel()->SetBevelOuter(bvLowered);
+    AvMixerBlockWaveSound->SetTabOrder(3);
+
+    Label3 = new TLabel(this);
+    Label3->SetName(QStringLiteral("Label3"));
+    Label3->SetParent(AvMixerBlockWaveSound);
+    Label3->SetBounds(24, 224, 0, 0);
+    Label3->SetCaption(QStringLiteral("扬声器音量"));
+
+    AvMixerBlockSlider6 = NewVolumeSlider(
+        this, AvMixerBlockWaveSound, QStringLiteral("AvMixerBlockSlider6"), Bounds(8, 13, 84, 207));
+    AvMixerBlockSlider6->SetThumbWidth(23);
+    AvMixerBlockSlider6->SetThumbHeight(11);
+    AvMixerBlockSlider6->SetGrooveSize(1);
+    AvMixerBlockSlider6->Scale()->SetVisible(true);
+    AvMixerBlockSlider6->Scale()->SetTickCount(7);
+    AvMixerBlockSlider6->Scale()->SetEnlargeEvery(6);
+    AvMixerBlockSlider6->Scale()->SetSize(6);
+    AvMixerBlockSlider6->SetScalePosition(spBoth);
+    AvMixerBlockSlider6->Bevel()->SetBorderWidth(5);
+    AvMixerBlockSlider6->SetPosition(79);
+    AvMixerBlockSlider6->OnChange.Assign(this, &TAudioOutForm::AvMixerBlockSlider6Change);
+
+    AvMixerBlockCheck3 = NewBlockCheck(
+        this, AvMixerBlockWaveSound, QStringLiteral("AvMixerBlockCheck3"), Bounds(8, 226, 84, 17));
+    AvMixerBlockCheck3->SetVisible(false);
+
+    AvMixerBlockOutSound =
+        NewBlock(this, QStringLiteral("AvMixerBlockOutSound"), Bounds(384, 8, 97, 250),
+                 AvAudioLineOutSound, AvMixerControlOutSound);
+    AvMixerBlockOutSound->SetVisible(false);
+    AvMixerBlockSlider4 = NewVolumeSlider(
+        this, AvMixerBlockOutSound, QStringLiteral("AvMixerBlockSlider4"), Bounds(8, 13, 81, 207));
+    AvMixerBlockSlider4->SetPosition(79);
+    AvMixerBlockCheck2 = NewBlockCheck(
+        this, AvMixerBlockOutSound, QStringLiteral("AvMixerBlockCheck2"), Bounds(8, 226, 81, 17));
+
+    AvMixerBlock1 = NewBlock(this, QStringLiteral("AvMixerBlock1"), Bounds(536, 8, 100, 250),
+                             AvAudioLineOutMicrophone, AvMixerControlOutMicrophone);
+    AvMixerBlock1->SetVisible(false);
+    AvMixerBlockCheck4 = NewBlockCheck(this, AvMixerBlock1, QStringLiteral("AvMixerBlockCheck4"),
+                                       Bounds(8, 226, 84, 17));
+    AvMixerBlockCheck4->SetChecked(true);
+    AvMixerBlockSlider7 = NewVolumeSlider(
+        this, AvMixerBlock1, QStringLiteral("AvMixerBlockSlider7"), Bounds(8, 13, 84, 207));
+}
+
+void TAudioOutForm::AvMixerBlockSlider6Change(TObject*) {
+    AvMixerBlockSlider4->SetPosition(AvMixerBlockSlider6->Position());
 }
 
 void TAudioOutForm::ButtonTestClick(TObject*) {

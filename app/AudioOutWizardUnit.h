@@ -2,6 +2,7 @@
 // The speaker page: pick a playback device, set the speaker volume, play a looping test sound.
 // The wizard window calls ButtonTestClick to stop a playing sound when the page changes.
 #include "audio/mixer/AvDevice.h"
+#include "audio/mixer/AvMixBlk.h"
 #include "audio/mixer/AvMixCtl.h"
 #include "audio/mixer/AvMixer.h"
 #include "framework/Forms.h"
@@ -28,8 +29,23 @@ public:
     TAvMixerControl* AvMixerControlOutSound;
     TAvMixerControl* AvMixerControlOutMicrophone; // no type: bound by id -1, never resolves
 
+    // The speaker volume block, and two hidden blocks that stay bound to the mixer: the wave
+    // output (kept at the speaker volume) and the microphone heard on the speakers.
+    TAvMixerBlock* AvMixerBlockWaveSound;
+    TLabel* Label3;                           // "扬声器音量", inside the block
+    TAvMixerBlockSlider* AvMixerBlockSlider6; // the speaker volume
+    TAvMixerBlockCheck* AvMixerBlockCheck3;   // not visible
+    TAvMixerBlock* AvMixerBlockOutSound;
+    TAvMixerBlockSlider* AvMixerBlockSlider4; // follows AvMixerBlockSlider6
+    TAvMixerBlockCheck* AvMixerBlockCheck2;
+    TAvMixerBlock* AvMixerBlock1;
+    TAvMixerBlockCheck* AvMixerBlockCheck4;
+    TAvMixerBlockSlider* AvMixerBlockSlider7;
+
     // Toggles the test sound.
     void ButtonTestClick(TObject* Sender);
+    // The speaker slider moved: the wave-output slider takes the same position.
+    void AvMixerBlockSlider6Change(TObject* Sender);
 
 private:
     // The one place where the page's components are made and their stored properties set; runs
@@ -38,6 +54,7 @@ private:
     void CreateComponents();
     void CreateMixerComponents();
     void CreateControls();
+    void CreateBlocks();
 
     // Where the player starts and stops; the button state is kept by ButtonTestClick.
     void StartTestSound();
