@@ -9,6 +9,7 @@
 
 namespace {
 constexpr int kDrainTimeoutMs = 1000;
+constexpr pa_usec_t kReconnectUs = 1000 * PA_USEC_PER_MSEC;
 
 void Unref(pa_operation* op) {
     if (op) pa_operation_unref(op);
@@ -92,9 +93,7 @@ bool PulseContext::WaitFor(const std::function<bool()>& done, int timeoutMs) {
     return ok;
 }
 
-bool PulseContext::Start(int timeoutMs) {
-    mainloop_ = pa_threaded_mainloop_new();
-    if (!mainloop_) return false;
+bool PulseContext::NewContext() {
     pa_proplist* props = pa_proplist_new();
     pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "AV Setup");
     pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "avsetup");
@@ -106,7 +105,36 @@ bool PulseContext::Start(int timeoutMs) {
     pa_context_set_state_callback(context_, &PulseContext::OnContextState, this);
     pa_context_set_subscribe_callback(context_, &PulseContext::OnSubscription, this);
     // No autospawn: a desktop without a server gets no devices rather than a surprise daemon.
-    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return false;
+    // Again the server first reached, when there was one.
+    return pa_context_connect(context_, server_.empty() ? nullptr : server_.c_str(),
+                              PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
+}
+
+void PulseContext::DropContext() {
+    if (!context_) return;
+    pa_context_set_state_callback(context_, nullptr, nullptr);
+    pa_context_set_subscribe_callback(context_, nullptr, nullptr);
+    pa_context_disconnect(context_);
+    pa_context_unref(context_);
+    context_ = nullptr;
+}
+
+void PulseContext::Subscribe() {
+    Unref(pa_context_subscribe(context_,
+                               static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK |
+                                                                   PA_SUBSCRIPTION_MASK_SOURCE |
+                                                                   PA_SUBSCRIPTION_MASK_SERVER),
+                               nullptr, nullptr));
+    if (!listed_) pendingLists_ = 3;
+    Unref(pa_context_get_server_info(context_, &PulseContext::OnServerInfo, this));
+    Unref(pa_context_get_sink_info_list(context_, &PulseContext::OnSinkInfo, this));
+    Unref(pa_context_get_source_info_list(context_, &PulseContext::OnSourceInfo, this));
+}
+
+bool PulseContext::Start(int timeoutMs) {
+    mainloop_ = pa_threaded_mainloop_new();
+    if (!mainloop_) return false;
+    if (!NewContext()) return false;
     if (pa_threaded_mainloop_start(mainloop_) < 0) return false;
 
     pa_threaded_mainloop_lock(mainloop_);
@@ -118,15 +146,8 @@ bool PulseContext::Start(int timeoutMs) {
         timeoutMs);
     bool ok = ready && pa_context_get_state(context_) == PA_CONTEXT_READY;
     if (ok) {
-        Unref(pa_context_subscribe(context_,
-                                   static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK |
-                                                                       PA_SUBSCRIPTION_MASK_SOURCE |
-                                                                       PA_SUBSCRIPTION_MASK_SERVER),
-                                   nullptr, nullptr));
-        pendingLists_ = 3;
-        Unref(pa_context_get_server_info(context_, &PulseContext::OnServerInfo, this));
-        Unref(pa_context_get_sink_info_list(context_, &PulseContext::OnSinkInfo, this));
-        Unref(pa_context_get_source_info_list(context_, &PulseContext::OnSourceInfo, this));
+        if (const char* server = pa_context_get_server(context_)) server_ = server;
+        Subscribe();
         ok = WaitFor([this] { return pendingLists_ <= 0; }, timeoutMs);
         listed_ = true;
         if (ok) {
@@ -154,13 +175,7 @@ void PulseContext::Shutdown() {
         pa_threaded_mainloop_unlock(mainloop_);
     }
     if (mainloop_) pa_threaded_mainloop_stop(mainloop_);
-    if (context_) {
-        pa_context_set_state_callback(context_, nullptr, nullptr);
-        pa_context_set_subscribe_callback(context_, nullptr, nullptr);
-        pa_context_disconnect(context_);
-        pa_context_unref(context_);
-        context_ = nullptr;
-    }
+    DropContext();
     connected_ = false;
     std::vector<std::shared_ptr<PulseMixer>> gone;
     {
@@ -183,7 +198,18 @@ PulseContext::~PulseContext() {
 
 void PulseContext::OnContextState(pa_context* c, void* self) {
     auto* ctx = static_cast<PulseContext*>(self);
-    if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(c)) && ctx->connected_) ctx->ConnectionLost();
+    const auto state = pa_context_get_state(c);
+    if (state == PA_CONTEXT_READY && ctx->reconnecting_) {
+        // The server is back: list everything again; each device comes as a new one.
+        ctx->reconnecting_ = false;
+        ctx->connected_ = true;
+        ctx->Subscribe();
+    } else if (!PA_CONTEXT_IS_GOOD(state)) {
+        if (ctx->connected_)
+            ctx->ConnectionLost();
+        else if (ctx->reconnecting_)
+            ctx->ArmReconnect();
+    }
     ctx->Signal();
 }
 
@@ -195,6 +221,28 @@ void PulseContext::ConnectionLost() {
         sources_.clear();
     }
     RebuildMixers(true);
+    // A desktop's sound server restarts now and then (an update, a crash): try again until it is
+    // back.
+    reconnecting_ = true;
+    ArmReconnect();
+}
+
+void PulseContext::ArmReconnect() {
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_);
+    timeval tv{};
+    pa_timeval_add(pa_gettimeofday(&tv), kReconnectUs);
+    if (reconnectTimer_) {
+        api->time_restart(reconnectTimer_, &tv);
+        return;
+    }
+    reconnectTimer_ = api->time_new(
+        api, &tv,
+        [](pa_mainloop_api*, pa_time_event*, const timeval*, void* self) {
+            auto* ctx = static_cast<PulseContext*>(self);
+            ctx->DropContext();
+            if (!ctx->NewContext()) ctx->ArmReconnect();
+        },
+        this);
 }
 
 // ---- Events -------------------------------------------------------------------------------------

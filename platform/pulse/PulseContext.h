@@ -111,6 +111,9 @@ private:
     PulseContext();
     bool Start(int timeoutMs);
     void Shutdown();
+    bool NewContext(); // a context connecting (asynchronously) to the server
+    void DropContext();
+    void Subscribe(); // events, then the server, sink and source lists
 
     static void OnContextState(pa_context* c, void* self);
     static void OnSubscription(pa_context* c, pa_subscription_event_type_t t, std::uint32_t index,
@@ -127,12 +130,16 @@ private:
     void RebuildMixers(bool notify);
     void ApplyWaveOutLevel(const std::string& sink);
     void ConnectionLost();
+    void ArmReconnect(); // loop thread
 
     pa_threaded_mainloop* mainloop_ = nullptr;
     pa_context* context_ = nullptr;
     std::atomic<bool> connected_{false};
-    bool listed_ = false;  // the first device lists have arrived (loop thread)
-    int pendingLists_ = 0; // loop thread
+    bool listed_ = false;                     // the first device lists have arrived (loop thread)
+    std::string server_;                      // the server connected to first
+    bool reconnecting_ = false;               // the connection was lost (loop thread)
+    pa_time_event* reconnectTimer_ = nullptr; // loop thread
+    int pendingLists_ = 0;                    // loop thread
 
     mutable std::mutex lock_;                              // guards everything below
     std::map<std::uint32_t, PulseDevice> sinks_, sources_; // by server index: creation order

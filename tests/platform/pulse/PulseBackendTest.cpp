@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -280,6 +284,108 @@ TEST(PulseNoServer, NoDevicesAndClearErrorsWithoutWaiting) {
     EXPECT_EQ(waveInOpen(&in, 0, &f, 0, 0, CALLBACK_NULL), MMSYSERR_NODRIVER);
     HMIXER mx = nullptr;
     EXPECT_EQ(mixerOpen(&mx, 0, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
+}
+
+// A daemon of the test's own, to stop and start again.
+class PrivateDaemon {
+public:
+    PrivateDaemon() {
+        char tmpl[] = "/tmp/avsetup-restart.XXXXXX";
+        if (!mkdtemp(tmpl)) return;
+        dir_ = tmpl;
+        for (const char* sub : {"/runtime", "/home", "/state"})
+            mkdir((dir_ + sub).c_str(), 0700);
+        FILE* f = std::fopen((dir_ + "/default.pa").c_str(), "w");
+        std::fprintf(f,
+                     "load-module module-null-sink sink_name=restart_sink "
+                     "sink_properties=device.description=Restart_Sink\n"
+                     "load-module module-native-protocol-unix socket=%s/native "
+                     "auth-anonymous=1\n",
+                     dir_.c_str());
+        std::fclose(f);
+    }
+    ~PrivateDaemon() {
+        Stop();
+        if (!dir_.empty()) std::system(("rm -rf " + dir_).c_str());
+    }
+    std::string Server() const { return "unix:" + dir_ + "/native"; }
+    bool Start() {
+        std::vector<std::string> env{
+            "XDG_RUNTIME_DIR=" + dir_ + "/runtime", "HOME=" + dir_ + "/home",
+            "PULSE_STATE_PATH=" + dir_ + "/state", "PULSE_RUNTIME_PATH=" + dir_ + "/runtime",
+            std::string("PATH=") + (std::getenv("PATH") ?: "/usr/bin")};
+        std::vector<std::string> args{"pulseaudio",
+                                      "-n",
+                                      "-F",
+                                      dir_ + "/default.pa",
+                                      "--daemonize=no",
+                                      "--exit-idle-time=-1",
+                                      "--use-pid-file=no",
+                                      "--disable-shm=yes",
+                                      "--log-target=file:" + dir_ + "/log"};
+        std::vector<char*> argv, envp;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        for (auto& e : env)
+            envp.push_back(e.data());
+        argv.push_back(nullptr);
+        envp.push_back(nullptr);
+        if (posix_spawnp(&pid_, "pulseaudio", nullptr, nullptr, argv.data(), envp.data()) != 0)
+            return false;
+        return WaitUntil([&] { return access((dir_ + "/native").c_str(), F_OK) == 0; }, 5000);
+    }
+    void Stop() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+        pid_ = 0;
+    }
+
+private:
+    std::string dir_;
+    pid_t pid_ = 0;
+};
+
+TEST(PulseServerRestart, DevicesGoWithTheServerAndComeBackWithIt) {
+    if (!std::getenv("PULSE_SERVER"))
+        GTEST_SKIP() << "no pulseaudio (run under tests/with-pulse.sh)";
+    PrivateDaemon daemon;
+    ASSERT_TRUE(daemon.Start());
+    const std::string saved = std::getenv("PULSE_SERVER");
+    setenv("PULSE_SERVER", daemon.Server().c_str(), 1);
+    ScopedAudioBackend installed(std::make_unique<PulseBackend>());
+    setenv("PULSE_SERVER", saved.c_str(), 1); // read when connecting; the backend keeps it
+    ASSERT_EQ(waveOutGetNumDevs(), 1u);
+    MessageLog win;
+    HMIXER h = nullptr;
+    ASSERT_EQ(mixerOpen(&h, 0, win.Window(), 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
+    const WAVEFORMATEX f = Pcm(8000, 1, 16);
+    DoneCounter counter;
+    HWAVEOUT out = nullptr;
+    ASSERT_EQ(waveOutOpen(&out, 0, &f, counter.Callback(), counter.Instance(), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    Buffer b(16000);
+    ASSERT_EQ(waveOutPrepareHeader(out, &b.hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutWrite(out, &b.hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+
+    daemon.Stop();
+    ASSERT_TRUE(WaitUntil([] { return waveOutGetNumDevs() == 0; }, 3000));
+    EXPECT_EQ(mixerGetNumDevs(), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return counter.done == 1; }, 2000)); // the buffer comes back
+    EXPECT_GT(win.Count(MM_MIXM_LINE_CHANGE, reinterpret_cast<WPARAM>(h)), 0u);
+    EXPECT_EQ(waveOutWrite(out, &b.hdr, sizeof(WAVEHDR)), MMSYSERR_NODRIVER);
+
+    ASSERT_TRUE(daemon.Start());
+    EXPECT_TRUE(WaitUntil([] { return waveOutGetNumDevs() == 1; }, 5000));
+    EXPECT_EQ(mixerGetNumDevs(), 1u);
+    WAVEOUTCAPSA caps{};
+    ASSERT_EQ(waveOutGetDevCapsA(0, &caps, sizeof caps), MMSYSERR_NOERROR);
+    EXPECT_STREQ(caps.szPname, "Restart_Sink");
+    EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+    EXPECT_EQ(mixerClose(h), MMSYSERR_NOERROR);
+    HWAVEOUT again = nullptr;
+    EXPECT_EQ(waveOutOpen(&again, 0, &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutClose(again), MMSYSERR_NOERROR);
 }
 
 TEST_F(PulseBackendTest, DevicesAreTheServersSinksAndSourcesWithoutMonitors) {
