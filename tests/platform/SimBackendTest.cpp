@@ -217,6 +217,45 @@ TEST_F(SimTest, WaveFileSignalIsLooped) {
     EXPECT_NEAR(RecordPeak(50), 16384, 2);
 }
 
+TEST_F(SimTest, ADamagedWaveSignalIsReadAsFarAsItGoes) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    MIXERCONTROLA c{};
+    ASSERT_EQ(ControlOfType(nullptr, MIXER_OBJECTF_MIXER, 0x00010001,
+                            MIXERCONTROL_CONTROLTYPE_VOLUME, &c),
+              MMSYSERR_NOERROR);
+    Set(0, c.dwControlID, {65535});
+    auto peakOf = [&](const QByteArray& bytes) {
+        const QString path = dir.filePath(QStringLiteral("damaged.wav"));
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+        f.close();
+        SimSignal sig;
+        sig.kind = SimSignal::Kind::WaveFile;
+        sig.amplitude = 1.0;
+        sig.file = path;
+        sim_->SetSignal("Virtual Audio Device", sig);
+        return RecordPeak(10);
+    };
+    auto le32 = [](quint32 v) {
+        QByteArray b(4, 0);
+        for (int i = 0; i < 4; ++i)
+            b[i] = static_cast<char>(v >> (8 * i));
+        return b;
+    };
+    const QByteArray head = "RIFF" + le32(0xFFFFFFF0) + "WAVE";
+    // fmt: PCM, mono, 8000 Hz, 16000 bytes/s, block 2, 16 bits.
+    const QByteArray fmt =
+        "fmt " + le32(16) + QByteArray::fromHex("01000100401f0000803e000002001000");
+    EXPECT_EQ(peakOf("RIFF"), 0);                                          // cut short
+    EXPECT_EQ(peakOf(head + "data" + le32(4) + QByteArray(4, '\x7f')), 0); // no format
+    EXPECT_EQ(peakOf(head + "fmt " + le32(0xFFFFFFFF) + "\x01"), 0);       // chunk past the end
+    // A data chunk longer than the file: the sample that is there plays, nothing beyond it.
+    EXPECT_EQ(peakOf(head + fmt + "data" + le32(0xFFFFFFF0) + QByteArray::fromHex("002011")),
+              0x2000);
+}
+
 TEST_F(SimTest, KeepsWhatWasPlayedAndMetersIt) {
     sim_->SetKeepPlayed(true);
     CallbackRecorder rec;
