@@ -2,6 +2,7 @@
 
 #include <QMetaProperty>
 #include <algorithm>
+#include <exception>
 
 void TPersistent::Assign(const TPersistent* source) {
     if (source == this) return;
@@ -156,6 +157,7 @@ void TComponent::EndLoading() {
     SetStateRecursive(csReading, false);
     std::vector<TComponent*> list;
     CollectLoading(list);
+    std::exception_ptr failure;
     // A component that a Loaded destroys must not be called afterwards: track removals through
     // a guard list of still-owned components.
     for (TComponent* c : list) {
@@ -174,8 +176,17 @@ void TComponent::EndLoading() {
                 }
             }
         }
-        if (alive && c->IsLoading()) c->Loaded();
+        if (!alive || !c->IsLoading()) continue;
+        // One failing Loaded must not leave the components after it loading for ever: they
+        // all get theirs, then the first failure goes on to the caller.
+        try {
+            c->Loaded();
+        } catch (...) {
+            if (!failure) failure = std::current_exception();
+            if (c->IsLoading()) c->TComponent::Loaded();
+        }
     }
+    if (failure) std::rethrow_exception(failure);
 }
 
 void TComponent::Loaded() {

@@ -21,7 +21,8 @@
 // EndLoading(). Inside the bracket every component (and every component created meanwhile with
 // a loading owner) carries csLoading and csReading; setters can test IsLoading() to only store.
 // EndLoading clears csReading and then runs Loaded() of the owner and of every owned component
-// (recursively) in creation order; TComponent::Loaded clears csLoading.
+// (recursively) in creation order; TComponent::Loaded clears csLoading. A Loaded that raises
+// does not stop the others: every component ends loaded, then EndLoading raises the first failure.
 //
 // Notification: Notification(component, opRemove) tells a component that another one is going
 // away. It reaches (1) every component that asked with FreeNotification(other), and (2) the

@@ -126,6 +126,26 @@ TEST(Component, LoadedRunsOnceInCreationOrderAfterTheBracket) {
     EXPECT_TRUE(gLog.empty());
 }
 
+TEST(Component, FailingLoadedLeavesNoComponentLoading) {
+    struct TFailing : TProbe {
+        using TProbe::TProbe;
+        void Loaded() override {
+            TProbe::Loaded();
+            throw Exception(QStringLiteral("loaded failed"));
+        }
+    };
+    gLog.clear();
+    TProbe form(nullptr, "form");
+    form.BeginLoading();
+    auto* bad = new TFailing(&form, "bad");
+    auto* after = new TProbe(&form, "after");
+    EXPECT_THROW(form.EndLoading(), Exception);
+    EXPECT_EQ(gLog, (std::vector<std::string>{"loaded form", "loaded bad", "loaded after"}));
+    EXPECT_FALSE(bad->IsLoading());
+    EXPECT_FALSE(after->IsLoading());
+    EXPECT_FALSE(form.IsLoading());
+}
+
 TEST(Component, NamesAreUniqueAmongSiblingsIgnoringCase) {
     TProbe form(nullptr, "form");
     auto* a = new TProbe(&form, "a");
