@@ -90,11 +90,12 @@ void TAvCaptionLink::DoChange() {
 }
 
 QString TAvCaptionLink::GetCaption() const {
-    if (auto* device = dynamic_cast<TAvCustomAudioDevice*>(FComponent))
+    TAvComponent* component = Component();
+    if (auto* device = dynamic_cast<TAvCustomAudioDevice*>(component))
         return device->DeviceCaps()->ProductName();
-    if (auto* line = dynamic_cast<TAvAudioLine*>(FComponent))
+    if (auto* line = dynamic_cast<TAvAudioLine*>(component))
         return FShort ? line->LineInfo()->ShortName() : line->LineInfo()->Name();
-    if (auto* control = dynamic_cast<TAvCustomMixerControl*>(FComponent)) {
+    if (auto* control = dynamic_cast<TAvCustomMixerControl*>(component)) {
         const TAvControlInfo* info = control->ControlInfo();
         if (FItem != AvNoItem && info->Flags().testFlag(cfMultiple)) {
             // A control that lost its line keeps its description but cannot name items.

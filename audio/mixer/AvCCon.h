@@ -37,7 +37,9 @@ class TAvControlLink : public TAvObserver {
 public:
     TAvControlLink() = default;
 
-    TAvCustomMixerControl* Control() const { return FControl; }
+    // The control while the link is attached to it (a control that let its observers go is
+    // being destroyed and is not handed out).
+    TAvCustomMixerControl* Control() const { return Observable() ? FControl : nullptr; }
     // Leaves the old control's observers and joins the new one's.
     void SetControl(TAvCustomMixerControl* control);
     // Unless locked: TAvControlChange runs OnControlChange, TAvControlIdChange OnControlIdChange
@@ -73,7 +75,7 @@ public:
 
     // A TAvCustomAudioDevice, TAvAudioLine or TAvCustomMixerControl, or none; anything else
     // raises "Device, Line or Control supported only".
-    TAvComponent* Component() const { return FComponent; }
+    TAvComponent* Component() const { return Observable() ? FComponent : nullptr; }
     void SetComponent(TAvComponent* component);
     TAvItemIndex Item() const { return FItem; }
     void SetItem(TAvItemIndex item);

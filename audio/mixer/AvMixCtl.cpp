@@ -156,7 +156,7 @@ void TAvCustomMixerControl::SetAudioLine(TAvAudioLine* line) {
     FAudioLine = line;
     FAudioLineComponent = line;
     if (FAudioLine) {
-        FAudioLine->AddObserver(FLineObserver.get());
+        FAudioLine->AddObserver(FLineObserver.get()); // LiveLine() from here on
         FreeNotification(FAudioLineComponent);
     }
     UpdateControl();
@@ -183,7 +183,8 @@ void TAvCustomMixerControl::InitControlType(TAvControlType type) {
 }
 
 bool TAvCustomMixerControl::LineUsable() const {
-    return FAudioLine && FAudioLine->IsValid() && FAudioLine->LineId() != AvBadLineId;
+    TAvAudioLine* line = LiveLine();
+    return line && line->IsValid() && line->LineId() != AvBadLineId;
 }
 
 void TAvCustomMixerControl::UpdateControl() {
@@ -192,13 +193,13 @@ void TAvCustomMixerControl::UpdateControl() {
         return;
     }
     if (LineUsable()) {
-        TAvMixerDevice* mixer = FAudioLine->Mixer();
+        TAvMixerDevice* mixer = LiveLine()->Mixer();
         MIXERCONTROLA control{};
         bool found = false;
         if (FBinding == cbById)
             found = FControlId != AvBadControlId && mixer->GetControlById(FControlId, control);
         else
-            found = mixer->GetControlByType(FAudioLine->LineId(), AvControlTypeCode(FControlType),
+            found = mixer->GetControlByType(LiveLine()->LineId(), AvControlTypeCode(FControlType),
                                             control);
         if (found && AcceptControl(control)) {
             FControlId = static_cast<TAvControlId>(control.dwControlID);
@@ -214,7 +215,7 @@ void TAvCustomMixerControl::UpdateControl() {
 }
 
 void TAvCustomMixerControl::Changed() {
-    TAvControlChange change(LineUsable() ? FAudioLine->LineId() : AvBadLineId, FControlId);
+    TAvControlChange change(LineUsable() ? LiveLine()->LineId() : AvBadLineId, FControlId);
     FControlObservers->NotifyObservers(&change);
     DoChange();
 }
@@ -230,7 +231,7 @@ void TAvCustomMixerControl::DoChange() {
 
 void TAvCustomMixerControl::LineNotify(TObject*, TObject* data) {
     if (auto* c = dynamic_cast<TAvControlChange*>(data)) {
-        if (FAudioLine && c->LineId == FAudioLine->LineId() && c->ControlId == FControlId &&
+        if (LiveLine() && c->LineId == LiveLine()->LineId() && c->ControlId == FControlId &&
             FControlId != AvBadControlId)
             Changed();
     } else if (dynamic_cast<TAvLineIdChange*>(data)) {
@@ -253,7 +254,7 @@ bool TAvCustomMixerControl::AcceptControl(const MIXERCONTROLA&) const {
 int TAvCustomMixerControl::GetChannels() const {
     if (!LineUsable()) return 0;
     if (FControlInfo->Flags().testFlag(cfUniform)) return 1;
-    return FAudioLine->LineInfo()->Channels();
+    return LiveLine()->LineInfo()->Channels();
 }
 
 int TAvCustomMixerControl::GetItems() const {
@@ -295,7 +296,7 @@ TAvCustomMixerControl::Details TAvCustomMixerControl::ReadDetails(int channel, T
     details.cMultipleItems = d.items;
     details.cbDetails = sizeof(LONG);
     details.paDetails = d.values.data();
-    FAudioLine->Mixer()->GetControlDetails(details, MIXER_GETCONTROLDETAILSF_VALUE);
+    LiveLine()->Mixer()->GetControlDetails(details, MIXER_GETCONTROLDETAILSF_VALUE);
     return d;
 }
 
@@ -306,7 +307,7 @@ void TAvCustomMixerControl::WriteDetails(Details& d) {
     details.cMultipleItems = d.items;
     details.cbDetails = sizeof(LONG);
     details.paDetails = d.values.data();
-    FAudioLine->Mixer()->SetControlDetails(details);
+    LiveLine()->Mixer()->SetControlDetails(details);
 }
 
 DWORD TAvCustomMixerControl::GetUnsignedValue(int channel, TAvItemIndex item) {
@@ -389,7 +390,7 @@ TAvItemInfo TAvCustomMixerControl::GetItemInfo(int index) {
     details.cMultipleItems = static_cast<DWORD>(items);
     details.cbDetails = sizeof(MIXERCONTROLDETAILS_LISTTEXTA);
     details.paDetails = texts.data();
-    FAudioLine->Mixer()->GetControlDetails(details, MIXER_GETCONTROLDETAILSF_LISTTEXT);
+    LiveLine()->Mixer()->GetControlDetails(details, MIXER_GETCONTROLDETAILSF_LISTTEXT);
     const auto& e = texts[static_cast<std::size_t>(index) * std::max(channels, 1)];
     TAvItemInfo info;
     info.Param1 = e.dwParam1;
@@ -522,9 +523,10 @@ bool TAvPanControl::IsValid() const {
 
 void TAvPanControl::SetVolumeControl(TAvVolumeControl* volume) {
     if (volume == FVolumeControl) return;
+    TAvVolumeControl* old = LiveVolume();
     FVolumeObserver->Detach();
     if (FVolumeComponent) RemoveFreeNotification(FVolumeComponent);
-    if (FVolumeControl) FVolumeControl->SetPanValue(0);
+    if (old) old->SetPanValue(0);
     FVolumeControl = volume;
     FVolumeComponent = volume;
     if (FVolumeControl) {
@@ -559,7 +561,7 @@ void TAvPanControl::UpdateControl() {
     UpdateSimulation();
     ControlIdChanged();
     if (FSimulating && !was) ReadSimulatedPan();
-    if (FVolumeControl) FVolumeControl->SetPanValue(FSimulating ? FSimulatedPan : 0);
+    if (LiveVolume()) LiveVolume()->SetPanValue(FSimulating ? FSimulatedPan : 0);
 }
 
 void TAvPanControl::ControlIdChanged() {
@@ -567,32 +569,32 @@ void TAvPanControl::ControlIdChanged() {
 }
 
 void TAvPanControl::UpdateSimulation() {
-    FSimulating = !TAvCustomMixerControl::IsValid() && FSimulate && FVolumeControl &&
-                  FVolumeControl->IsValid() &&
-                  !FVolumeControl->ControlInfo()->Flags().testFlag(cfUniform) &&
-                  FVolumeControl->GetChannels() > 1;
+    FSimulating = !TAvCustomMixerControl::IsValid() && FSimulate && LiveVolume() &&
+                  LiveVolume()->IsValid() &&
+                  !LiveVolume()->ControlInfo()->Flags().testFlag(cfUniform) &&
+                  LiveVolume()->GetChannels() > 1;
     if (FSimulating)
         ControlInfo()->Set(cfUniform, 0, QStringLiteral("Pan"), QStringLiteral("Simulated pan"),
                            -32768, 32767, 0);
 }
 
 void TAvPanControl::ReadSimulatedPan() {
-    if (!FSimulating || !FVolumeControl) return;
-    const long long left = FVolumeControl->GetUnsignedValue(1, AvNoItem);
-    const long long right = FVolumeControl->GetUnsignedValue(2, AvNoItem);
+    if (!FSimulating || !LiveVolume()) return;
+    const long long left = LiveVolume()->GetUnsignedValue(1, AvNoItem);
+    const long long right = LiveVolume()->GetUnsignedValue(2, AvNoItem);
     if (left != 0 && right != 0)
         FSimulatedPan = static_cast<std::int32_t>((right - left) * 32767 / std::max(left, right));
     else if (left != 0)
         FSimulatedPan = -32768;
     else if (right != 0)
         FSimulatedPan = 32767;
-    FVolumeControl->StorePanValue(FSimulatedPan);
+    LiveVolume()->StorePanValue(FSimulatedPan);
     Changed();
 }
 
 void TAvPanControl::StoreSimulatedPan(std::int32_t value) {
     FSimulatedPan = std::clamp(value, -32768, 32767);
-    if (FVolumeControl) FVolumeControl->SetPanValue(FSimulatedPan);
+    if (LiveVolume()) LiveVolume()->SetPanValue(FSimulatedPan);
 }
 
 void TAvPanControl::VolumeNotify(TObject*, TObject* data) {

@@ -234,6 +234,11 @@ protected:
     void InitControlType(TAvControlType type);
     // The line is set, valid and resolved.
     bool LineUsable() const;
+    // The line while our observer is still attached to it: a line whose observers have been let
+    // go is being destroyed and is never called, even before its removal notice arrives.
+    TAvAudioLine* LiveLine() const {
+        return FLineObserver && FLineObserver->Observable() ? FAudioLine : nullptr;
+    }
     // Raises "Mixer required for this operation" / "Control not valid".
     void CheckUsable() const;
 
@@ -338,6 +343,10 @@ protected:
     void Notification(TComponent* AComponent, TOperation Operation) override;
 
 private:
+    // The volume control while our observer is attached to it (see LiveLine).
+    TAvVolumeControl* LiveVolume() const {
+        return FVolumeObserver && FVolumeObserver->Observable() ? FVolumeControl : nullptr;
+    }
     // Decides whether to simulate (no real pan resolved, a usable two-channel volume control).
     void UpdateSimulation();
     void ReadSimulatedPan();

@@ -300,3 +300,22 @@ TEST_F(AvCCon, LabelConnectorWritesCaptions) {
     EXPECT_EQ(conn.Source(), nullptr);
     EXPECT_EQ(label->Caption(), "Not connected");
 }
+
+TEST_F(AvCCon, PlainDeletesUnbindSlidersAndLabels) {
+    auto volume = Control(wave.get(), ctVolume);
+    TAvMixerSlider s(nullptr);
+    s.SetControl(volume.get());
+    TForm form(nullptr);
+    auto* label = new TLabel(&form);
+    TAvMixerLabelConnector conn(nullptr);
+    conn.SetDestination(label);
+    conn.SetSource(volume.get());
+    EXPECT_EQ(label->Caption(), "Volume control");
+    volume.reset();
+    EXPECT_EQ(s.Control(), nullptr);
+    EXPECT_FALSE(s.EffectiveEnabled());
+    EXPECT_EQ(conn.Source(), nullptr);
+    EXPECT_EQ(label->Caption(), "Not connected");
+    delete label;
+    EXPECT_EQ(conn.Destination(), nullptr);
+}

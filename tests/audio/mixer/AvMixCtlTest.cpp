@@ -319,3 +319,20 @@ TEST_F(AvMixCtlSim, MixerListFallsBackToTheMultiplexer) {
     EXPECT_EQ(control.GetItemInfo(1).Name, "Microphone");
     EXPECT_TRUE(control.GetBooleanValue(0, 1)); // the configured selection
 }
+
+// A plain delete tells the others only from the component base: nothing may call into the
+// half-destroyed line or volume control before that.
+TEST_F(AvMixCtl, PlainDeletesOfLineAndVolumeLeaveNothingDangling) {
+    auto volume = std::make_unique<TAvVolumeControl>(nullptr);
+    TAvPanControl pan(nullptr);
+    pan.SetVolumeControl(volume.get());
+    volume->SetAudioLine(speakers.get());
+    pan.SetAudioLine(speakers.get());
+    ASSERT_TRUE(pan.Simulating());
+    volume.reset();
+    EXPECT_EQ(pan.VolumeControl(), nullptr);
+    EXPECT_FALSE(pan.Simulating());
+    speakers.reset();
+    EXPECT_EQ(pan.AudioLine(), nullptr);
+    EXPECT_FALSE(pan.IsValid());
+}
