@@ -350,14 +350,11 @@ TAvCustomMixerBlock::TAvCustomMixerBlock(TComponent* AOwner) : TAvCustomPanel(AO
 
 TAvCustomMixerBlock::~TAvCustomMixerBlock() {
     Destroying();
-    if (FLine) FLine->RemoveObserver(FLineObserver.get());
-    if (FMixer) FMixer->RemoveObserver(FMixerObserver.get());
-    FPeakMeterControl->RemoveObserver(FPeakObserver.get());
+    // The observers leave what they watch (safe also when that is half gone); the owned controls
+    // and the connector go with the owned components.
     FLineObserver.reset();
     FMixerObserver.reset();
     FPeakObserver.reset();
-    // The owned controls and the connector go with the owned components (newest
-    // first).
 }
 
 void TAvCustomMixerBlock::SetLine(TAvAudioLine* line) {
@@ -365,7 +362,7 @@ void TAvCustomMixerBlock::SetLine(TAvAudioLine* line) {
     TAvCustomMixerControl* const owned[] = {FPanControl, FVolumeControl, FMuteControl,
                                             FPeakMeterControl};
     if (FLine) {
-        FLine->RemoveObserver(FLineObserver.get());
+        FLineObserver->Detach();
         FLine->RemoveFreeNotification(this);
         for (TAvCustomMixerControl* c : owned)
             c->SetAudioLine(nullptr);
@@ -384,7 +381,7 @@ void TAvCustomMixerBlock::SetLine(TAvAudioLine* line) {
 void TAvCustomMixerBlock::SetMixer(TAvCustomMixerControl* mixer) {
     if (mixer == FMixer) return;
     if (FMixer) {
-        FMixer->RemoveObserver(FMixerObserver.get());
+        FMixerObserver->Detach();
         FMixer->RemoveFreeNotification(this);
     }
     FMixer = mixer;
@@ -434,13 +431,18 @@ void TAvCustomMixerBlock::MixerNotify(TObject* data) {
 
 void TAvCustomMixerBlock::Notification(TComponent* AComponent, TOperation Operation) {
     TAvCustomPanel::Notification(AComponent, Operation);
-    if (Operation != opRemove || IsDestroying()) return;
+    if (Operation != opRemove) return;
+    // The references go also while this block is being destroyed itself: its destructor must
+    // not reach a line or control that went first.
     if (AComponent == FLine) {
-        FLine->RemoveObserver(FLineObserver.get());
-        SetLine(nullptr);
+        FLineObserver->Detach();
+        if (IsDestroying())
+            FLine = nullptr;
+        else
+            SetLine(nullptr);
     }
     if (AComponent == FMixer) {
-        FMixer->RemoveObserver(FMixerObserver.get());
+        FMixerObserver->Detach();
         FMixer = nullptr;
         Rebuild();
     }

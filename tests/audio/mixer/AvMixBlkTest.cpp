@@ -405,3 +405,15 @@ TEST_F(AvMixBlk, ConnectorAcceptsOnlyReadableClasses) {
     EXPECT_EQ(c.Control(), nullptr);
     EXPECT_FALSE(c.TimerActive());
 }
+
+// A form destroys its components newest first: a line made after the block goes before it, and
+// the block must not touch it afterwards (run under AddressSanitizer to see the difference).
+TEST_F(AvMixBlk, LineThatGoesFirstIsForgotten) {
+    auto* late = Line(ctSrcWaveOut);
+    TAvMixerControl* list = Control(late, ctMixer);
+    block->SetLine(late);
+    block->SetMixer(list);
+    Slider(srLeftVolume);
+    form.DestroyComponents();
+    SUCCEED();
+}
