@@ -6,6 +6,7 @@
 #include <QChildEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <algorithm>
 
 // --- keys ----------------------------------------------------------------------------------------
@@ -443,8 +444,10 @@ void TControl::mouseReleaseEvent(QMouseEvent* e) {
     const QPoint p = e->position().toPoint();
     const bool click = b == mbLeft && FPressed && rect().contains(p);
     if (b == mbLeft) FPressed = false;
+    // A handler may free this control (a page that closes itself): nothing more reaches it.
+    const QPointer<TControl> alive(this);
     MouseUp(b, ShiftFromQt(e->modifiers(), e->buttons()), p.x(), p.y());
-    if (click) Click();
+    if (click && alive) Click();
 }
 
 void TControl::mouseDoubleClickEvent(QMouseEvent* e) {
@@ -452,8 +455,9 @@ void TControl::mouseDoubleClickEvent(QMouseEvent* e) {
     if (!ToMouseButton(e->button(), b)) return;
     const QPoint p = e->position().toPoint();
     if (b == mbLeft) FPressed = true;
+    const QPointer<TControl> alive(this);
     MouseDown(b, ShiftFromQt(e->modifiers(), e->buttons()) | ssDouble, p.x(), p.y());
-    if (b == mbLeft) DblClick();
+    if (b == mbLeft && alive) DblClick();
 }
 
 void TControl::enterEvent(QEnterEvent*) {

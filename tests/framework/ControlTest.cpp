@@ -6,6 +6,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontMetrics>
+#include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -103,6 +105,43 @@ TEST(Control, MouseAndKeysReachTheVirtualHooks) {
     EXPECT_EQ(c->Log, (QStringList{"down 0 1 5 6", "up 0 5 6", "click",
                                    QStringLiteral("key %1 1").arg(VK_CONTROL),
                                    QStringLiteral("key %1 1").arg(VK_LEFT)}));
+}
+
+TEST(Control, ControlFreedByItsOwnMouseHandlerGetsNoFurtherEvents) {
+    TForm form(nullptr);
+    form.SetBounds(0, 0, 200, 200);
+    form.Show();
+    int clicks = 0;
+    auto make = [&] {
+        auto* c = new TPanel(&form);
+        c->SetParent(&form);
+        c->SetBounds(10, 10, 100, 50);
+        c->OnClick = [&](TObject*) { ++clicks; };
+        c->OnDblClick = [&](TObject*) { ++clicks; };
+        return c;
+    };
+    auto send = [](QWidget* w, QEvent::Type type) {
+        QMouseEvent e(type, QPointF(5, 5), w->mapToGlobal(QPointF(5, 5)), Qt::LeftButton,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                      Qt::NoModifier);
+        QCoreApplication::sendEvent(w, &e);
+    };
+    TPanel* up = make();
+    up->OnMouseUp = [&](TObject*, TMouseButton, TShiftState, int, int) { up->Free(); };
+    QPointer<QWidget> upAlive(up);
+    send(up, QEvent::MouseButtonPress);
+    send(up, QEvent::MouseButtonRelease);
+    EXPECT_TRUE(upAlive.isNull());
+
+    TPanel* dbl = make();
+    dbl->OnMouseDown = [&](TObject*, TMouseButton, TShiftState shift, int, int) {
+        if (shift & ssDouble) dbl->Free();
+    };
+    QPointer<QWidget> dblAlive(dbl);
+    send(dbl, QEvent::MouseButtonDblClick);
+    EXPECT_TRUE(dblAlive.isNull());
+    EXPECT_EQ(clicks, 0);
+    EXPECT_EQ(form.ComponentCount(), 0);
 }
 
 TEST(Control, ExceptionInAHandlerIsReportedAndTheProgramGoesOn) {
