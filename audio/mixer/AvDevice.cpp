@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QEvent>
+#include <QPointer>
 #include <algorithm>
 #include <cstring>
 
@@ -419,7 +420,10 @@ void TAvCustomDeviceComboBox::UpdateList() {
 }
 
 void TAvCustomDeviceComboBox::Change() {
+    // OnChange may free the box (a page that goes away): then there is nothing left to set.
+    const QPointer<QObject> alive(this);
     TComboBox::Change();
+    if (!alive) return;
     FRefreshAllowed = false;
     try {
         TAvCustomAudioDevice* device = LiveDevice();

@@ -5,6 +5,7 @@
 
 #include <QComboBox>
 #include <QMouseEvent>
+#include <QPointer>
 #include <string>
 #include <vector>
 
@@ -459,6 +460,19 @@ TEST_F(AvComboSim, FailedPickDoesNotFreezeTheList) {
     mixer.SetDeviceId(1);
     EXPECT_EQ(box.ItemCount(), 2);
     EXPECT_EQ(box.ItemIndex(), 1);
+}
+
+TEST_F(AvComboSim, BoxFreedByItsOwnChangeHandlerSetsNothing) {
+    TAvMixerDevice mixer(nullptr);
+    auto* box = new TAvDeviceComboBox(nullptr);
+    box->SetDevice(&mixer);
+    ASSERT_EQ(box->ItemCount(), 2);
+    QPointer<QObject> alive(box);
+    box->OnChange = [&](TObject*) { box->Free(); };
+    Pick(box, 1);
+    EXPECT_TRUE(alive.isNull());
+    EXPECT_EQ(mixer.DeviceId(), 0); // the pick went with the box
+    EXPECT_TRUE(errors_.isEmpty());
 }
 
 } // namespace
