@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <utility>
 
 bool IsMainThread() {
     auto* app = QCoreApplication::instance();
@@ -129,11 +130,33 @@ void TThread::Queue(std::function<void()> proc) {
             app, [] { CheckSynchronize(); }, Qt::QueuedConnection);
 }
 
+struct TThread::TPendingStart {
+    std::mutex lock;
+    TThread* thread = nullptr; // null once started or destroyed
+};
+
 TThread::TThread(bool createSuspended) {
-    if (!createSuspended) Start();
+    if (createSuspended) return;
+    FPendingStart = std::make_shared<TPendingStart>();
+    FPendingStart->thread = this;
+    if (auto* app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(
+            app,
+            [pending = FPendingStart] {
+                std::lock_guard g(pending->lock);
+                if (TThread* t = std::exchange(pending->thread, nullptr)) t->Launch();
+            },
+            Qt::QueuedConnection);
+}
+
+void TThread::CancelPendingStart() {
+    if (!FPendingStart) return;
+    std::lock_guard g(FPendingStart->lock);
+    FPendingStart->thread = nullptr;
 }
 
 TThread::~TThread() {
+    CancelPendingStart();
     if (FThread.joinable()) {
         if (FThread.get_id() == std::this_thread::get_id()) {
             FThread.detach(); // FreeOnTerminate: deleting itself at the end of Run
@@ -146,6 +169,11 @@ TThread::~TThread() {
 }
 
 void TThread::Start() {
+    CancelPendingStart();
+    Launch();
+}
+
+void TThread::Launch() {
     bool expected = false;
     if (!FStarted.compare_exchange_strong(expected, true)) return;
     FThread = std::thread([this] { Run(); });
@@ -181,6 +209,15 @@ void TThread::Run() {
 }
 
 int TThread::WaitFor() {
+    if (FPendingStart && !FStarted.load()) {
+        // Not started by the event loop yet: waiting for it means running it.
+        bool pending = false;
+        {
+            std::lock_guard g(FPendingStart->lock);
+            pending = std::exchange(FPendingStart->thread, nullptr) != nullptr;
+        }
+        if (pending) Launch();
+    }
     if (!FStarted.load()) return FReturnValue;
     if (FThread.joinable() && FThread.get_id() == std::this_thread::get_id())
         throw EThread(QStringLiteral("A thread cannot wait for itself"));

@@ -31,9 +31,14 @@ bool CheckSynchronize();
 
 class TThread {
 public:
-    // With createSuspended the thread starts on Start().
+    // With createSuspended the thread starts on Start(). Without it, it starts once the object
+    // is complete: when the main thread's event loop next runs, or at the first Start/WaitFor,
+    // whichever comes first (started from the constructor, Execute could run before the derived
+    // class is built).
     explicit TThread(bool createSuspended = true);
-    // Terminates and waits for a thread that still runs (unless FreeOnTerminate owns it).
+    // Terminates and waits for a thread that still runs (unless FreeOnTerminate owns it). By then
+    // the derived part is gone: a class whose Execute uses its own members must Terminate and
+    // WaitFor in its own destructor.
     virtual ~TThread();
 
     void Start();
@@ -67,7 +72,11 @@ protected:
     void SetReturnValue(int v) { FReturnValue = v; }
 
 private:
+    struct TPendingStart; // a start from the constructor, waiting for the object to be complete
     void Run();
+    void Launch();
+    void CancelPendingStart();
+    std::shared_ptr<TPendingStart> FPendingStart;
     std::thread FThread;
     std::atomic<bool> FTerminated{false};
     std::atomic<bool> FFinished{false};

@@ -4,7 +4,9 @@
 #include <QCoreApplication>
 #include <QThread>
 #include <atomic>
+#include <chrono>
 #include <gtest/gtest.h>
+#include <string>
 
 namespace {
 class TSyncThread : public TThread {
@@ -78,6 +80,48 @@ TEST(Thread, TerminateEndsALoop) {
     t.Terminate();
     t.WaitFor();
     EXPECT_TRUE(t.Finished());
+}
+
+// Started without createSuspended, the thread must not run Execute before the derived class is
+// built: its members are only valid once the constructor is done.
+class TEager : public TThread {
+public:
+    explicit TEager(bool waitInConstructor) : TThread(false) {
+        if (waitInConstructor) {
+            // Give an early start every chance to show: wait (bounded) for Execute to begin.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+            while (!Began.load() && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::yield();
+        }
+        Name = "eager";
+    }
+    std::atomic<bool> Began{false};
+    std::string Name;
+    std::string Seen;
+
+protected:
+    void Execute() override {
+        Began = true;
+        Seen = Name;
+    }
+};
+
+TEST(Thread, StartFromTheConstructorWaitsForTheWholeObject) {
+    TEager first(true);
+    EXPECT_FALSE(first.Began.load());
+    first.WaitFor(); // runs it now
+    EXPECT_EQ(first.Seen, "eager");
+
+    TEager second(false);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!second.Finished() && std::chrono::steady_clock::now() < deadline)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10); // the event loop starts it
+    ASSERT_TRUE(second.Finished());
+    second.WaitFor();
+    EXPECT_EQ(second.Seen, "eager");
+
+    { TEager never(false); } // destroyed before the event loop ran: never started
+    QCoreApplication::processEvents();
 }
 
 TEST(SimpleEvent, SignalTimeoutAndAutoReset) {
