@@ -11,9 +11,15 @@ struct Line {
     qsizetype start, end, next; // [start, end) text; next = start of the following line
 };
 
+// A settings file is a few lines; anything past this is not one (a damaged or wrong file) and
+// is neither read into memory nor replaced.
+constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+
 std::vector<Line> SplitLines(const QByteArray& data) {
     std::vector<Line> lines;
-    qsizetype pos = 0;
+    // A UTF-8 byte order mark (editors write one) is not part of the first line; it stays in the
+    // file.
+    qsizetype pos = data.startsWith("\xEF\xBB\xBF") ? 3 : 0;
     while (pos < data.size()) {
         qsizetype nl = data.indexOf('\n', pos);
         qsizetype next = nl < 0 ? data.size() : nl + 1;
@@ -99,8 +105,9 @@ TIniFile::TIniFile(const QString& fileName) : FFileName(fileName) {}
 bool TIniFile::Load(QByteArray& data) const {
     QFile f(FFileName);
     if (!f.exists()) return false;
-    if (!f.open(QIODevice::ReadOnly)) return false;
-    data = f.readAll();
+    if (!f.open(QIODevice::ReadOnly) || f.size() > kMaxFileSize) return false;
+    data = f.read(kMaxFileSize + 1);
+    if (data.size() > kMaxFileSize) return false;
     return true;
 }
 

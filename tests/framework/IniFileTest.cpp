@@ -99,3 +99,37 @@ TEST(IniFile, RefusedWriteRaisesAndKeepsTheOldFile) {
         EXPECT_TRUE(e.Message().contains("a.ini"));
     }
 }
+
+TEST(IniFile, HugeBinaryAndMarkedFiles) {
+    QTemporaryDir dir;
+    // Far too large to be a settings file: read as missing, never replaced.
+    const QString hugePath = dir.filePath("huge.ini");
+    {
+        QFile f(hugePath);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[Audio]\nDeviceIn=3\n");
+        ASSERT_TRUE(f.resize(17 * 1024 * 1024)); // sparse
+    }
+    TIniFile huge(hugePath);
+    EXPECT_EQ(huge.ReadInteger("Audio", "DeviceIn", -5), -5);
+    EXPECT_THROW(huge.WriteInteger("Audio", "DeviceIn", 1), EIniFileException);
+    EXPECT_EQ(QFileInfo(hugePath).size(), 17 * 1024 * 1024);
+
+    // Binary garbage with NUL bytes and invalid UTF-8 around a good section still reads.
+    const QString binPath = dir.filePath("bin.ini");
+    WriteAll(binPath,
+             QByteArray("\x00\xff\xfe=\x80\n[\x01\n[Audio]\nDeviceIn=7\n\xc3\x28=\x00", 32));
+    TIniFile bin(binPath);
+    EXPECT_EQ(bin.ReadInteger("Audio", "DeviceIn", -5), 7);
+    bin.WriteInteger("Audio", "DeviceOut", 2);
+    EXPECT_EQ(bin.ReadInteger("Audio", "DeviceOut", -5), 2);
+    EXPECT_TRUE(ReadAll(binPath).startsWith(QByteArray("\x00\xff\xfe=\x80\n", 6)));
+
+    // An editor's byte order mark: the first section is still found, no second one is added.
+    const QString bomPath = dir.filePath("bom.ini");
+    WriteAll(bomPath, "\xEF\xBB\xBF[Audio]\r\nDeviceIn=4\r\n");
+    TIniFile bom(bomPath);
+    EXPECT_EQ(bom.ReadInteger("Audio", "DeviceIn", -5), 4);
+    bom.WriteInteger("Audio", "DeviceIn", 5);
+    EXPECT_EQ(ReadAll(bomPath), QByteArray("\xEF\xBB\xBF[Audio]\r\nDeviceIn=5\r\n"));
+}
