@@ -93,6 +93,17 @@ void TAvObservable::NotifyObservers(TObject* data) {
     }
 }
 
+void AvRebindReference(TComponent* holder, TComponent*& heldComponent, TComponent* newComponent,
+                       TAvObserver& observer, const std::function<void()>& attach) {
+    observer.Detach();
+    // Through the component part only: the old component may be on its way out.
+    if (heldComponent) holder->RemoveFreeNotification(heldComponent);
+    heldComponent = newComponent;
+    if (!newComponent) return;
+    attach();
+    holder->FreeNotification(newComponent);
+}
+
 // ---- Device kinds and capabilities --------------------------------------------------------------
 
 namespace {
@@ -365,15 +376,9 @@ TAvCustomDeviceComboBox::~TAvCustomDeviceComboBox() {
 
 void TAvCustomDeviceComboBox::SetDevice(TAvCustomAudioDevice* device) {
     if (device == FDevice) return;
-    FObserver->Detach();
-    // Through the component part only: the old device may be on its way out.
-    if (FDeviceComponent) RemoveFreeNotification(FDeviceComponent);
     FDevice = device;
-    FDeviceComponent = device;
-    if (FDevice) {
-        FDevice->AddObserver(FObserver.get());
-        FreeNotification(FDeviceComponent);
-    }
+    AvRebindReference(this, FDeviceComponent, device, *FObserver,
+                      [&] { device->AddObserver(FObserver.get()); });
     UpdateList();
 }
 

@@ -22,6 +22,7 @@
 
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <vector>
@@ -111,6 +112,13 @@ public:
 private:
     std::vector<TAvObserver*> FObservers;
 };
+
+// Moves a holder's reference to another component (or to none): observer leaves the old
+// component's observable and holder its removal notices; then, for a new component, attach adds
+// observer there and holder asks for its removal notice. heldComponent is the reference as a
+// TComponent (updated here). Main thread.
+void AvRebindReference(TComponent* holder, TComponent*& heldComponent, TComponent* newComponent,
+                       TAvObserver& observer, const std::function<void()>& attach);
 
 // ---- Change records -----------------------------------------------------------------------------
 

@@ -163,10 +163,8 @@ TAvMixerDevice::TAvMixerDevice(TComponent* AOwner)
 TAvMixerDevice::~TAvMixerDevice() {
     CloseQuietly();
     // Let go of the followed device without switching: nobody is to be told any more.
-    FDeviceObserver->Detach();
-    if (FDeviceComponent) RemoveFreeNotification(FDeviceComponent);
     FDevice = nullptr;
-    FDeviceComponent = nullptr;
+    AvRebindReference(this, FDeviceComponent, nullptr, *FDeviceObserver, {});
     FDeviceObserver.reset();
     FLineObservers.reset();
 }
@@ -177,14 +175,9 @@ void TAvMixerDevice::SetDevice(TAvCustomAudioDevice* device) {
     if (device == FDevice) return;
     const bool wasActive = Active();
     Close();
-    FDeviceObserver->Detach();
-    if (FDeviceComponent) RemoveFreeNotification(FDeviceComponent);
     FDevice = device;
-    FDeviceComponent = device;
-    if (FDevice) {
-        FDevice->AddObserver(FDeviceObserver.get());
-        FreeNotification(FDeviceComponent);
-    }
+    AvRebindReference(this, FDeviceComponent, device, *FDeviceObserver,
+                      [&] { device->AddObserver(FDeviceObserver.get()); });
     UpdateDevice();
     SetActive(wasActive);
 }
@@ -440,10 +433,8 @@ void TAvMixerDevice::Notification(TComponent* AComponent, TOperation Operation) 
     TAvCustomAudioDevice::Notification(AComponent, Operation);
     if (Operation != opRemove || !FDeviceComponent || AComponent != FDeviceComponent) return;
     if (IsDestroying()) {
-        FDeviceObserver->Detach();
-        RemoveFreeNotification(FDeviceComponent);
         FDevice = nullptr;
-        FDeviceComponent = nullptr;
+        AvRebindReference(this, FDeviceComponent, nullptr, *FDeviceObserver, {});
         return;
     }
     SetDevice(nullptr);
@@ -474,14 +465,9 @@ TAvAudioLine::~TAvAudioLine() {
 
 void TAvAudioLine::SetMixer(TAvMixerDevice* mixer) {
     if (mixer == FMixer) return;
-    FMixerObserver->Detach();
-    if (FMixerComponent) RemoveFreeNotification(FMixerComponent);
     FMixer = mixer;
-    FMixerComponent = mixer;
-    if (FMixer) {
-        FMixer->AddLineObserver(FMixerObserver.get());
-        FreeNotification(FMixerComponent);
-    }
+    AvRebindReference(this, FMixerComponent, mixer, *FMixerObserver,
+                      [&] { mixer->AddLineObserver(FMixerObserver.get()); });
     UpdateLine();
 }
 
@@ -509,14 +495,9 @@ void TAvAudioLine::SetTarget(TAvCustomAudioDevice* target) {
     if (target && target->DeviceKind() == dkMixer)
         throw EAvMixerDeviceError(QStringLiteral("Can't target to mixer"));
     if (target == FTarget) return;
-    FTargetObserver->Detach();
-    if (FTargetComponent) RemoveFreeNotification(FTargetComponent);
     FTarget = target;
-    FTargetComponent = target;
-    if (FTarget) {
-        FTarget->AddObserver(FTargetObserver.get());
-        FreeNotification(FTargetComponent);
-    }
+    AvRebindReference(this, FTargetComponent, target, *FTargetObserver,
+                      [&] { target->AddObserver(FTargetObserver.get()); });
     FBinding = lbByTarget;
     UpdateLine();
 }
@@ -525,14 +506,9 @@ void TAvAudioLine::SetDestLine(TAvComponent* line) {
     auto* dest = dynamic_cast<TAvAudioLine*>(line);
     if (line && !dest) throw EAvMixerDeviceError(QStringLiteral("DestLine should be TAvAudioLine"));
     if (line == FDestLine) return;
-    FDestLineObserver->Detach();
-    if (FDestLineComponent) RemoveFreeNotification(FDestLineComponent);
     FDestLine = line;
-    FDestLineComponent = line;
-    if (dest) {
-        dest->AddObserver(FDestLineObserver.get());
-        FreeNotification(FDestLineComponent);
-    }
+    AvRebindReference(this, FDestLineComponent, dest, *FDestLineObserver,
+                      [&] { dest->AddObserver(FDestLineObserver.get()); });
     UpdateLine();
 }
 
