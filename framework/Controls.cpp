@@ -142,8 +142,9 @@ void TControl::Notification(TComponent* AComponent, TOperation Operation) {
 
 void TControl::SetParent(TWinControl* parent) {
     if (parent == FParent) return;
-    if (parent == this)
-        throw EInvalidOperation(QStringLiteral("A control cannot be its own parent"));
+    for (const QWidget* w = parent; w; w = w->parentWidget())
+        if (w == this)
+            throw EInvalidOperation(QStringLiteral("A control cannot be its own parent"));
     TWinControl* old = FParent;
     FParent = parent;
     QWidget::setParent(parent);

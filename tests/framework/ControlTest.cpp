@@ -144,6 +144,34 @@ TEST(Control, ControlFreedByItsOwnMouseHandlerGetsNoFurtherEvents) {
     EXPECT_EQ(form.ComponentCount(), 0);
 }
 
+TEST(Control, PageDockedIntoItselfOrTwiceStaysWhole) {
+    TForm form(nullptr);
+    form.SetBounds(0, 0, 300, 200);
+    auto* host = new TPanel(&form);
+    host->SetParent(&form);
+    host->SetAlign(alClient);
+    host->SetBevelOuter(bvNone);
+    TForm page(nullptr);
+    auto* inner = new TPanel(&page);
+    inner->SetParent(&page);
+    // A page cannot be docked into its own panel (a loop of parents).
+    EXPECT_THROW(page.SetParent(inner), EInvalidOperation);
+    EXPECT_EQ(page.Parent(), nullptr);
+    EXPECT_TRUE(page.isWindow());
+    page.SetParent(host);
+    page.SetAlign(alClient);
+    page.Show();
+    page.SetParent(host); // docked again: nothing changes
+    EXPECT_EQ(host->ControlCount(), 1);
+    EXPECT_EQ(page.BoundsRect(), Bounds(0, 0, 300, 200));
+    page.SetParent(nullptr);
+    EXPECT_EQ(host->ControlCount(), 0);
+    page.SetParent(host);
+    EXPECT_EQ(host->ControlCount(), 1);
+    EXPECT_EQ(page.BoundsRect(), Bounds(0, 0, 300, 200));
+    page.SetParent(nullptr); // the page goes before the form here
+}
+
 TEST(Control, ExceptionInAHandlerIsReportedAndTheProgramGoesOn) {
     Recorder rec;
     TForm form(nullptr);
