@@ -2,6 +2,7 @@
 
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <algorithm>
 #include <cmath>
 
 // --- TFont ---------------------------------------------------------------------------------------
@@ -368,15 +369,27 @@ int TCanvas::TextHeight(const QString& text) const {
     return QFontMetrics(FFont->ToQFont()).height();
 }
 
+namespace {
+// Rows per blit: below the raster engine's threshold for blending on its worker threads, which
+// costs more than the copy for pictures of this size and hides the hand-off from the thread
+// checker.
+constexpr int kBlitBand = 64;
+
+void DrawImageInBands(QPainter* p, int x, int y, const QImage& image) {
+    p->setCompositionMode(QPainter::CompositionMode_SourceOver);
+    for (int row = 0; row < image.height(); row += kBlitBand)
+        p->drawImage(QPoint(x, y + row), image,
+                     QRect(0, row, image.width(), std::min(kBlitBand, image.height() - row)));
+}
+} // namespace
+
 void TCanvas::Draw(int x, int y, const TBitmap* bitmap) {
     if (!bitmap || bitmap->Empty()) return;
     if (bitmap->Transparent()) {
         DrawTransparent(x, y, bitmap, bitmap->TransparentColor());
         return;
     }
-    QPainter* p = Require();
-    p->setCompositionMode(QPainter::CompositionMode_SourceOver);
-    p->drawImage(x, y, bitmap->Image());
+    DrawImageInBands(Require(), x, y, bitmap->Image());
 }
 
 void TCanvas::DrawTransparent(int x, int y, const TBitmap* bitmap, TColor transparent) {
@@ -388,9 +401,7 @@ void TCanvas::DrawTransparent(int x, int y, const TBitmap* bitmap, TColor transp
         for (int col = 0; col < img.width(); ++col)
             if ((line[col] & 0xFFFFFF) == key) line[col] = 0;
     }
-    QPainter* p = Require();
-    p->setCompositionMode(QPainter::CompositionMode_SourceOver);
-    p->drawImage(x, y, img);
+    DrawImageInBands(Require(), x, y, img);
 }
 
 void TCanvas::StretchDraw(const TRect& r, const TBitmap* bitmap) {
@@ -401,9 +412,7 @@ void TCanvas::StretchDraw(const TRect& r, const TBitmap* bitmap) {
 }
 
 void TCanvas::DrawImage(int x, int y, const QImage& image) {
-    QPainter* p = Require();
-    p->setCompositionMode(QPainter::CompositionMode_SourceOver);
-    p->drawImage(x, y, image);
+    DrawImageInBands(Require(), x, y, image);
 }
 
 void TCanvas::CopyRect(const TRect& dest, TCanvas* source, const TRect& src) {
