@@ -23,6 +23,47 @@ void Report(IWaveEvents* events, const std::vector<WAVEHDR*>& done) {
     for (WAVEHDR* h : done)
         events->BufferDone(h);
 }
+
+// A stream of spec's format with the default channel layout; null when the server refuses it.
+pa_stream* NewStream(PulseContext& ctx, const char* name, const pa_sample_spec& spec) {
+    pa_channel_map map;
+    pa_channel_map_init_auto(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
+    return pa_stream_new(ctx.Context(), name, &spec, &map);
+}
+
+// Waits (bounded) until the server accepted or refused a connecting stream. Main-loop lock held.
+bool WaitReady(PulseContext& ctx, pa_stream* stream) {
+    ctx.WaitFor(
+        [stream] {
+            const auto s = pa_stream_get_state(stream);
+            return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
+        },
+        kOpenTimeoutMs);
+    return pa_stream_get_state(stream) == PA_STREAM_READY;
+}
+
+// Detaches the callbacks, disconnects and lets go of the stream. Main-loop lock held.
+void ReleaseStream(pa_stream*& stream) {
+    if (!stream) return;
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    pa_stream_set_write_callback(stream, nullptr, nullptr);
+    pa_stream_set_read_callback(stream, nullptr, nullptr);
+    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+    stream = nullptr;
+}
+
+// GetDeviceId of a stream on the server's default (no index) or on a chosen device, numbered by
+// its place in the list (position; false once the device has gone).
+MMRESULT DeviceIdOf(const PulseContext& ctx,
+                    bool (PulseContext::*position)(std::uint32_t, UINT*) const, std::uint32_t index,
+                    UINT* id) {
+    if (index == PA_INVALID_INDEX) {
+        *id = WAVE_MAPPER;
+        return MMSYSERR_NOERROR;
+    }
+    return (ctx.*position)(index, id) ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER;
+}
 } // namespace
 
 bool PulseSpecOf(const WAVEFORMATEX& f, pa_sample_spec* spec) {
@@ -54,13 +95,7 @@ PulseWaveOut::~PulseWaveOut() {
 MMRESULT PulseWaveOut::Open() {
     PulseLock l(*ctx_);
     if (!ctx_->Context() || !CreateStream()) return MMSYSERR_NODRIVER;
-    ctx_->WaitFor(
-        [this] {
-            const auto s = pa_stream_get_state(stream_);
-            return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
-        },
-        kOpenTimeoutMs);
-    if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
+    if (!WaitReady(*ctx_, stream_)) {
         DropStream();
         return MMSYSERR_NODRIVER;
     }
@@ -69,9 +104,7 @@ MMRESULT PulseWaveOut::Open() {
 }
 
 bool PulseWaveOut::CreateStream() {
-    pa_channel_map map;
-    pa_channel_map_init_auto(&map, spec_.channels, PA_CHANNEL_MAP_DEFAULT);
-    stream_ = pa_stream_new(ctx_->Context(), "Wave output", &spec_, &map);
+    stream_ = NewStream(*ctx_, "Wave output", spec_);
     if (!stream_) return false;
     pa_stream_set_state_callback(stream_, &PulseWaveOut::OnState, this);
     pa_stream_set_write_callback(stream_, &PulseWaveOut::OnWrite, this);
@@ -117,12 +150,7 @@ void PulseWaveOut::DropStream() {
         timerArmed_ = false;
     }
     timingPending_ = false; // the stream's operations end with it, unanswered
-    if (!stream_) return;
-    pa_stream_set_state_callback(stream_, nullptr, nullptr);
-    pa_stream_set_write_callback(stream_, nullptr, nullptr);
-    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) pa_stream_disconnect(stream_);
-    pa_stream_unref(stream_);
-    stream_ = nullptr;
+    ReleaseStream(stream_);
 }
 
 std::string PulseWaveOut::SinkName() const {
@@ -257,13 +285,18 @@ void PulseWaveOut::CheckDone() {
     Report(events_, done); // the application may queue more from here: the queue is consistent
 }
 
-void PulseWaveOut::Fail() {
-    gone_ = true;
-    std::vector<WAVEHDR*> done;
+std::vector<WAVEHDR*> PulseWaveOut::TakeQueue() {
+    std::vector<WAVEHDR*> all;
     for (auto& p : queue_)
-        done.push_back(p.hdr);
+        all.push_back(p.hdr);
     queue_.clear();
     unwritten_ = offset_ = 0;
+    return all;
+}
+
+void PulseWaveOut::Fail() {
+    gone_ = true;
+    const std::vector<WAVEHDR*> done = TakeQueue();
     DropStream();
     Report(events_, done);
 }
@@ -301,10 +334,7 @@ MMRESULT PulseWaveOut::Reset() {
     {
         PulseLock l(*ctx_);
         if (gone_) return MMSYSERR_NODRIVER;
-        for (auto& p : queue_)
-            done.push_back(p.hdr);
-        queue_.clear();
-        unwritten_ = offset_ = 0;
+        done = TakeQueue();
         queuedEnd_ = written_ = played_ = triggeredAt_ = 0;
         paused_ = false;
         // A fresh stream drops what the server still holds and starts its clock at zero; it
@@ -325,11 +355,7 @@ MMRESULT PulseWaveOut::GetPosition(std::uint64_t* frames) {
 
 MMRESULT PulseWaveOut::GetDeviceId(UINT* id) {
     if (gone_) return MMSYSERR_NODRIVER;
-    if (sinkIndex_ == PA_INVALID_INDEX) {
-        *id = WAVE_MAPPER;
-        return MMSYSERR_NOERROR;
-    }
-    return ctx_->SinkPosition(sinkIndex_, id) ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER;
+    return DeviceIdOf(*ctx_, &PulseContext::SinkPosition, sinkIndex_, id);
 }
 
 void PulseWaveOut::Close() {
@@ -338,10 +364,7 @@ void PulseWaveOut::Close() {
         PulseLock l(*ctx_);
         if (closed_) return;
         closed_ = true;
-        for (auto& p : queue_)
-            done.push_back(p.hdr);
-        queue_.clear();
-        unwritten_ = offset_ = 0;
+        done = TakeQueue();
         DropStream();
         ctx_->RemovePlayback(this);
     }
@@ -357,15 +380,13 @@ PulseWaveIn::PulseWaveIn(std::shared_ptr<PulseContext> ctx, const pa_sample_spec
 
 PulseWaveIn::~PulseWaveIn() {
     PulseLock l(*ctx_);
-    DropStream();
+    ReleaseStream(stream_);
 }
 
 MMRESULT PulseWaveIn::Open() {
     PulseLock l(*ctx_);
     if (!ctx_->Context()) return MMSYSERR_NODRIVER;
-    pa_channel_map map;
-    pa_channel_map_init_auto(&map, spec_.channels, PA_CHANNEL_MAP_DEFAULT);
-    stream_ = pa_stream_new(ctx_->Context(), "Wave input", &spec_, &map);
+    stream_ = NewStream(*ctx_, "Wave input", spec_);
     if (!stream_) return MMSYSERR_NODRIVER;
     pa_stream_set_state_callback(stream_, &PulseWaveIn::OnState, this);
     pa_stream_set_read_callback(stream_, &PulseWaveIn::OnRead, this);
@@ -377,29 +398,14 @@ MMRESULT PulseWaveIn::Open() {
     if (!device_.empty()) flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_DONT_MOVE);
     if (pa_stream_connect_record(stream_, device_.empty() ? nullptr : device_.c_str(), &attr,
                                  flags) < 0) {
-        DropStream();
+        ReleaseStream(stream_);
         return MMSYSERR_NODRIVER;
     }
-    ctx_->WaitFor(
-        [this] {
-            const auto s = pa_stream_get_state(stream_);
-            return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
-        },
-        kOpenTimeoutMs);
-    if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
-        DropStream();
+    if (!WaitReady(*ctx_, stream_)) {
+        ReleaseStream(stream_);
         return MMSYSERR_NODRIVER;
     }
     return MMSYSERR_NOERROR;
-}
-
-void PulseWaveIn::DropStream() {
-    if (!stream_) return;
-    pa_stream_set_state_callback(stream_, nullptr, nullptr);
-    pa_stream_set_read_callback(stream_, nullptr, nullptr);
-    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) pa_stream_disconnect(stream_);
-    pa_stream_unref(stream_);
-    stream_ = nullptr;
 }
 
 void PulseWaveIn::OnState(pa_stream* s, void* self) {
@@ -413,7 +419,7 @@ void PulseWaveIn::Fail() {
     started_ = false;
     std::vector<WAVEHDR*> done(queue_.begin(), queue_.end());
     queue_.clear();
-    DropStream();
+    ReleaseStream(stream_);
     Report(events_, done);
 }
 
@@ -521,11 +527,7 @@ MMRESULT PulseWaveIn::GetPosition(std::uint64_t* frames) {
 
 MMRESULT PulseWaveIn::GetDeviceId(UINT* id) {
     if (gone_) return MMSYSERR_NODRIVER;
-    if (sourceIndex_ == PA_INVALID_INDEX) {
-        *id = WAVE_MAPPER;
-        return MMSYSERR_NOERROR;
-    }
-    return ctx_->SourcePosition(sourceIndex_, id) ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER;
+    return DeviceIdOf(*ctx_, &PulseContext::SourcePosition, sourceIndex_, id);
 }
 
 void PulseWaveIn::Close() {
@@ -537,7 +539,7 @@ void PulseWaveIn::Close() {
         started_ = false;
         done.assign(queue_.begin(), queue_.end());
         queue_.clear();
-        DropStream();
+        ReleaseStream(stream_);
     }
     Report(events_, done);
 }

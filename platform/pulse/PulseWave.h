@@ -16,6 +16,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 // Checks a format the way the server can play it: PCM, 8 or 16 bits, 1 or 2 channels, a sane
 // rate, consistent block align and byte rate. Gives the server's sample spec.
@@ -54,6 +55,7 @@ private:
     void ArmTimer();
     std::uint64_t PlayedBytes();
     void Fail(); // the stream died: every buffer is returned, every call answers NODRIVER
+    std::vector<WAVEHDR*> TakeQueue(); // empties the queue, giving every buffer in order
     static void OnState(pa_stream* s, void* self);
     static void OnWrite(pa_stream* s, std::size_t n, void* self);
     static void OnTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self);
@@ -96,7 +98,6 @@ public:
     void Close() override;
 
 private:
-    void DropStream();
     void Fail();
     static void OnState(pa_stream* s, void* self);
     static void OnRead(pa_stream* s, std::size_t n, void* self);
