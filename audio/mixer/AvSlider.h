@@ -227,6 +227,8 @@ private:
     void SetHot(bool hot);
     bool InFocus() const;
     void PaintThumb(TCanvas* canvas, const TRect& r);
+    // One pass of Compose (within the painter's clip).
+    void ComposeFace(TCanvas* canvas);
 
     TAvOrientation FOrientation = orHorizontal;
     int FMin = 0, FMax = 10;

@@ -376,6 +376,15 @@ TEST(AvSlider, PaintsTheVolumeSlider) {
         rightTick |= at(x, tickRow) == clBlack;
     EXPECT_TRUE(leftTick);
     EXPECT_TRUE(rightTick);
+    // The picture is composed in bands of rows: the groove runs through their seams unbroken.
+    int grooveX = -1;
+    for (int x = inner.Left; x < inner.Right && grooveX < 0; ++x)
+        if (at(x, inner.Top + 20) == ColorToRGB(clBtnShadow)) grooveX = x;
+    ASSERT_GE(grooveX, 0);
+    for (int y = inner.Top + 1; y < inner.Bottom - 1; ++y)
+        if (y < t.Top || y >= t.Bottom) {
+            EXPECT_EQ(at(grooveX, y), ColorToRGB(clBtnShadow)) << y;
+        }
 
     f.slider->SetEnabled(false);
     QApplication::processEvents();
