@@ -56,6 +56,41 @@ std::string MixerName(const PulseDevice* sink, const PulseDevice* source) {
     return a + " / " + b;
 }
 
+// The destination line of a sink (speakers, feeding wave output) or a source (feeding wave input),
+// named after the device.
+MixerLineDesc DestinationLine(DWORD destination, DWORD componentType, int channels,
+                              const PulseDevice& device, DWORD targetType, WORD targetPid) {
+    MixerLineDesc dst;
+    dst.destination = destination;
+    dst.lineId = 0xFFFF0000u | dst.destination; // as real drivers number destinations
+    dst.flags = MIXERLINE_LINEF_ACTIVE;
+    dst.componentType = componentType;
+    dst.channels = static_cast<DWORD>(channels);
+    dst.name = CutUtf8(device.description, MIXER_LONG_NAME_CHARS - 1);
+    dst.shortName = CutUtf8(device.description, MIXER_SHORT_NAME_CHARS - 1);
+    dst.targetType = targetType;
+    dst.targetMid = kPulseManufacturerId;
+    dst.targetPid = targetPid;
+    dst.targetVersion = kPulseDriverVersion;
+    dst.targetName = CutUtf8(device.description, MAXPNAMELEN - 1);
+    return dst;
+}
+
+// Source line number source of the destination line dst.
+MixerLineDesc SourceLine(const MixerLineDesc& dst, DWORD source, DWORD flags, DWORD componentType,
+                         int channels, const std::string& name) {
+    MixerLineDesc line;
+    line.destination = dst.destination;
+    line.source = source;
+    line.lineId = (source << 16) | dst.destination;
+    line.flags = MIXERLINE_LINEF_SOURCE | flags;
+    line.componentType = componentType;
+    line.channels = static_cast<DWORD>(channels);
+    line.name = CutUtf8(name, MIXER_LONG_NAME_CHARS - 1);
+    line.shortName = CutUtf8(name, MIXER_SHORT_NAME_CHARS - 1);
+    return line;
+}
+
 LONG Level(const pa_cvolume& v, unsigned ch) {
     return ch < v.channels ? PulseToLevel(v.values[ch]) : 0;
 }
@@ -121,34 +156,17 @@ PulseMixer::PulseMixer(std::weak_ptr<PulseContext> ctx, const PulseDevice* sink,
     if (sink) {
         sinkDst_ = static_cast<int>(desc_.destinations.size());
         sinkChannels_ = std::max<int>(sink->spec.channels, 1);
-        MixerLineDesc dst;
-        dst.destination = static_cast<DWORD>(sinkDst_);
-        dst.lineId = 0xFFFF0000u | dst.destination; // as real drivers number destinations
-        dst.flags = MIXERLINE_LINEF_ACTIVE;
-        dst.componentType = MIXERLINE_COMPONENTTYPE_DST_SPEAKERS;
-        dst.channels = static_cast<DWORD>(sinkChannels_);
-        dst.name = CutUtf8(sink->description, MIXER_LONG_NAME_CHARS - 1);
-        dst.shortName = CutUtf8(sink->description, MIXER_SHORT_NAME_CHARS - 1);
-        dst.targetType = MIXERLINE_TARGETTYPE_WAVEOUT;
-        dst.targetMid = kPulseManufacturerId;
-        dst.targetPid = kPulseWaveOutProductId;
-        dst.targetVersion = kPulseDriverVersion;
-        dst.targetName = CutUtf8(sink->description, MAXPNAMELEN - 1);
+        MixerLineDesc dst = DestinationLine(
+            static_cast<DWORD>(sinkDst_), MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, sinkChannels_,
+            *sink, MIXERLINE_TARGETTYPE_WAVEOUT, kPulseWaveOutProductId);
         sinkVolume_ = AddControl(dst, Role::SinkVolume, MIXERCONTROL_CONTROLTYPE_VOLUME,
                                  dst.name + " Volume", "Volume");
         sinkMute_ = AddControl(dst, Role::SinkMute, MIXERCONTROL_CONTROLTYPE_MUTE,
                                dst.name + " Mute", "Mute");
 
         // This program's own playback on the sink.
-        MixerLineDesc wave;
-        wave.destination = dst.destination;
-        wave.source = 0;
-        wave.lineId = dst.destination;
-        wave.flags = MIXERLINE_LINEF_SOURCE | MIXERLINE_LINEF_ACTIVE;
-        wave.componentType = MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT;
-        wave.channels = 2;
-        wave.name = "Wave Out";
-        wave.shortName = "Wave Out";
+        MixerLineDesc wave = SourceLine(dst, 0, MIXERLINE_LINEF_ACTIVE,
+                                        MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT, 2, "Wave Out");
         wave.targetType = MIXERLINE_TARGETTYPE_WAVEOUT;
         wave.targetMid = dst.targetMid;
         wave.targetPid = dst.targetPid;
@@ -164,19 +182,9 @@ PulseMixer::PulseMixer(std::weak_ptr<PulseContext> ctx, const PulseDevice* sink,
     if (source) {
         sourceDst_ = static_cast<int>(desc_.destinations.size());
         sourceChannels_ = std::max<int>(source->spec.channels, 1);
-        MixerLineDesc dst;
-        dst.destination = static_cast<DWORD>(sourceDst_);
-        dst.lineId = 0xFFFF0000u | dst.destination; // as real drivers number destinations
-        dst.flags = MIXERLINE_LINEF_ACTIVE;
-        dst.componentType = MIXERLINE_COMPONENTTYPE_DST_WAVEIN;
-        dst.channels = static_cast<DWORD>(sourceChannels_);
-        dst.name = CutUtf8(source->description, MIXER_LONG_NAME_CHARS - 1);
-        dst.shortName = CutUtf8(source->description, MIXER_SHORT_NAME_CHARS - 1);
-        dst.targetType = MIXERLINE_TARGETTYPE_WAVEIN;
-        dst.targetMid = kPulseManufacturerId;
-        dst.targetPid = kPulseWaveInProductId;
-        dst.targetVersion = kPulseDriverVersion;
-        dst.targetName = CutUtf8(source->description, MAXPNAMELEN - 1);
+        MixerLineDesc dst = DestinationLine(
+            static_cast<DWORD>(sourceDst_), MIXERLINE_COMPONENTTYPE_DST_WAVEIN, sourceChannels_,
+            *source, MIXERLINE_TARGETTYPE_WAVEIN, kPulseWaveInProductId);
 
         // One source line per port; a source without ports is one microphone.
         std::vector<PulsePort> ports = source->ports;
@@ -192,15 +200,9 @@ PulseMixer::PulseMixer(std::weak_ptr<PulseContext> ctx, const PulseDevice* sink,
         MixerControlDesc& mux = dst.controls.back();
         mux.flags = MIXERCONTROL_CONTROLF_UNIFORM | MIXERCONTROL_CONTROLF_MULTIPLE;
         for (std::size_t k = 0; k < ports.size(); ++k) {
-            MixerLineDesc line;
-            line.destination = dst.destination;
-            line.source = static_cast<DWORD>(k);
-            line.lineId = (static_cast<DWORD>(k) << 16) | dst.destination;
-            line.flags = MIXERLINE_LINEF_SOURCE;
-            line.componentType = PortComponentType(ports[k]);
-            line.channels = static_cast<DWORD>(sourceChannels_);
-            line.name = CutUtf8(PortLineName(ports[k]), MIXER_LONG_NAME_CHARS - 1);
-            line.shortName = CutUtf8(PortLineName(ports[k]), MIXER_SHORT_NAME_CHARS - 1);
+            MixerLineDesc line =
+                SourceLine(dst, static_cast<DWORD>(k), 0, PortComponentType(ports[k]),
+                           sourceChannels_, PortLineName(ports[k]));
             // The source's own volume and mute, which the server keeps per port.
             AddControl(line, Role::SourceVolume, MIXERCONTROL_CONTROLTYPE_VOLUME,
                        line.name + " Volume", "Volume");
@@ -212,15 +214,9 @@ PulseMixer::PulseMixer(std::weak_ptr<PulseContext> ctx, const PulseDevice* sink,
         if (sink && sink->monitorSource != PA_INVALID_INDEX) {
             stereoMix_ = true;
             monitorChannels_ = std::max<int>(sink->spec.channels, 1);
-            MixerLineDesc line;
-            line.destination = dst.destination;
-            line.source = static_cast<DWORD>(dst.sources.size());
-            line.lineId = (line.source << 16) | dst.destination;
-            line.flags = MIXERLINE_LINEF_SOURCE;
-            line.componentType = MIXERLINE_COMPONENTTYPE_SRC_ANALOG;
-            line.channels = static_cast<DWORD>(monitorChannels_);
-            line.name = "Stereo Mix";
-            line.shortName = "Stereo Mix";
+            MixerLineDesc line =
+                SourceLine(dst, static_cast<DWORD>(dst.sources.size()), 0,
+                           MIXERLINE_COMPONENTTYPE_SRC_ANALOG, monitorChannels_, "Stereo Mix");
             AddControl(line, Role::MonitorVolume, MIXERCONTROL_CONTROLTYPE_VOLUME,
                        "Stereo Mix Volume", "Volume");
             AddControl(line, Role::MonitorMute, MIXERCONTROL_CONTROLTYPE_MUTE, "Stereo Mix Mute",
