@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <atomic>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <thread>
 #include <vector>
@@ -116,4 +118,30 @@ TEST(MessageWindow, DestroyedWithMessagesPendingIsSafe) {
     EXPECT_EQ(PostMessage(hwnd, WM_USER, 0, 0), FALSE);
     QCoreApplication::processEvents();
     EXPECT_EQ(calls, 0);
+}
+
+TEST(MessageWindow, DestroyedWhileAnotherThreadPostsIsSafe) {
+    int calls = 0;
+    auto* window = new TMessageWindow([&](TMessage&) { ++calls; });
+    const HWND hwnd = window->Handle();
+    std::atomic<int> accepted{0};
+    std::atomic<bool> refused{false};
+    std::thread poster([&] {
+        // Posts until the handle is refused, which must happen once the window is gone.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (!PostMessage(hwnd, WM_USER, 0, 0)) {
+                refused = true;
+                return;
+            }
+            ++accepted;
+        }
+    });
+    while (accepted.load() < 100 && !refused.load())
+        std::this_thread::yield();
+    delete window;
+    poster.join();
+    EXPECT_TRUE(refused.load());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calls, 0); // pending messages went with the window
 }
