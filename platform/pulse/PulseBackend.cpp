@@ -15,6 +15,26 @@ void CopyName(char* dst, const std::string& name) {
     std::memcpy(dst, cut.data(), cut.size());
 }
 
+// What wave output and input capabilities share: the driver's identity, the device's name, every
+// format in stereo.
+template <class Caps> void FillCaps(Caps* caps, WORD pid, const std::string& name) {
+    *caps = {};
+    caps->wMid = kPulseManufacturerId;
+    caps->wPid = pid;
+    caps->vDriverVersion = kPulseDriverVersion;
+    CopyName(caps->szPname, name);
+    caps->dwFormats = kAllFormats;
+    caps->wChannels = 2;
+}
+
+// Opens a created stream and hands it to the caller.
+template <class Stream, class Interface>
+MMRESULT OpenInto(std::unique_ptr<Stream> created, std::unique_ptr<Interface>* stream) {
+    if (MMRESULT r = created->Open()) return r;
+    *stream = std::move(created);
+    return MMSYSERR_NOERROR;
+}
+
 // Why a device id names nothing: there is no mapper without a device, and no device at all
 // without a server.
 MMRESULT NoDevice(UINT id, UINT count) {
@@ -48,13 +68,7 @@ UINT PulseBackend::WaveInCount() {
 MMRESULT PulseBackend::WaveOutCaps(UINT id, WAVEOUTCAPSA* caps) {
     PulseDevice d;
     if (!ctx_->Sink(id, &d)) return NoDevice(id, ctx_->SinkCount());
-    *caps = {};
-    caps->wMid = kPulseManufacturerId;
-    caps->wPid = kPulseWaveOutProductId;
-    caps->vDriverVersion = kPulseDriverVersion;
-    CopyName(caps->szPname, d.description);
-    caps->dwFormats = kAllFormats;
-    caps->wChannels = 2;
+    FillCaps(caps, kPulseWaveOutProductId, d.description);
     caps->dwSupport = WAVECAPS_SAMPLEACCURATE;
     return MMSYSERR_NOERROR;
 }
@@ -62,13 +76,7 @@ MMRESULT PulseBackend::WaveOutCaps(UINT id, WAVEOUTCAPSA* caps) {
 MMRESULT PulseBackend::WaveInCaps(UINT id, WAVEINCAPSA* caps) {
     PulseDevice d;
     if (!ctx_->Source(id, &d)) return NoDevice(id, ctx_->SourceCount());
-    *caps = {};
-    caps->wMid = kPulseManufacturerId;
-    caps->wPid = kPulseWaveInProductId;
-    caps->vDriverVersion = kPulseDriverVersion;
-    CopyName(caps->szPname, d.description);
-    caps->dwFormats = kAllFormats;
-    caps->wChannels = 2;
+    FillCaps(caps, kPulseWaveInProductId, d.description);
     return MMSYSERR_NOERROR;
 }
 
@@ -83,9 +91,7 @@ MMRESULT PulseBackend::OpenWaveOut(UINT id, const WAVEFORMATEX& format, DWORD fl
     auto out = id == WAVE_MAPPER
                    ? std::make_unique<PulseWaveOut>(ctx_, spec, "", PA_INVALID_INDEX, events)
                    : std::make_unique<PulseWaveOut>(ctx_, spec, d.name, d.index, events);
-    if (MMRESULT r = out->Open()) return r;
-    *stream = std::move(out);
-    return MMSYSERR_NOERROR;
+    return OpenInto(std::move(out), stream);
 }
 
 MMRESULT PulseBackend::OpenWaveIn(UINT id, const WAVEFORMATEX& format, DWORD flags,
@@ -101,9 +107,7 @@ MMRESULT PulseBackend::OpenWaveIn(UINT id, const WAVEFORMATEX& format, DWORD fla
     if (!monitor.empty()) device = monitor;
     auto in = std::make_unique<PulseWaveIn>(ctx_, spec, device,
                                             id == WAVE_MAPPER ? PA_INVALID_INDEX : d.index, events);
-    if (MMRESULT r = in->Open()) return r;
-    *stream = std::move(in);
-    return MMSYSERR_NOERROR;
+    return OpenInto(std::move(in), stream);
 }
 
 MMRESULT PulseBackend::OpenWaveInByName(const std::string& source, const WAVEFORMATEX& format,
@@ -113,9 +117,7 @@ MMRESULT PulseBackend::OpenWaveInByName(const std::string& source, const WAVEFOR
     if (!ctx_->Connected()) return MMSYSERR_NODRIVER;
     if (!PulseSpecOf(format, &spec)) return WAVERR_BADFORMAT;
     auto in = std::make_unique<PulseWaveIn>(ctx_, spec, source, PA_INVALID_INDEX, events);
-    if (MMRESULT r = in->Open()) return r;
-    *stream = std::move(in);
-    return MMSYSERR_NOERROR;
+    return OpenInto(std::move(in), stream);
 }
 
 UINT PulseBackend::MixerCount() {
