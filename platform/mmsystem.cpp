@@ -516,15 +516,9 @@ MMRESULT ResolveMixer(HMIXEROBJ obj, DWORD fdw, std::shared_ptr<IMixerDevice>* o
     case MIXER_OBJECTF_HWAVEOUT:
     case MIXER_OBJECTF_HWAVEIN: {
         UINT dev = 0;
-        if (kind == MIXER_OBJECTF_HWAVEOUT) {
-            auto h = FindHandle<WaveOutHandle>(obj);
-            if (!h) return MMSYSERR_INVALHANDLE;
-            if (MMRESULT r = h->stream->GetDeviceId(&dev)) return r;
-        } else {
-            auto h = FindHandle<WaveInHandle>(obj);
-            if (!h) return MMSYSERR_INVALHANDLE;
-            if (MMRESULT r = h->stream->GetDeviceId(&dev)) return r;
-        }
+        if (MMRESULT r = kind == MIXER_OBJECTF_HWAVEOUT ? GetWaveId<WaveOutHandle>(obj, &dev)
+                                                        : GetWaveId<WaveInHandle>(obj, &dev))
+            return r;
         if (MMRESULT r = be.MixerIdOf(kind & ~MIXER_OBJECTF_HANDLE, dev, &mx)) return r;
         break;
     }
