@@ -151,15 +151,10 @@ TRect PaintFace(TControl* c, TAvBevel* bevel) {
 
 // --- TAvCustomControl ---------------------------------------------------------------------------
 
-TAvCustomControl::TAvCustomControl(TComponent* AOwner)
-    : TCustomControl(AOwner), FBevel(std::make_unique<TAvBevel>()) {
+TAvCustomControl::TAvCustomControl(TComponent* AOwner) : TCustomControl(AOwner) {
     AvRegisterCursors();
-    FBevel->OnChange.Assign(this, &TAvCustomControl::BevelChanged);
+    Bevel()->OnChange.Assign(this, &TAvCustomControl::BevelChanged);
     SetOpaque(true);
-}
-
-TAvCustomControl::~TAvCustomControl() {
-    FBevel->OnChange.Clear();
 }
 
 TRect TAvCustomControl::InnerRect() const {
@@ -173,7 +168,7 @@ void TAvCustomControl::SetDesignMode(bool designing) {
 }
 
 void TAvCustomControl::Paint() {
-    PaintFace(this, FBevel.get());
+    PaintFace(this, Bevel());
 }
 
 void TAvCustomControl::BevelChanged(TObject*) {
@@ -182,17 +177,12 @@ void TAvCustomControl::BevelChanged(TObject*) {
 
 // --- TAvCustomPanel -----------------------------------------------------------------------------
 
-TAvCustomPanel::TAvCustomPanel(TComponent* AOwner)
-    : TCustomPanel(AOwner), FBevel(std::make_unique<TAvBevel>()) {
+TAvCustomPanel::TAvCustomPanel(TComponent* AOwner) : TCustomPanel(AOwner) {
     AvRegisterCursors();
     SetBorderWidth(0);
     SetBevelOuter(bvNone);
     SetBevelInner(bvNone);
-    FBevel->OnChange.Assign(this, &TAvCustomPanel::BevelChanged);
-}
-
-TAvCustomPanel::~TAvCustomPanel() {
-    FBevel->OnChange.Clear();
+    Bevel()->OnChange.Assign(this, &TAvCustomPanel::BevelChanged);
 }
 
 TRect TAvCustomPanel::InnerRect() const {
@@ -217,7 +207,7 @@ void TAvCustomPanel::BevelChanged(TObject*) {
 }
 
 void TAvCustomPanel::Paint() {
-    const TRect inner = PaintFace(this, FBevel.get());
+    const TRect inner = PaintFace(this, Bevel());
     if (Caption().isEmpty()) return;
     TCanvas* canvas = Canvas();
     canvas->Brush()->SetStyle(bsClear);
@@ -235,15 +225,10 @@ void TAvCustomPanel::Paint() {
 
 // --- TAvGraphicControl --------------------------------------------------------------------------
 
-TAvGraphicControl::TAvGraphicControl(TComponent* AOwner)
-    : TGraphicControl(AOwner), FBevel(std::make_unique<TAvBevel>()) {
+TAvGraphicControl::TAvGraphicControl(TComponent* AOwner) : TGraphicControl(AOwner) {
     AvRegisterCursors();
-    FBevel->OnChange.Assign(this, &TAvGraphicControl::BevelChanged);
+    Bevel()->OnChange.Assign(this, &TAvGraphicControl::BevelChanged);
     SetOpaque(true);
-}
-
-TAvGraphicControl::~TAvGraphicControl() {
-    FBevel->OnChange.Clear();
 }
 
 TRect TAvGraphicControl::InnerRect() const {
@@ -255,7 +240,7 @@ void TAvGraphicControl::SetDesignMode(bool designing) {
 }
 
 void TAvGraphicControl::Paint() {
-    PaintFace(this, FBevel.get());
+    PaintFace(this, Bevel());
 }
 
 void TAvGraphicControl::BevelChanged(TObject*) {

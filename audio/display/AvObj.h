@@ -152,18 +152,32 @@ public:
     using TAvComponent::TAvComponent;
 };
 
-// A windowed library control: an opaque framework custom control with a bevel.
-class TAvCustomControl : public TCustomControl {
-    Q_OBJECT
-    Q_PROPERTY(TAvBevel* Bevel READ Bevel WRITE SetBevel)
+// The bevel every library control owns, with its accessors. The control connects the bevel's
+// OnChange to its own BevelChanged once it is fully constructed; the connection ends with it.
+class TAvBevelled {
 public:
-    explicit TAvCustomControl(TComponent* AOwner);
-    ~TAvCustomControl() override;
-
     TAvBevel* Bevel() const { return FBevel.get(); }
     // Copies the settings; the owned bevel stays the same object.
     void SetBevel(TAvBevel* bevel) { FBevel->Assign(bevel); }
     int BevelExtent() const { return FBevel ? FBevel->BevelExtent() : 0; }
+
+protected:
+    TAvBevelled() : FBevel(std::make_unique<TAvBevel>()) {}
+    ~TAvBevelled() { FBevel->OnChange.Clear(); }
+    TAvBevelled(const TAvBevelled&) = delete;
+    TAvBevelled& operator=(const TAvBevelled&) = delete;
+
+private:
+    std::unique_ptr<TAvBevel> FBevel;
+};
+
+// A windowed library control: an opaque framework custom control with a bevel.
+class TAvCustomControl : public TCustomControl, public TAvBevelled {
+    Q_OBJECT
+    Q_PROPERTY(TAvBevel* Bevel READ Bevel WRITE SetBevel)
+public:
+    explicit TAvCustomControl(TComponent* AOwner);
+
     // The client rectangle less the bevel on every side.
     TRect InnerRect() const;
     virtual void SetDesignMode(bool designing);
@@ -171,23 +185,16 @@ public:
 protected:
     void Paint() override;
     virtual void BevelChanged(TObject* sender);
-
-private:
-    std::unique_ptr<TAvBevel> FBevel;
 };
 
 // A container panel whose children are aligned inside its bevel. The framework panel's own
 // border and bevels stay off; the library bevel and the caption are painted here.
-class TAvCustomPanel : public TCustomPanel {
+class TAvCustomPanel : public TCustomPanel, public TAvBevelled {
     Q_OBJECT
     Q_PROPERTY(TAvBevel* Bevel READ Bevel WRITE SetBevel)
 public:
     explicit TAvCustomPanel(TComponent* AOwner);
-    ~TAvCustomPanel() override;
 
-    TAvBevel* Bevel() const { return FBevel.get(); }
-    void SetBevel(TAvBevel* bevel) { FBevel->Assign(bevel); }
-    int BevelExtent() const { return FBevel ? FBevel->BevelExtent() : 0; }
     TRect InnerRect() const;
     virtual void SetDesignMode(bool designing);
 
@@ -195,29 +202,19 @@ protected:
     void Paint() override;
     void AdjustClientRect(TRect& r) const override;
     virtual void BevelChanged(TObject* sender);
-
-private:
-    std::unique_ptr<TAvBevel> FBevel;
 };
 
 // A windowless library control: an opaque framework graphic control with a bevel.
-class TAvGraphicControl : public TGraphicControl {
+class TAvGraphicControl : public TGraphicControl, public TAvBevelled {
     Q_OBJECT
     Q_PROPERTY(TAvBevel* Bevel READ Bevel WRITE SetBevel)
 public:
     explicit TAvGraphicControl(TComponent* AOwner);
-    ~TAvGraphicControl() override;
 
-    TAvBevel* Bevel() const { return FBevel.get(); }
-    void SetBevel(TAvBevel* bevel) { FBevel->Assign(bevel); }
-    int BevelExtent() const { return FBevel ? FBevel->BevelExtent() : 0; }
     TRect InnerRect() const;
     virtual void SetDesignMode(bool designing);
 
 protected:
     void Paint() override;
     virtual void BevelChanged(TObject* sender);
-
-private:
-    std::unique_ptr<TAvBevel> FBevel;
 };
