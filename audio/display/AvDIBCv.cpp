@@ -96,39 +96,33 @@ QString TAvDIBCanvas::OwnerName() const {
     return QString::fromLatin1(m_owner ? m_owner->metaObject()->className() : "TAvDIBCanvas");
 }
 
-void TAvDIBCanvas::SetBitsPerPixel(int bits) {
-    if (bits != 8 && bits != 24) throw EAvDIBError("Bitlength not supported yet");
-    if (bits == m_bitsPerPixel) return;
-    const int old = std::exchange(m_bitsPerPixel, bits);
+template <class T> void TAvDIBCanvas::RebuildWith(T& setting, T value) {
+    const T old = std::exchange(setting, value);
     try {
         Rebuild();
     } catch (...) {
-        m_bitsPerPixel = old;
+        setting = old;
         throw;
     }
+}
+
+void TAvDIBCanvas::SetBitsPerPixel(int bits) {
+    if (bits != 8 && bits != 24) throw EAvDIBError("Bitlength not supported yet");
+    if (bits == m_bitsPerPixel) return;
+    RebuildWith(m_bitsPerPixel, bits);
 }
 
 void TAvDIBCanvas::SetPaletteRealize(bool value) {
     if (value == m_paletteRealize) return;
-    const bool old = std::exchange(m_paletteRealize, value);
-    try {
-        Rebuild();
-    } catch (...) {
-        m_paletteRealize = old;
-        throw;
-    }
+    RebuildWith(m_paletteRealize, value);
 }
 
 void TAvDIBCanvas::SetStretchBackGround(bool value) {
     if (value == m_stretchBackGround) return;
-    const bool old = std::exchange(m_stretchBackGround, value);
-    if (m_backGroundBitmap->Empty()) return;
-    try {
-        Rebuild();
-    } catch (...) {
-        m_stretchBackGround = old;
-        throw;
-    }
+    if (m_backGroundBitmap->Empty())
+        m_stretchBackGround = value; // nothing is stretched yet: no rebuild
+    else
+        RebuildWith(m_stretchBackGround, value);
 }
 
 void TAvDIBCanvas::SetSize(int width, int height) {

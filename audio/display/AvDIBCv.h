@@ -135,6 +135,9 @@ private:
     };
 
     QString OwnerName() const;
+    // Gives a setting the picture depends on its new value and rebuilds; a failed rebuild leaves
+    // the old value in place.
+    template <class T> void RebuildWith(T& setting, T value);
     void BackGroundBitmapChanged(TObject*);
     void AttachCanvas();
     void BuildPalette(const QList<QRgb>* picturePalette);
