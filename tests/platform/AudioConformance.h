@@ -89,15 +89,7 @@ protected:
     MMRESULT Details(DWORD controlId, DWORD channels, DWORD items, std::vector<LONG>& v, bool set,
                      HMIXEROBJ obj = nullptr, DWORD objFlag = MIXER_OBJECTF_MIXER) {
         v.resize(std::max<DWORD>(items, 1) * channels);
-        MIXERCONTROLDETAILS d{};
-        d.cbStruct = sizeof d;
-        d.dwControlID = controlId;
-        d.cChannels = channels;
-        d.cMultipleItems = items;
-        d.cbDetails = sizeof(LONG);
-        d.paDetails = v.data();
-        return set ? mixerSetControlDetails(obj, &d, objFlag | MIXER_SETCONTROLDETAILSF_VALUE)
-                   : mixerGetControlDetailsA(obj, &d, objFlag | MIXER_GETCONTROLDETAILSF_VALUE);
+        return conformance::ControlValues(obj, objFlag, controlId, channels, items, v, set);
     }
 
     std::unique_ptr<Harness> harness_;

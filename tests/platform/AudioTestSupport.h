@@ -97,6 +97,22 @@ inline MMRESULT ControlOfType(HMIXEROBJ obj, DWORD objFlag, DWORD lineId, DWORD 
     return mixerGetLineControlsA(obj, &lc, objFlag | MIXER_GETLINECONTROLSF_ONEBYTYPE);
 }
 
+// Gets or sets the values of a control (MIXER_GETCONTROLDETAILSF_VALUE or
+// MIXER_SETCONTROLDETAILSF_VALUE): channels values for each of max(items, 1) rows, in v, which the
+// caller sizes. objFlag names what obj is, as in ControlOfType.
+inline MMRESULT ControlValues(HMIXEROBJ obj, DWORD objFlag, DWORD controlId, DWORD channels,
+                              DWORD items, std::vector<LONG>& v, bool set) {
+    MIXERCONTROLDETAILS d{};
+    d.cbStruct = sizeof d;
+    d.dwControlID = controlId;
+    d.cChannels = channels;
+    d.cMultipleItems = items;
+    d.cbDetails = sizeof(LONG);
+    d.paDetails = v.data();
+    return set ? mixerSetControlDetails(obj, &d, objFlag | MIXER_SETCONTROLDETAILSF_VALUE)
+               : mixerGetControlDetailsA(obj, &d, objFlag | MIXER_GETCONTROLDETAILSF_VALUE);
+}
+
 // A header with its own data.
 struct Buffer {
     explicit Buffer(DWORD bytes, std::uint8_t fill = 0) : data(bytes, fill) {

@@ -50,25 +50,15 @@ protected:
         return c.dwControlID;
     }
     static void Set(UINT mixer, DWORD control, std::vector<LONG> v, DWORD items = 0) {
-        MIXERCONTROLDETAILS d{};
-        d.cbStruct = sizeof d;
-        d.dwControlID = control;
-        d.cChannels = 1;
-        d.cMultipleItems = items;
-        d.cbDetails = sizeof(LONG);
-        d.paDetails = v.data();
-        ASSERT_EQ(mixerSetControlDetails(Mixer(mixer), &d, MIXER_OBJECTF_MIXER), MMSYSERR_NOERROR);
+        ASSERT_EQ(conformance::ControlValues(Mixer(mixer), MIXER_OBJECTF_MIXER, control, 1, items,
+                                             v, true),
+                  MMSYSERR_NOERROR);
     }
     static std::vector<LONG> Get(UINT mixer, DWORD control, DWORD channels, DWORD items = 0) {
         std::vector<LONG> v(std::max<DWORD>(items, 1) * channels);
-        MIXERCONTROLDETAILS d{};
-        d.cbStruct = sizeof d;
-        d.dwControlID = control;
-        d.cChannels = channels;
-        d.cMultipleItems = items;
-        d.cbDetails = sizeof(LONG);
-        d.paDetails = v.data();
-        EXPECT_EQ(mixerGetControlDetailsA(Mixer(mixer), &d, MIXER_OBJECTF_MIXER), MMSYSERR_NOERROR);
+        EXPECT_EQ(conformance::ControlValues(Mixer(mixer), MIXER_OBJECTF_MIXER, control, channels,
+                                             items, v, false),
+                  MMSYSERR_NOERROR);
         return v;
     }
 

@@ -1,6 +1,7 @@
 // The PulseAudio backend against the private server of tests/with-pulse.sh: what it plays arrives
 // at the sink's monitor, mixer controls act on the server and follow it, devices come and go.
 #include "platform/pulse/PulseBackend.h"
+#include "../AudioTestSupport.h"
 #include "PulseAdmin.h"
 #include "platform/mmsystem.h"
 #include "platform/pulse/PulseMixer.h"
@@ -25,49 +26,22 @@
 
 namespace {
 
-WAVEFORMATEX Pcm(DWORD rate, WORD channels, WORD bits) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
-}
+using conformance::Pcm;
 
-class MessageLog : public IMessageTarget {
+// Messages posted to a window, asked about by message and handle.
+class MessageLog : public conformance::MessageRecorder {
 public:
-    MessageLog() : hwnd_(RegisterMessageTarget(this)) {}
-    ~MessageLog() override { UnregisterMessageTarget(hwnd_); }
-    void Post(UINT msg, WPARAM wParam, LPARAM lParam) override {
-        std::lock_guard g(lock_);
-        msgs_.push_back({msg, wParam, lParam});
-    }
-    DWORD_PTR Window() const { return reinterpret_cast<DWORD_PTR>(hwnd_); }
+    DWORD_PTR Window() const { return reinterpret_cast<DWORD_PTR>(Hwnd()); }
     std::size_t Count(UINT msg, WPARAM handle) const {
-        std::lock_guard g(lock_);
-        std::size_t n = 0;
-        for (auto& m : msgs_)
-            n += m.msg == msg && m.wParam == handle;
-        return n;
+        const auto msgs = Messages(msg);
+        return static_cast<std::size_t>(std::count_if(
+            msgs.begin(), msgs.end(), [&](const Msg& m) { return m.wParam == handle; }));
     }
     bool Has(UINT msg, WPARAM handle, LPARAM param) const {
-        std::lock_guard g(lock_);
-        for (auto& m : msgs_)
-            if (m.msg == msg && m.wParam == handle && m.lParam == param) return true;
-        return false;
+        const auto msgs = Messages(msg);
+        return std::any_of(msgs.begin(), msgs.end(),
+                           [&](const Msg& m) { return m.wParam == handle && m.lParam == param; });
     }
-
-private:
-    struct Msg {
-        UINT msg;
-        WPARAM wParam;
-        LPARAM lParam;
-    };
-    HWND hwnd_;
-    mutable std::mutex lock_;
-    std::vector<Msg> msgs_;
 };
 
 // Counts wave buffers coming back (CALLBACK_FUNCTION, on the backend's thread).
@@ -198,27 +172,14 @@ protected:
     MMRESULT SetValue(UINT mixer, DWORD control, LONG value, DWORD items = 0, DWORD item = 0) {
         std::vector<LONG> v(std::max<DWORD>(items, 1), 0);
         v[item] = value;
-        MIXERCONTROLDETAILS d{};
-        d.cbStruct = sizeof d;
-        d.dwControlID = control;
-        d.cChannels = 1;
-        d.cMultipleItems = items;
-        d.cbDetails = sizeof(LONG);
-        d.paDetails = v.data();
-        return mixerSetControlDetails(reinterpret_cast<HMIXEROBJ>(std::uintptr_t{mixer}), &d,
-                                      MIXER_OBJECTF_MIXER | MIXER_SETCONTROLDETAILSF_VALUE);
+        return conformance::ControlValues(reinterpret_cast<HMIXEROBJ>(std::uintptr_t{mixer}),
+                                          MIXER_OBJECTF_MIXER, control, 1, items, v, true);
     }
     std::vector<LONG> Values(UINT mixer, DWORD control, DWORD channels, DWORD items = 0) {
         std::vector<LONG> v(std::max<DWORD>(items, 1) * channels, -1);
-        MIXERCONTROLDETAILS d{};
-        d.cbStruct = sizeof d;
-        d.dwControlID = control;
-        d.cChannels = channels;
-        d.cMultipleItems = items;
-        d.cbDetails = sizeof(LONG);
-        d.paDetails = v.data();
-        EXPECT_EQ(mixerGetControlDetailsA(reinterpret_cast<HMIXEROBJ>(std::uintptr_t{mixer}), &d,
-                                          MIXER_OBJECTF_MIXER | MIXER_GETCONTROLDETAILSF_VALUE),
+        EXPECT_EQ(conformance::ControlValues(reinterpret_cast<HMIXEROBJ>(std::uintptr_t{mixer}),
+                                             MIXER_OBJECTF_MIXER, control, channels, items, v,
+                                             false),
                   MMSYSERR_NOERROR);
         return v;
     }
