@@ -138,29 +138,21 @@ protected:
     }
 
     UINT SinkId(const std::string& name) {
-        const auto sinks = backend_->Context().Sinks();
-        for (UINT i = 0; i < sinks.size(); ++i)
-            if (sinks[i].name == name) return i;
-        ADD_FAILURE() << "no sink " << name;
-        return 0;
+        return IdByName(backend_->Context().Sinks(), name, "sink");
     }
     UINT SourceId(const std::string& name) {
-        const auto sources = backend_->Context().Sources();
-        for (UINT i = 0; i < sources.size(); ++i)
-            if (sources[i].name == name) return i;
-        ADD_FAILURE() << "no source " << name;
+        return IdByName(backend_->Context().Sources(), name, "source");
+    }
+    static UINT IdByName(const std::vector<PulseDevice>& devices, const std::string& name,
+                         const char* kind) {
+        for (UINT i = 0; i < devices.size(); ++i)
+            if (devices[i].name == name) return i;
+        ADD_FAILURE() << "no " << kind << " " << name;
         return 0;
     }
     MMRESULT ControlOfType(UINT mixer, DWORD lineId, DWORD type, MIXERCONTROLA* c) {
-        MIXERLINECONTROLSA lc{};
-        lc.cbStruct = sizeof lc;
-        lc.dwLineID = lineId;
-        lc.dwControlType = type;
-        lc.cControls = 1;
-        lc.cbmxctrl = sizeof *c;
-        lc.pamxctrl = c;
-        return mixerGetLineControlsA(reinterpret_cast<HMIXEROBJ>(std::uintptr_t{mixer}), &lc,
-                                     MIXER_OBJECTF_MIXER | MIXER_GETLINECONTROLSF_ONEBYTYPE);
+        return conformance::ControlOfType(reinterpret_cast<HMIXEROBJ>(std::uintptr_t{mixer}),
+                                          MIXER_OBJECTF_MIXER, lineId, type, c);
     }
     MMRESULT LineOfType(UINT mixer, DWORD type, MIXERLINEA* l) {
         *l = {};
