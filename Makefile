@@ -43,11 +43,11 @@ demo: build
 
 # Every test; the real-server tests get a private PulseAudio daemon of their own.
 test: build
-	tests/with-pulse.sh ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	tests/run-ctest.sh $(BUILD) -j $(JOBS)
 
 test-asan: build-asan
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	  tests/with-pulse.sh ctest --test-dir $(BUILD_ASAN) --output-on-failure -j $(JOBS)
+	  tests/run-ctest.sh $(BUILD_ASAN) -j $(JOBS)
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; tests/with-pulse.sh $$b; done
