@@ -1,6 +1,6 @@
 // Mixer-bound sliders, check boxes and the label connector on the hand-made mixer (FakeMixer.h).
 #include "audio/mixer/AvCCon.h"
-#include "FakeMixer.h"
+#include "FakeMixerFixture.h"
 
 #include "framework/StdCtrls.h"
 
@@ -10,45 +10,10 @@ using namespace fakemixer;
 
 namespace {
 
-class AvCCon : public ::testing::Test {
+class AvCCon : public FakeMixerTest {
 protected:
-    AvCCon()
-        : fake(std::make_shared<FakeMixerDevice>()), installed(std::make_unique<FakeBackend>(fake)),
-          mixer(std::make_unique<TAvMixerDevice>(nullptr)) {
-        mixer->SetActive(true);
-        speakers = Line(ctDstSpeakers);
-        wave = Line(ctSrcWaveOut);
-        recording = Line(ctDstWaveIn);
-    }
-    ~AvCCon() override { Pump(); }
-
-    std::unique_ptr<TAvAudioLine> Line(TAvComponentType type) {
-        auto l = std::make_unique<TAvAudioLine>(nullptr);
-        l->SetMixer(mixer.get());
-        l->SetComponentType(type);
-        return l;
-    }
-    std::unique_ptr<TAvMixerControl> Control(TAvAudioLine* line, TAvControlType type) {
-        auto c = std::make_unique<TAvMixerControl>(nullptr);
-        c->SetAudioLine(line);
-        c->SetControlType(type);
-        return c;
-    }
-
-    std::shared_ptr<FakeMixerDevice> fake;
-    ScopedAudioBackend installed;
-    std::unique_ptr<TAvMixerDevice> mixer;
-    std::unique_ptr<TAvAudioLine> speakers, wave, recording;
+    AvCCon() { mixer->SetActive(true); }
 };
-
-template <class E, class F> QString Raised(F&& f) {
-    try {
-        f();
-    } catch (const E& e) {
-        return e.Message();
-    }
-    return QStringLiteral("<nothing raised>");
-}
 
 } // namespace
 

@@ -1,7 +1,7 @@
 // Mixer controls on a hand-made mixer (FakeMixer.h) and, for the page's multiplexer case, on the
 // simulated sound system.
 #include "audio/mixer/AvMixCtl.h"
-#include "FakeMixer.h"
+#include "FakeMixerFixture.h"
 #include "MixerTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -10,45 +10,7 @@ using namespace fakemixer;
 
 namespace {
 
-class AvMixCtl : public ::testing::Test {
-protected:
-    AvMixCtl()
-        : fake(std::make_shared<FakeMixerDevice>()),
-          installed(std::make_unique<FakeBackend>(fake)) {
-        mixer = std::make_unique<TAvMixerDevice>(nullptr);
-        speakers = Line(ctDstSpeakers);
-        wave = Line(ctSrcWaveOut);
-        recording = Line(ctDstWaveIn);
-    }
-    ~AvMixCtl() override { Pump(); }
-
-    std::unique_ptr<TAvAudioLine> Line(TAvComponentType type) {
-        auto l = std::make_unique<TAvAudioLine>(nullptr);
-        l->SetMixer(mixer.get());
-        l->SetComponentType(type);
-        return l;
-    }
-    std::unique_ptr<TAvMixerControl> Control(TAvAudioLine* line, TAvControlType type) {
-        auto c = std::make_unique<TAvMixerControl>(nullptr);
-        c->SetAudioLine(line);
-        c->SetControlType(type);
-        return c;
-    }
-
-    std::shared_ptr<FakeMixerDevice> fake;
-    ScopedAudioBackend installed;
-    std::unique_ptr<TAvMixerDevice> mixer;
-    std::unique_ptr<TAvAudioLine> speakers, wave, recording;
-};
-
-template <class E, class F> QString Raised(F&& f) {
-    try {
-        f();
-    } catch (const E& e) {
-        return e.Message();
-    }
-    return QStringLiteral("<nothing raised>");
-}
+class AvMixCtl : public FakeMixerTest {};
 
 } // namespace
 
