@@ -149,7 +149,12 @@ void PulseWaveOut::DropStream() {
         timer_ = nullptr;
         timerArmed_ = false;
     }
-    timingPending_ = false; // the stream's operations end with it, unanswered
+    if (timingOp_) {
+        pa_operation_cancel(timingOp_); // its callback must not run once this object is gone
+        pa_operation_unref(timingOp_);
+        timingOp_ = nullptr;
+    }
+    timingPending_ = false;
     ReleaseStream(stream_);
 }
 
@@ -258,11 +263,9 @@ void PulseWaveOut::OnTimer(pa_mainloop_api*, pa_time_event*, const struct timeva
     out->timerArmed_ = false;
     if (out->stream_ && !out->timingPending_ && ++out->ticks_ % kTimingEveryChecks == 0 &&
         pa_stream_get_state(out->stream_) == PA_STREAM_READY) {
-        if (pa_operation* op =
-                pa_stream_update_timing_info(out->stream_, &PulseWaveOut::OnTiming, out)) {
-            out->timingPending_ = true;
-            pa_operation_unref(op);
-        }
+        if (out->timingOp_) pa_operation_unref(out->timingOp_); // answered: OnTiming ran
+        out->timingOp_ = pa_stream_update_timing_info(out->stream_, &PulseWaveOut::OnTiming, out);
+        out->timingPending_ = out->timingOp_ != nullptr;
     }
     out->CheckDone();
 }

@@ -76,6 +76,9 @@ private:
     bool paused_ = false;
     bool timerArmed_ = false;
     bool timingPending_ = false; // a timing update is on its way
+    // The request behind it: cancelled with the stream, since libpulse may still answer a request
+    // of a stream that is already gone, with this object as its userdata.
+    pa_operation* timingOp_ = nullptr;
     int ticks_ = 0;
     std::atomic<bool> gone_{false};
     bool closed_ = false;
