@@ -3,9 +3,11 @@ BUILD      ?= build
 BUILD_ASAN ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
-PACKAGES   := cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev \
+PACKAGES   := cmake ninja-build ccache g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev \
               libgtest-dev libgmock-dev libbenchmark-dev libpulse-dev pulseaudio pulseaudio-utils \
               libv4l-dev libsamplerate0-dev fonts-wqy-microhei xvfb xauth
+# Paths relative to the tree, so every checkout and build folder shares one compiler cache.
+export CCACHE_BASEDIR := $(CURDIR)
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all deps build build-asan run demo test test-asan bench screenshots format clean
