@@ -4,7 +4,14 @@
 #include "app/AudioOutWizardUnit.h"
 #include "app/VideoWizard.h"
 #include "app/Wizard.h"
+#include "framework/IniFiles.h"
 #include "resources/AvResources.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <fcntl.h>
+#include <unistd.h>
 
 TAudioVideoForm* AudioVideoForm = nullptr;
 std::int32_t RememberedInPos = 0;
@@ -42,7 +49,20 @@ PageEntry PageOf(std::uint8_t n) {
 }
 } // namespace
 
-TAudioVideoForm::TAudioVideoForm(TComponent* AOwner) : TForm(AOwner) {
+QString SettingsFilePath(const QString& programFolder) {
+    static const QString kFileName = QStringLiteral("AudioVideo.ini");
+    // With the effective ids and capabilities, those the file operations will use.
+    const QByteArray folder = QFile::encodeName(programFolder);
+    if (!programFolder.isEmpty() && QFileInfo(programFolder).isDir() &&
+        faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) == 0)
+        return QDir(programFolder).filePath(kFileName);
+    QString config = QFile::decodeName(qgetenv("XDG_CONFIG_HOME"));
+    if (!QDir::isAbsolutePath(config)) config = QDir::home().filePath(QStringLiteral(".config"));
+    return QDir(config).filePath(QStringLiteral("avsetup/") + kFileName);
+}
+
+TAudioVideoForm::TAudioVideoForm(TComponent* AOwner)
+    : TForm(AOwner), FProgramFolder(QCoreApplication::applicationDirPath()) {
     BeginLoading();
     SetName(QStringLiteral("AudioVideoForm"));
     SetBorderStyle(bsDialog);
@@ -135,5 +155,30 @@ void TAudioVideoForm::CancelButtonClick(TObject*) {
     Close();
 }
 
-void TAudioVideoForm::LoadSettings() {}
-void TAudioVideoForm::SaveSettings() {}
+void TAudioVideoForm::LoadSettings() {
+    const TIniFile ini(SettingsFileName());
+    // The index setters raise no selection event: the mixers bound to the lists stay as they are.
+    if (AudioInForm)
+        AudioInForm->AvDeviceComBoxIn->SetItemIndex(ini.ReadInteger("Audio", "DeviceIn", 0));
+    RememberedInPos = ini.ReadInteger("Audio", "DeviceInPos", 50);
+    if (AudioOutForm)
+        AudioOutForm->AvDeviceComBoxOut->SetItemIndex(ini.ReadInteger("Audio", "DeviceOut", 0));
+    RememberedOutPos = ini.ReadInteger("Audio", "DeviceOutPos", 50);
+    if (VideoForm) VideoForm->ComboBoxVideoSou->SetItemIndex(ini.ReadInteger("Video", "Device", 0));
+}
+
+void TAudioVideoForm::SaveSettings() {
+    const QString path = SettingsFileName();
+    // The per-user folder may not exist yet; if it cannot be made, the first write says so.
+    QDir().mkpath(QFileInfo(path).path());
+    TIniFile ini(path);
+    if (AudioInForm) {
+        ini.WriteInteger("Audio", "DeviceIn", AudioInForm->AvDeviceComBoxIn->ItemIndex());
+        ini.WriteInteger("Audio", "DeviceInPos", AudioInForm->AvMixerBlockSlider2->Position());
+    }
+    if (AudioOutForm) {
+        ini.WriteInteger("Audio", "DeviceOut", AudioOutForm->AvDeviceComBoxOut->ItemIndex());
+        ini.WriteInteger("Audio", "DeviceOutPos", AudioOutForm->AvMixerBlockSlider6->Position());
+    }
+    if (VideoForm) ini.WriteInteger("Video", "Device", VideoForm->ComboBoxVideoSou->ItemIndex());
+}

@@ -5,7 +5,15 @@
 #include "framework/Forms.h"
 #include "framework/StdCtrls.h"
 
+#include <QString>
+
 #include <cstdint>
+
+// "AudioVideo.ini" in programFolder while this process may write there (a build tree, a portable
+// install); otherwise, as for an installed program in /usr/bin, the user's own
+// $XDG_CONFIG_HOME/avsetup/AudioVideo.ini (~/.config/avsetup/ when the variable is unset or not an
+// absolute path). Any thread.
+QString SettingsFilePath(const QString& programFolder);
 
 class TAudioVideoForm : public TForm {
     Q_OBJECT
@@ -30,11 +38,19 @@ public:
     std::uint8_t PageIndex() const { return FPageIndex; }
     TForm* CurrentPage() const { return FCurrentPage; }
 
-    // The settings file: read when the window is shown, written by Finish.
+    // The settings file: read when the window is shown (defaults for whatever is missing or
+    // unreadable), written by Finish. A refused write raises EIniFileException and changes nothing
+    // else, so Finish leaves the window open with every choice still on its page.
     void LoadSettings();
     void SaveSettings();
+    // The file both use, chosen anew each time (see SettingsFilePath).
+    QString SettingsFileName() const { return SettingsFilePath(FProgramFolder); }
+    // The executable's folder by default; tests point it at a folder of their own.
+    QString ProgramFolder() const { return FProgramFolder; }
+    void SetProgramFolder(const QString& folder) { FProgramFolder = folder; }
 
 private:
+    QString FProgramFolder;
     std::uint8_t FPageIndex = 0;
     TForm* FCurrentPage = nullptr; // not owned: the application owns every form
 };

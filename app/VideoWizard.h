@@ -8,6 +8,8 @@ class TVideoForm : public TForm {
 public:
     explicit TVideoForm(TComponent* AOwner);
 
+    TComboBox* ComboBoxVideoSou; // the cameras by name, in enumeration order
+
     void FormCreate(TObject* Sender);
 };
 

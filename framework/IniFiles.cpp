@@ -3,7 +3,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <limits>
+#include <unistd.h>
 
 namespace {
 // One line of the file, without its end-of-line bytes, and where it starts and ends.
@@ -112,6 +116,12 @@ bool TIniFile::Load(QByteArray& data) const {
 }
 
 void TIniFile::Save(const QByteArray& data) {
+    // A read-only file stays as it is: the replacing rename would not ask. Checked with the
+    // effective ids and capabilities, the ones the write itself would use.
+    if (QFileInfo::exists(FFileName) &&
+        faccessat(AT_FDCWD, QFile::encodeName(FFileName).constData(), W_OK, AT_EACCESS) != 0)
+        throw EIniFileException(QStringLiteral("Unable to write to %1: %2")
+                                    .arg(FFileName, QString::fromLocal8Bit(std::strerror(errno))));
     QSaveFile f(FFileName);
     if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size() || !f.commit())
         throw EIniFileException(

@@ -4,10 +4,10 @@
 // replace the value of an existing key in place and keep every other byte of the file as it was;
 // a new key goes after the last entry of its section, a new section at the end. A write goes
 // through a temporary file that replaces the old one only when complete, so a failed write never
-// truncates the file; it raises EIniFileException with the file name. A file that cannot be read
-// (a folder, no permission, larger than 16 MiB) reads as missing and is never written over. A
-// UTF-8 byte order mark at the start is kept and not taken as part of the first line. Any
-// thread, one object per thread.
+// truncates the file; it raises EIniFileException with the file name. A read-only file is never
+// replaced. A file that cannot be read (a folder, no permission, larger than 16 MiB) reads as
+// missing and is never written over. A UTF-8 byte order mark at the start is kept and not taken
+// as part of the first line. Any thread, one object per thread.
 #include "framework/Exceptions.h"
 
 #include <QByteArray>

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <memory>
@@ -28,6 +29,7 @@ protected:
         // The start-up order of the program.
         App->SetTitle(QStringLiteral("音频视频设置"));
         App->CreateForm(AudioVideoForm);
+        AudioVideoForm->SetProgramFolder(Folder.path()); // the settings file of this test only
         App->CreateForm(WizardForm);
         App->CreateForm(AudioOutForm);
         App->CreateForm(VideoForm);
@@ -47,6 +49,7 @@ protected:
     void Next() { QTest::mouseClick(W->NextButton->Widget(), Qt::LeftButton); }
     void Back() { QTest::mouseClick(W->BeforeButton->Widget(), Qt::LeftButton); }
 
+    QTemporaryDir Folder;
     std::unique_ptr<TApplication> App;
     TAudioVideoForm* W = nullptr;
     QStringList Messages;
@@ -153,22 +156,21 @@ TEST_F(Wizard, DockedPagesTakeExactlyThePageArea) {
 }
 
 TEST_F(Wizard, CancelAndCloseBoxEndWithoutWriting) {
-    const QString ini = QDir(QCoreApplication::applicationDirPath()).filePath("AudioVideo.ini");
-    const QFileInfo before(ini);
+    ASSERT_EQ(W->SettingsFileName(), QDir(Folder.path()).filePath("AudioVideo.ini"));
+    Next();
+    Next();
+    Next();
     QTest::mouseClick(W->CancelButton->Widget(), Qt::LeftButton);
     EXPECT_TRUE(App->Terminated());
     EXPECT_FALSE(W->isVisible());
-    const QFileInfo after(ini);
-    EXPECT_EQ(after.exists(), before.exists());
-    if (before.exists()) {
-        EXPECT_EQ(after.lastModified(), before.lastModified());
-    }
+    EXPECT_FALSE(QFile::exists(W->SettingsFileName()));
 }
 
 TEST_F(Wizard, CloseBoxEndsTheProgram) {
     Next();
     W->close(); // the title-bar close box
     EXPECT_TRUE(App->Terminated());
+    EXPECT_FALSE(QFile::exists(W->SettingsFileName()));
 }
 
 TEST_F(Wizard, FinishOnTheLastPageClosesTheWindow) {
@@ -176,7 +178,9 @@ TEST_F(Wizard, FinishOnTheLastPageClosesTheWindow) {
     Next();
     Next();
     EXPECT_FALSE(App->Terminated());
+    EXPECT_FALSE(QFile::exists(W->SettingsFileName()));
     Next();
     EXPECT_TRUE(App->Terminated());
     EXPECT_TRUE(Messages.isEmpty());
+    EXPECT_TRUE(QFile::exists(W->SettingsFileName()));
 }

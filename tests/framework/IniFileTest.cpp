@@ -1,4 +1,5 @@
 // The settings file object: reading rules and in-place writing.
+#include "NoPermissionOverride.h"
 #include "framework/IniFiles.h"
 
 #include <QDir>
@@ -132,4 +133,29 @@ TEST(IniFile, HugeBinaryAndMarkedFiles) {
     EXPECT_EQ(bom.ReadInteger("Audio", "DeviceIn", -5), 4);
     bom.WriteInteger("Audio", "DeviceIn", 5);
     EXPECT_EQ(ReadAll(bomPath), QByteArray("\xEF\xBB\xBF[Audio]\r\nDeviceIn=5\r\n"));
+}
+
+TEST(IniFile, ReadOnlyFileOrFolderIsLeftAsItIs) {
+    const TNoPermissionOverride asUser;
+    QTemporaryDir dir;
+    const QString path = dir.filePath("ro.ini");
+    const QByteArray before = "[Audio]\nDeviceIn=3\n";
+    WriteAll(path, before);
+    ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner));
+    TIniFile ini(path);
+    EXPECT_EQ(ini.ReadInteger("Audio", "DeviceIn", 0), 3);
+    EXPECT_THROW(ini.WriteInteger("Audio", "DeviceIn", 4), EIniFileException);
+    EXPECT_THROW(ini.DeleteKey("Audio", "DeviceIn"), EIniFileException);
+    EXPECT_EQ(ReadAll(path), before);
+    EXPECT_EQ(QFileInfo(path).permissions() & QFile::WriteOwner, 0);
+
+    // A writable file in a folder that is not: no temporary file can be made beside it.
+    const QString sub = dir.filePath("ro");
+    ASSERT_TRUE(QDir(dir.path()).mkdir("ro"));
+    WriteAll(sub + "/a.ini", before);
+    ASSERT_TRUE(QFile::setPermissions(sub, QFile::ReadOwner | QFile::ExeOwner));
+    EXPECT_THROW(TIniFile(sub + "/a.ini").WriteInteger("Audio", "DeviceIn", 4), EIniFileException);
+    EXPECT_EQ(ReadAll(sub + "/a.ini"), before);
+    EXPECT_EQ(QDir(sub).entryList(QDir::Files), QStringList{"a.ini"});
+    QFile::setPermissions(sub, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }

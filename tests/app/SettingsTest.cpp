@@ -1,0 +1,271 @@
+// The settings file: what the wizard reads at start-up, what Finish writes, where the file lives
+// and what happens when it cannot be written.
+#include "NoPermissionOverride.h"
+#include "app/AudioInWizardUnit.h"
+#include "app/AudioOutWizardUnit.h"
+#include "app/AudioVideoSet.h"
+#include "app/VideoWizard.h"
+#include "app/Wizard.h"
+#include "framework/IniFiles.h"
+#include "platform/AudioBackend.h"
+#include "platform/sim/SimBackend.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <memory>
+#include <optional>
+
+namespace {
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+void WriteAll(const QString& path, const QByteArray& data) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(data);
+}
+
+// Three sound cards with mixers, so three entries in each audio device list.
+SimConfig ThreeCards() {
+    SimConfig cfg;
+    cfg.cards = {SimConfig::StandardCard("Virtual Audio Device", true),
+                 SimConfig::StandardCard("USB Headset", false),
+                 SimConfig::StandardCard("Dock Audio", false)};
+    return cfg;
+}
+
+class Settings : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Temp.isValid());
+        ProgramDir = Temp.filePath("bin");
+        ConfigHome = Temp.filePath("config");
+        ASSERT_TRUE(QDir().mkpath(ProgramDir));
+        OldConfigHome = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(ConfigHome));
+        Backend = std::make_unique<ScopedAudioBackend>(std::make_unique<SimBackend>(ThreeCards()));
+    }
+    void TearDown() override {
+        Stop();
+        QFile::setPermissions(ProgramDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        Backend.reset();
+        if (OldConfigHome.isNull())
+            qunsetenv("XDG_CONFIG_HOME");
+        else
+            qputenv("XDG_CONFIG_HOME", OldConfigHome);
+    }
+    // The program's start-up with the program folder moved to ProgramDir; the window is shown,
+    // which loads the settings.
+    void Start() {
+        Stop();
+        RememberedInPos = RememberedOutPos = 0;
+        App = std::make_unique<TApplication>();
+        App->SetMessageBoxHook([this](const QString&, const QString& text, int) {
+            Messages << text;
+            return IDOK;
+        });
+        App->CreateForm(AudioVideoForm);
+        W = AudioVideoForm;
+        W->SetProgramFolder(ProgramDir);
+        App->CreateForm(WizardForm);
+        App->CreateForm(AudioOutForm);
+        App->CreateForm(VideoForm);
+        App->CreateForm(AudioInForm);
+        // Two cameras, unless the page found some itself.
+        if (VideoForm->ComboBoxVideoSou->ItemCount() == 0)
+            VideoForm->ComboBoxVideoSou->SetItems({"Camera A", "Camera B"});
+        W->Show();
+        QCoreApplication::processEvents();
+    }
+    void Stop() {
+        App.reset();
+        AudioVideoForm = nullptr;
+        WizardForm = nullptr;
+        AudioOutForm = nullptr;
+        VideoForm = nullptr;
+        AudioInForm = nullptr;
+        W = nullptr;
+    }
+    void Next() { QTest::mouseClick(W->NextButton->Widget(), Qt::LeftButton); }
+    void Finish() {
+        while (W->PageIndex() != 3)
+            Next();
+        Next();
+    }
+    QString ProgramFile() const { return QDir(ProgramDir).filePath("AudioVideo.ini"); }
+    QString UserFile() const { return QDir(ConfigHome).filePath("avsetup/AudioVideo.ini"); }
+    // The three lists' selections and the two remembered positions.
+    std::tuple<int, int, int, int, int> Loaded() const {
+        return {AudioInForm->AvDeviceComBoxIn->ItemIndex(), RememberedInPos,
+                AudioOutForm->AvDeviceComBoxOut->ItemIndex(), RememberedOutPos,
+                VideoForm->ComboBoxVideoSou->ItemIndex()};
+    }
+
+    QTemporaryDir Temp;
+    QString ProgramDir, ConfigHome;
+    QByteArray OldConfigHome;
+    std::unique_ptr<ScopedAudioBackend> Backend;
+    std::unique_ptr<TApplication> App;
+    TAudioVideoForm* W = nullptr;
+    QStringList Messages;
+};
+
+using Values = std::tuple<int, int, int, int, int>;
+
+} // namespace
+
+TEST_F(Settings, MissingOrUnusableContentGivesTheDefaults) {
+    struct Case {
+        const char* name;
+        std::optional<QByteArray> file; // nullopt: no file at all
+    };
+    const Case cases[] = {
+        {"no file", std::nullopt},
+        {"empty", QByteArray()},
+        {"other sections only", "[Colours]\nDeviceIn=2\n"},
+        {"garbage", QByteArray("\x00\xff[Audio\n=\n\x80\x81\nDeviceIn\n", 22)},
+        {"unconvertible",
+         "[Audio]\nDeviceIn=one\nDeviceInPos=\nDeviceOut=2x\nDeviceOutPos=99999999999\n"
+         "[Video]\nDevice=0x\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(ProgramFile());
+        if (c.file) WriteAll(ProgramFile(), *c.file);
+        Start();
+        EXPECT_EQ(Loaded(), Values(0, 50, 0, 50, 0));
+        EXPECT_EQ(QFile::exists(ProgramFile()), c.file.has_value()); // reading creates nothing
+        EXPECT_FALSE(QFile::exists(UserFile()));
+        EXPECT_TRUE(Messages.isEmpty());
+    }
+    // A folder where the file should be reads as no file.
+    QFile::remove(ProgramFile());
+    ASSERT_TRUE(QDir(ProgramDir).mkdir("AudioVideo.ini"));
+    Start();
+    EXPECT_EQ(Loaded(), Values(0, 50, 0, 50, 0));
+}
+
+TEST_F(Settings, ValuesGoIntoTheListsAndNothingFollowsThem) {
+    WriteAll(ProgramFile(), "[audio]\r\ndevicein = 2\r\nDeviceInPos=$20\r\nDeviceOut=7\r\n"
+                            "DeviceOutPos=-3\r\n[Video]\r\nDevice=-1\r\n");
+    Start();
+    // 7 of three playback devices and -1 leave their lists without a selection.
+    EXPECT_EQ(Loaded(), Values(2, 32, -1, -3, -1));
+    // Set as a program sets an index: the mixers bound to the lists stay on the first device.
+    EXPECT_EQ(AudioInForm->AvMixerDeviceIn->DeviceId(), 0);
+    EXPECT_EQ(AudioOutForm->AvMixerDeviceOut->DeviceId(), 0);
+    EXPECT_TRUE(Messages.isEmpty());
+}
+
+TEST_F(Settings, FinishWritesTheChoicesAndKeepsTheRestOfTheFile) {
+    const QByteArray before = "; written by hand\r\n[Audio]\r\nDeviceOut=1\r\nStyle=log\r\n\r\n"
+                              "[Colours]\r\nBack=$FF\r\n";
+    WriteAll(ProgramFile(), before);
+    Start();
+    ASSERT_EQ(Loaded(), Values(0, 50, 1, 50, 0));
+    AudioInForm->AvDeviceComBoxIn->SetItemIndex(2);
+    VideoForm->ComboBoxVideoSou->Clear(); // no camera: nothing selected
+    // The slider positions at the moment of Finish are written, not the remembered ones.
+    AudioOutForm->AvMixerBlockSlider6->SetPosition(20);
+    AudioInForm->AvMixerBlockSlider2->SetPosition(70);
+    const int outPos = AudioOutForm->AvMixerBlockSlider6->Position();
+    const int inPos = AudioInForm->AvMixerBlockSlider2->Position();
+    ASSERT_NE(outPos, 50);
+    ASSERT_NE(inPos, 50);
+    Finish();
+    EXPECT_TRUE(App->Terminated());
+    EXPECT_TRUE(Messages.isEmpty());
+    // Values replaced in place, new keys after the section's last entry, a new section at the
+    // end, every other byte as it was.
+    const QByteArray expected = "; written by hand\r\n[Audio]\r\nDeviceOut=1\r\nStyle=log\r\n"
+                                "DeviceIn=2\r\nDeviceInPos=" +
+                                QByteArray::number(inPos) +
+                                "\r\nDeviceOutPos=" + QByteArray::number(outPos) +
+                                "\r\n\r\n[Colours]\r\nBack=$FF\r\n[Video]\r\nDevice=-1\r\n";
+    EXPECT_EQ(ReadAll(ProgramFile()), expected);
+    EXPECT_FALSE(QFile::exists(UserFile()));
+
+    Start(); // the next run finds what was written
+    EXPECT_EQ(Loaded(), Values(2, inPos, 1, outPos, -1));
+}
+
+TEST_F(Settings, RefusedWriteShowsItsMessageAndTheWindowStaysOpen) {
+    const TNoPermissionOverride asUser;
+    const QByteArray before = "[Audio]\nDeviceOut=1\n";
+    WriteAll(ProgramFile(), before);
+    ASSERT_TRUE(QFile::setPermissions(ProgramFile(), QFile::ReadOwner));
+    Start();
+    AudioInForm->AvDeviceComBoxIn->SetItemIndex(1);
+    Finish();
+    ASSERT_EQ(Messages.size(), 1);
+    EXPECT_TRUE(Messages[0].contains(ProgramFile())) << Messages[0].toStdString();
+    EXPECT_FALSE(App->Terminated());
+    EXPECT_TRUE(W->isVisible());
+    EXPECT_EQ(W->CurrentPage(), VideoForm);
+    EXPECT_EQ(ReadAll(ProgramFile()), before);
+    EXPECT_FALSE(QFile::exists(UserFile()));
+
+    // Once the file may be written, Finish again saves the choices still on the pages.
+    ASSERT_TRUE(QFile::setPermissions(ProgramFile(), QFile::ReadOwner | QFile::WriteOwner));
+    Next();
+    EXPECT_TRUE(App->Terminated());
+    EXPECT_EQ(TIniFile(ProgramFile()).ReadInteger("Audio", "DeviceIn", -5), 1);
+    EXPECT_EQ(TIniFile(ProgramFile()).ReadInteger("Audio", "DeviceOut", -5), 1);
+}
+
+TEST_F(Settings, ReadOnlyProgramFolderUsesTheUsersConfigFolder) {
+    const TNoPermissionOverride asUser;
+    WriteAll(ProgramFile(), "[Audio]\nDeviceOut=2\n");
+    WriteAll(UserFile(), "[Audio]\nDeviceOut=1\n[Other]\nKeep=yes\n");
+    ASSERT_TRUE(QFile::setPermissions(ProgramDir, QFile::ReadOwner | QFile::ExeOwner));
+    Start();
+    EXPECT_EQ(W->SettingsFileName(), UserFile());
+    EXPECT_EQ(Loaded(), Values(0, 50, 1, 50, 0));
+    const QByteArray inPos = QByteArray::number(AudioInForm->AvMixerBlockSlider2->Position());
+    const QByteArray outPos = QByteArray::number(AudioOutForm->AvMixerBlockSlider6->Position());
+    Finish();
+    EXPECT_TRUE(App->Terminated());
+    EXPECT_EQ(ReadAll(UserFile()), "[Audio]\nDeviceOut=1\nDeviceIn=0\nDeviceInPos=" + inPos +
+                                       "\nDeviceOutPos=" + outPos +
+                                       "\n[Other]\nKeep=yes\n[Video]\nDevice=0\n");
+    EXPECT_EQ(ReadAll(ProgramFile()), "[Audio]\nDeviceOut=2\n");
+
+    // The user's folder does not exist yet: Finish makes it.
+    QDir(ConfigHome).removeRecursively();
+    Start();
+    Finish();
+    EXPECT_TRUE(App->Terminated());
+    EXPECT_EQ(TIniFile(UserFile()).ReadInteger("Video", "Device", -5), 0);
+
+    // It cannot be made (a file stands where the folder would be): the message, the window stays.
+    QDir(ConfigHome).removeRecursively();
+    WriteAll(ConfigHome, "not a folder");
+    Start();
+    Finish();
+    EXPECT_FALSE(App->Terminated());
+    ASSERT_EQ(Messages.size(), 1);
+    EXPECT_TRUE(Messages[0].contains("AudioVideo.ini")) << Messages[0].toStdString();
+}
+
+TEST_F(Settings, WhereTheFileLives) {
+    EXPECT_EQ(SettingsFilePath(ProgramDir), ProgramFile());
+    // A folder that is gone or is no folder: the user's config folder.
+    EXPECT_EQ(SettingsFilePath(Temp.filePath("gone")), UserFile());
+    WriteAll(Temp.filePath("file"), "x");
+    EXPECT_EQ(SettingsFilePath(Temp.filePath("file")), UserFile());
+    // Without XDG_CONFIG_HOME, or with a relative one (which the convention says to ignore):
+    // ~/.config.
+    const QString home = QDir::home().filePath(".config/avsetup/AudioVideo.ini");
+    qunsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(SettingsFilePath(Temp.filePath("gone")), home);
+    qputenv("XDG_CONFIG_HOME", "relative/config");
+    EXPECT_EQ(SettingsFilePath(Temp.filePath("gone")), home);
+}
