@@ -1,0 +1,17 @@
+// avwav: looks at WAVE files through the audio library, outside the wizard.
+//   avwav info FILE     format, sizes, length, INFO tags and every repair the reader made
+// Exit codes: 0 done, 1 the file was refused or could not be played, 2 wrong use.
+#include "tools/avwav/Commands.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    const QStringList args = avwav::Arguments(argc, argv);
+    const avwav::TCommand* command = args.isEmpty() ? nullptr : avwav::FindCommand(args.first());
+    if (!command) {
+        std::fputs(avwav::Usage().toUtf8().constData(), stderr);
+        return 2;
+    }
+    return command->Run(argc, argv, args.mid(1));
+}
