@@ -1,5 +1,7 @@
 #include "audio/stream/AvWave.h"
 
+#include "resources/AvResources.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
@@ -7,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 const std::array<TAvInfoTagDef, AvInfoTagCount> AvInfoTags = {{
@@ -675,26 +678,10 @@ int WioFinish(TAvWaveIO& io) {
 
 namespace {
 
-// The messages of this unit (string table numbers 28000 + n).
+// The messages of this unit: string table number 28000 + n.
 QString WaveText(int n) {
-    switch (n) {
-    case 130:
-        return QStringLiteral("Error reading wave file");
-    case 131:
-        return QStringLiteral("Can't write to MemoryWave");
-    case 133:
-        return QStringLiteral("Invalid wave file...");
-    case 137:
-        return QStringLiteral("Unable to setup file IO buffer");
-    case 138:
-        return QStringLiteral("Unable to open wave file");
-    case 139:
-        return QStringLiteral("Unable to create wave file");
-    case 147:
-        return QStringLiteral("Error seeking file position");
-    default:
-        return QStringLiteral("Unknown");
-    }
+    const QString text = av::LoadResString(28000 + n);
+    return text.isEmpty() ? av::LoadResString(28006) : text;
 }
 
 [[noreturn]] void RaiseWave(int n) {
@@ -1134,4 +1121,148 @@ void TAvWave::SaveToStream(QIODevice& stream) {
         at += n;
         OnProgress(this, LONG(at), LONG(bytes.size()), cancel);
     }
+}
+
+// ---- TAvCustomWaveFile --------------------------------------------------------------------------
+
+TAvCustomWaveFile::TAvCustomWaveFile(TComponent* AOwner)
+    : TAvDSPComponent(AOwner), FWave(std::make_unique<TAvWave>()) {
+    FObserver.OnNotify = [this](TObject*, TObject*) { WaveChanged(); };
+    FWave->Observable().AddObserver(&FObserver);
+}
+
+TAvCustomWaveFile::~TAvCustomWaveFile() {
+    FObserver.Detach();
+    if (FFileOpen) FWave->CloseFile();
+}
+
+void TAvCustomWaveFile::SetWave(TAvWave* wave) {
+    if (wave && wave != FWave.get()) FWave->Assign(wave);
+}
+
+void TAvCustomWaveFile::WaveChanged() {
+    OnChange(this);
+    try {
+        if (FWave->FileMustExist() || FWave->GetPWaveFormat())
+            SetPWaveFormat(FWave->GetPWaveFormat());
+    } catch (...) {
+        OnChanged(this);
+        throw;
+    }
+    OnChanged(this);
+}
+
+void TAvCustomWaveFile::SetPWaveFormat(const WAVEFORMATEX* f) {
+    TAvDSPComponent::SetPWaveFormat(f);
+    const WAVEFORMATEX* held = PWaveFormat();
+    FSilence = held && held->wFormatTag == WAVE_FORMAT_PCM && held->wBitsPerSample == 8 ? 128 : 0;
+}
+
+void TAvCustomWaveFile::Opened() {
+    TAvDSPComponent::Opened();
+    if (FFileOpen) return;
+    if (Recording()) {
+        const WAVEFORMATEX* f = Input()->PWaveFormat();
+        if (f && !FWave->FileName().isEmpty()) {
+            if (FOverwriteExisting || FWave->Empty()) {
+                FWave->CreateFile(FWave->FileName(), f);
+            } else {
+                const WAVEFORMATEX* has = FWave->GetPWaveFormat();
+                if (has->wFormatTag != f->wFormatTag || has->nChannels != f->nChannels ||
+                    has->nSamplesPerSec != f->nSamplesPerSec ||
+                    has->wBitsPerSample != f->wBitsPerSample || has->nBlockAlign != f->nBlockAlign)
+                    throw EAvWaveError(WaveText(139));
+                FWave->AppendFile();
+            }
+            FFileOpen = true;
+        }
+    } else if (!FWave->Empty()) {
+        FWave->OpenFile();
+        FStartPosition = FWave->Position();
+        FFileOpen = true;
+    }
+    if (FFileOpen && OnOpen) CallSynchronized([this] { OnOpen(this); });
+}
+
+void TAvCustomWaveFile::Started() {
+    TAvDSPComponent::Started();
+    if (!FFileOpen || FStarted) return;
+    FStarted = true;
+    if (!Recording()) FWave->SetPosition(FStartPosition);
+}
+
+void TAvCustomWaveFile::Stopped() {
+    if (FFileOpen && FStarted) FStarted = false;
+    TAvDSPComponent::Stopped();
+}
+
+void TAvCustomWaveFile::Flushed() {
+    TAvDSPComponent::Flushed();
+}
+
+void TAvCustomWaveFile::CloseWaveFile() {
+    if (!FFileOpen) return;
+    Stopped();
+    FWave->CloseFile();
+    FFileOpen = false;
+    if (OnClose) CallSynchronized([this] { OnClose(this); });
+}
+
+void TAvCustomWaveFile::Closed() {
+    CloseWaveFile();
+    TAvDSPComponent::Closed();
+}
+
+void TAvCustomWaveFile::BufferLoad(TAvWaveHdr* hdr, bool& MoreBuffers) {
+    if (Recording()) {
+        // Recording while playing through: pass the pull upstream, keep what it delivered.
+        TAvDSPComponent::BufferLoad(hdr, MoreBuffers);
+        if (FFileOpen && FStarted && FEnabled && hdr->dwBytesRecorded > 0 &&
+            FWave->Write(hdr->lpData, LONG(hdr->dwBytesRecorded)) != LONG(hdr->dwBytesRecorded))
+            CloseWaveFile();
+        return;
+    }
+    if (FWave->Empty()) {
+        hdr->dwBytesRecorded = 0;
+        return;
+    }
+    if (!FStarted || !FEnabled) {
+        FillSilence(hdr->lpData, LONG(hdr->dwBufferLength), FSilence);
+        hdr->dwBytesRecorded = hdr->dwBufferLength;
+        MoreBuffers = true;
+        return;
+    }
+    const LONG n = std::max<LONG>(FWave->Read(hdr->lpData, LONG(hdr->dwBufferLength)), 0);
+    hdr->dwBytesRecorded = DWORD(n);
+    if (n <= 0) return; // nothing more: the sink stops
+    if (FWave->BytesLeft() > 0) {
+        MoreBuffers = true;
+        return;
+    }
+    if (!hdr->LoopEnabled) return;
+    if (hdr->LoopCount > 0) --hdr->LoopsLeft;
+    if (hdr->LoopCount != 0 && hdr->LoopsLeft < 0) return;
+    FWave->SetPosition(0);
+    OnLooping(this);
+    MoreBuffers = true;
+    hdr->HasLooped = -1;
+}
+
+std::uint64_t TAvCustomWaveFile::FreeDiskSpace() const {
+    struct statvfs st {};
+    const QByteArray dir = QFile::encodeName(QFileInfo(FWave->FileName()).absolutePath());
+    if (::statvfs(dir.constData(), &st) != 0) return UINT64_MAX; // unknown: let the write decide
+    return std::uint64_t(st.f_bavail) * st.f_frsize;
+}
+
+void TAvCustomWaveFile::BufferReady(TAvWaveHdr* hdr) {
+    if (FFileOpen && FStarted && FEnabled && Recording() && !FWave->FileName().isEmpty() &&
+        hdr->dwBytesRecorded > 0) {
+        const std::uint64_t needed =
+            std::uint64_t(FWave->IOBufferSize()) + hdr->dwBytesRecorded + 10240;
+        if (FreeDiskSpace() < needed ||
+            FWave->Write(hdr->lpData, LONG(hdr->dwBytesRecorded)) != LONG(hdr->dwBytesRecorded))
+            CloseWaveFile();
+    }
+    TAvDSPComponent::BufferReady(hdr);
 }

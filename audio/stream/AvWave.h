@@ -8,7 +8,7 @@
 //    chunk sizes up to what really reached the disk, also after a failed write or a full disk.
 // 2. TAvWave: a persistent object that owns one record and offers file name, format, sizes and a
 //    play position in a chosen time unit.
-// 3. TAvWaveFile (below, once the chain is there): the chain component that plays a TAvWave as the
+// 3. TAvWaveFile: the chain component that plays a TAvWave as the
 //    source of a pull chain, or records into one.
 //
 // Threads: a TAvWave and its record are used by one thread at a time. Its file name, format and
@@ -17,6 +17,7 @@
 #include "audio/display/AvObj.h"
 #include "audio/display/AvUtils.h"
 #include "audio/mixer/AvDevice.h"
+#include "audio/stream/AvDSPObj.h"
 #include "framework/Exceptions.h"
 #include "platform/mmio.h"
 
@@ -305,6 +306,74 @@ class TAvWaveChange : public TObject {
 public:
     explicit TAvWaveChange(TAvWave* wave) : Wave(wave) {}
     TAvWave* Wave;
+};
+
+// ---- TAvWaveFile --------------------------------------------------------------------------------
+
+// The chain component of a wave. Without an Input it is the source of a pull chain and plays its
+// wave (silence while not started or not Enabled, looping when the sink asks for it); with an
+// Input it records what passes by into its wave's file, creating it (OverwriteExisting, or no
+// file yet) or appending to it. OnOpen and OnClose reach the main thread (CallSynchronized);
+// OnChange (before the new format goes down the chain), OnChanged (after) and OnLooping fire on
+// the calling thread.
+class TAvCustomWaveFile : public TAvDSPComponent {
+    Q_OBJECT
+public:
+    explicit TAvCustomWaveFile(TComponent* AOwner);
+    ~TAvCustomWaveFile() override;
+
+    TAvWave* Wave() const { return FWave.get(); }
+    // Takes the other wave's file or content.
+    void SetWave(TAvWave* wave);
+    bool Enabled() const { return FEnabled; }
+    void SetEnabled(bool v) { FEnabled = v; }
+    bool OverwriteExisting() const { return FOverwriteExisting; }
+    void SetOverwriteExisting(bool v) { FOverwriteExisting = v; }
+    bool FileOpen() const { return FFileOpen; }
+
+    void SetPWaveFormat(const WAVEFORMATEX* f) override;
+    void Opened() override;
+    void Closed() override;
+    void Started() override;
+    void Stopped() override;
+    void Flushed() override;
+    void BufferLoad(TAvWaveHdr* lpWaveHdr, bool& MoreBuffers) override;
+    void BufferReady(TAvWaveHdr* lpWaveHdr) override;
+
+    TNotifyEvent OnOpen;
+    TNotifyEvent OnClose;
+    TNotifyEvent OnChange;
+    TNotifyEvent OnChanged;
+    TNotifyEvent OnLooping;
+
+protected:
+    virtual void WaveChanged();
+    // Free bytes on the recording's drive (tests may pretend a full disk).
+    virtual std::uint64_t FreeDiskSpace() const;
+
+private:
+    bool Recording() const { return Input() != nullptr; }
+    void CloseWaveFile();
+
+    std::unique_ptr<TAvWave> FWave;
+    std::uint8_t FSilence = 0;
+    bool FFileOpen = false;
+    bool FStarted = false;
+    bool FEnabled = true;
+    bool FOverwriteExisting = true;
+    LONG FStartPosition = 0;
+    TAvObserver FObserver;
+};
+
+class TAvWaveFile : public TAvCustomWaveFile {
+    Q_OBJECT
+    Q_PROPERTY(TAvDSPComponent* Input READ Input WRITE SetInput)
+    Q_PROPERTY(TAvDSPComponent* Output READ Output WRITE SetOutput)
+    Q_PROPERTY(TAvWave* Wave READ Wave WRITE SetWave)
+    Q_PROPERTY(bool Enabled READ Enabled WRITE SetEnabled)
+    Q_PROPERTY(bool OverwriteExisting READ OverwriteExisting WRITE SetOverwriteExisting)
+public:
+    using TAvCustomWaveFile::TAvCustomWaveFile;
 };
 
 // Text of the format tag ("PCM", "IMA ADPCM", ...; "Unknown" when not listed).
