@@ -1,0 +1,162 @@
+#pragma once
+// Microsoft ADPCM through libavcodec, as the reference our own decoder is held against: encode
+// 16-bit PCM into blocks (with the format record a WAVE file would carry), and decode blocks
+// back. Used by the converter tests and the decoding benchmark.
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+}
+
+#include "platform/mmreg.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+namespace lavc {
+
+struct TEncoded {
+    std::vector<std::uint8_t> Format; // WAVEFORMATEX with its extra bytes
+    std::vector<std::uint8_t> Data;   // whole blocks
+    int SamplesPerBlock = 0;
+    const WAVEFORMATEX* Fmt() const { return reinterpret_cast<const WAVEFORMATEX*>(Format.data()); }
+};
+
+struct TCodec {
+    AVCodecContext* Ctx = nullptr;
+    AVFrame* Frame = av_frame_alloc();
+    AVPacket* Packet = av_packet_alloc();
+    ~TCodec() {
+        avcodec_free_context(&Ctx);
+        av_frame_free(&Frame);
+        av_packet_free(&Packet);
+    }
+};
+
+inline void Check(int rc, const char* what) {
+    if (rc < 0) throw std::runtime_error(what);
+}
+
+// Music-like test signal: two tones per channel, a slow swell, some noise, and a stretch driven
+// into clipping so the decoders' saturation is exercised too.
+inline std::vector<std::int16_t> TestSignal(int channels, int frames, int rate = 44100) {
+    std::vector<std::int16_t> s(static_cast<size_t>(channels) * frames);
+    std::mt19937 rng(1234);
+    std::normal_distribution<double> noise(0.0, 600.0);
+    for (int i = 0; i < frames; ++i) {
+        const double t = double(i) / rate;
+        for (int c = 0; c < channels; ++c) {
+            const double f = c == 0 ? 440.0 : 660.0;
+            double v = 9000 * std::sin(2 * M_PI * f * t) + 4000 * std::sin(2 * M_PI * 3.1 * f * t);
+            v *= 0.5 + 0.5 * std::sin(2 * M_PI * 1.5 * t);
+            v += noise(rng);
+            if (i > frames * 3 / 4 && i < frames * 7 / 8) v *= 4; // clipped stretch
+            s[static_cast<size_t>(i) * channels + c] =
+                static_cast<std::int16_t>(std::clamp(v, -32768.0, 32767.0));
+        }
+    }
+    return s;
+}
+
+// Encodes interleaved 16-bit samples; the last block is padded with silence.
+inline TEncoded EncodeMs(const std::vector<std::int16_t>& pcm, int channels, int rate,
+                         int blockSize) {
+    TCodec e;
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_ADPCM_MS);
+    if (!codec) throw std::runtime_error("no adpcm_ms encoder");
+    e.Ctx = avcodec_alloc_context3(codec);
+    e.Ctx->sample_rate = rate;
+    e.Ctx->sample_fmt = AV_SAMPLE_FMT_S16;
+    av_channel_layout_default(&e.Ctx->ch_layout, channels);
+    av_opt_set_int(e.Ctx->priv_data, "block_size", blockSize, 0);
+    Check(avcodec_open2(e.Ctx, codec, nullptr), "open encoder");
+
+    TEncoded out;
+    out.SamplesPerBlock = e.Ctx->frame_size;
+    WAVEFORMATEX wf{};
+    wf.wFormatTag = WAVE_FORMAT_ADPCM;
+    wf.nChannels = static_cast<WORD>(channels);
+    wf.nSamplesPerSec = static_cast<DWORD>(rate);
+    wf.nBlockAlign = static_cast<WORD>(e.Ctx->block_align);
+    wf.nAvgBytesPerSec =
+        static_cast<DWORD>(static_cast<long long>(rate) * e.Ctx->block_align / e.Ctx->frame_size);
+    wf.wBitsPerSample = 4;
+    wf.cbSize = static_cast<WORD>(e.Ctx->extradata_size);
+    out.Format.resize(sizeof(wf) + e.Ctx->extradata_size);
+    std::memcpy(out.Format.data(), &wf, sizeof(wf));
+    std::memcpy(out.Format.data() + sizeof(wf), e.Ctx->extradata, e.Ctx->extradata_size);
+
+    const int fs = e.Ctx->frame_size;
+    const int frames = static_cast<int>(pcm.size()) / channels;
+    for (int at = 0; at < frames; at += fs) {
+        av_frame_unref(e.Frame);
+        e.Frame->nb_samples = fs;
+        e.Frame->format = AV_SAMPLE_FMT_S16;
+        Check(av_channel_layout_copy(&e.Frame->ch_layout, &e.Ctx->ch_layout), "layout");
+        Check(av_frame_get_buffer(e.Frame, 0), "frame buffer");
+        auto* d = reinterpret_cast<std::int16_t*>(e.Frame->data[0]);
+        const int n = std::min(fs, frames - at);
+        std::memset(d, 0, sizeof(std::int16_t) * fs * channels);
+        std::memcpy(d, pcm.data() + static_cast<size_t>(at) * channels,
+                    sizeof(std::int16_t) * n * channels);
+        Check(avcodec_send_frame(e.Ctx, e.Frame), "send frame");
+        while (avcodec_receive_packet(e.Ctx, e.Packet) == 0) {
+            out.Data.insert(out.Data.end(), e.Packet->data, e.Packet->data + e.Packet->size);
+            av_packet_unref(e.Packet);
+        }
+    }
+    return out;
+}
+
+// A libavcodec Microsoft ADPCM decoder for one stream; Decode takes one block at a time.
+class TMsDecoder {
+public:
+    explicit TMsDecoder(const TEncoded& enc) {
+        const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_ADPCM_MS);
+        if (!codec) throw std::runtime_error("no adpcm_ms decoder");
+        FC.Ctx = avcodec_alloc_context3(codec);
+        const WAVEFORMATEX* f = enc.Fmt();
+        FC.Ctx->sample_rate = static_cast<int>(f->nSamplesPerSec);
+        FC.Ctx->block_align = f->nBlockAlign;
+        FC.Ctx->request_sample_fmt = AV_SAMPLE_FMT_S16;
+        av_channel_layout_default(&FC.Ctx->ch_layout, f->nChannels);
+        Check(avcodec_open2(FC.Ctx, codec, nullptr), "open decoder");
+        FChannels = f->nChannels;
+    }
+    // Appends the interleaved samples of one block to out.
+    void Decode(const std::uint8_t* block, int size, std::vector<std::int16_t>& out) {
+        FC.Packet->data = const_cast<std::uint8_t*>(block);
+        FC.Packet->size = size;
+        Check(avcodec_send_packet(FC.Ctx, FC.Packet), "send packet");
+        while (avcodec_receive_frame(FC.Ctx, FC.Frame) == 0) {
+            const int n = FC.Frame->nb_samples;
+            if (av_sample_fmt_is_planar(static_cast<AVSampleFormat>(FC.Frame->format))) {
+                for (int i = 0; i < n; ++i)
+                    for (int c = 0; c < FChannels; ++c)
+                        out.push_back(reinterpret_cast<std::int16_t*>(FC.Frame->data[c])[i]);
+            } else {
+                const auto* d = reinterpret_cast<std::int16_t*>(FC.Frame->data[0]);
+                out.insert(out.end(), d, d + n * FChannels);
+            }
+            av_frame_unref(FC.Frame);
+        }
+    }
+    std::vector<std::int16_t> DecodeAll(const TEncoded& enc) {
+        std::vector<std::int16_t> out;
+        const int ba = enc.Fmt()->nBlockAlign;
+        for (size_t at = 0; at + ba <= enc.Data.size(); at += ba)
+            Decode(enc.Data.data() + at, ba, out);
+        return out;
+    }
+
+private:
+    TCodec FC;
+    int FChannels = 1;
+};
+
+} // namespace lavc
