@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -85,7 +86,10 @@ int DecodeMs(const TAvMsAdpcmLayout& layout, const std::uint8_t* src, int srcByt
     for (int at = 0; at < srcBytes; at += layout.BlockAlign) {
         const int n = std::min(layout.BlockAlign, srcBytes - at);
         const int frames = MsAdpcmBlockFrames(layout, n);
-        if (frames == 0 || !DecodeMsBlock<Channels>(src + at, frames, out)) break;
+        if (frames == 0) break;
+        if (!DecodeMsBlock<Channels>(src + at, frames, out))
+            for (int i = 0; i < frames * Channels; ++i)
+                Put(out, 0);
     }
     return static_cast<int>(out - dst) * static_cast<int>(sizeof(Out));
 }
@@ -246,4 +250,256 @@ int Pcm16To8(const std::int16_t* src, int count, std::uint8_t* dst) {
         dst[i] = To8(v);
     }
     return count;
+}
+
+// --- TAvADPCMConverter --------------------------------------------------------------------------
+
+namespace {
+
+constexpr int kSourceBlock = 4096;
+// Each IMA-style source byte makes two 16-bit samples.
+constexpr int kImaOutput = 4 * kSourceBlock;
+
+[[noreturn]] void RaiseCannotConvert() {
+    throw EAvADPCMError(QStringLiteral("Unable to convert to destination format"));
+}
+
+// The PCM format decoded from f with the given width, or none when f is not decoded here.
+TAvFormatPtr DecodedFormat(const WAVEFORMATEX* f, TAvBits bits) {
+    if (f == nullptr || f->nSamplesPerSec == 0) return {};
+    TAvMsAdpcmLayout layout;
+    if (f->wFormatTag == WAVE_FORMAT_ADPCM ? !ReadMsAdpcmLayout(f, layout) : !IsImaStyleFormat(f))
+        return {};
+    WAVEFORMATEX pcm{};
+    BuildPcmFormat(&pcm, bits == b8Bit ? 8 : 16, f->nChannels, f->nSamplesPerSec);
+    return CopyFormat(&pcm);
+}
+
+void CopyLoopFields(const TAvWaveHdr& from, TAvWaveHdr& to) {
+    to.LoopEnabled = from.LoopEnabled;
+    to.LoopCount = from.LoopCount;
+    to.LoopsLeft = from.LoopsLeft;
+    to.HasLooped = from.HasLooped;
+}
+
+} // namespace
+
+TAvADPCMConverter::TAvADPCMConverter(TComponent* AOwner) : TAvDSPComponent(AOwner) {}
+
+void TAvADPCMConverter::SetEnabled(bool v) {
+    if (v == FEnabled) return;
+    FEnabled = v;
+    UpdateConversion();
+}
+
+void TAvADPCMConverter::SetBitLength(TAvBits v) {
+    if (v == FBitLength) return;
+    FBitLength = v;
+    UpdateConversion();
+}
+
+bool TAvADPCMConverter::CanConvert() const {
+    const WAVEFORMATEX* in = FInputFormat.get();
+    return in == nullptr || in->wFormatTag == WAVE_FORMAT_PCM ||
+           DecodedFormat(in, FBitLength) != nullptr;
+}
+
+void TAvADPCMConverter::SetPWaveFormat(const WAVEFORMATEX*) {}
+
+void TAvADPCMConverter::InputFormatChanged(const WAVEFORMATEX* f) {
+    const WAVEFORMATEX* held = FInputFormat.get();
+    if (f == held) return;
+    if (f && held && FormatSize(f) == FormatSize(held) &&
+        std::memcmp(f, held, static_cast<size_t>(FormatSize(f))) == 0)
+        return;
+    FInputFormat = CopyFormat(f);
+    UpdateConversion();
+}
+
+void TAvADPCMConverter::Loaded() {
+    TAvDSPComponent::Loaded();
+    UpdateConversion();
+}
+
+void TAvADPCMConverter::BuildDestFormat() {
+    FDestFormat.reset();
+    if (!FInputFormat || !FEnabled) return;
+    FDestFormat = DecodedFormat(FInputFormat.get(), FBitLength);
+    if (FDestFormat && FInputFormat->wFormatTag == WAVE_FORMAT_ADPCM)
+        ReadMsAdpcmLayout(FInputFormat.get(), FLayout);
+}
+
+void TAvADPCMConverter::UpdateConversion() {
+    FNeeded = false;
+    FPossible = false;
+    const WAVEFORMATEX* in = FInputFormat.get();
+    const WAVEFORMATEX* out = in;
+    if (in && FEnabled && in->wFormatTag != WAVE_FORMAT_PCM) {
+        FNeeded = true;
+        BuildDestFormat();
+        if (FDestFormat && FDestFormat->wFormatTag == WAVE_FORMAT_PCM) {
+            FPossible = true;
+            out = FDestFormat.get();
+        }
+    }
+    if (FPrepared) {
+        // A new input while open: buffers sized for the old one must not be used for it.
+        FPrepared = false;
+        FRunning = false;
+        ResetRun();
+        if (FEnabled) {
+            try {
+                Prepare();
+            } catch (const EAvADPCMError&) {
+            }
+        }
+    }
+    TAvDSPComponent::SetPWaveFormat(out);
+}
+
+void TAvADPCMConverter::Prepare() {
+    if (FNeeded) {
+        if (!FPossible) RaiseCannotConvert();
+        try {
+            const int bytesOut = FBitLength == b8Bit ? 1 : 2;
+            if (FInputFormat->wFormatTag == WAVE_FORMAT_ADPCM) {
+                // Whole blocks only; a block larger than the usual source block is taken alone.
+                const int blocks = std::max(1, kSourceBlock / FLayout.BlockAlign);
+                FSource.assign(static_cast<size_t>(blocks) * FLayout.BlockAlign, 0);
+                FOut.assign(static_cast<size_t>(blocks) * FLayout.SamplesPerBlock *
+                                FLayout.Channels * bytesOut,
+                            0);
+            } else {
+                FSource.assign(kSourceBlock, 0);
+                FOut.assign(kImaOutput, 0);
+            }
+        } catch (const std::bad_alloc&) {
+            FPossible = false;
+            RaiseCannotConvert();
+        }
+    }
+    FPrepared = true;
+}
+
+void TAvADPCMConverter::Opened() {
+    if (!FPrepared && FEnabled) Prepare();
+    TAvDSPComponent::Opened();
+}
+
+void TAvADPCMConverter::Closed() {
+    FRunning = false;
+    FPrepared = false;
+    FSource = {};
+    FOut = {};
+    ResetRun();
+    TAvDSPComponent::Closed();
+}
+
+void TAvADPCMConverter::ResetRun() {
+    FHeld = 0;
+    FLoopPending = false;
+    FProduced = FConsumed = 0;
+    FState = {};
+}
+
+void TAvADPCMConverter::Started() {
+    TAvDSPComponent::Started();
+    if (FPrepared && !FRunning) {
+        FRunning = true;
+        FMoreBuffers = false;
+        FExhausted = false;
+        ResetRun();
+    }
+}
+
+void TAvADPCMConverter::Stopped() {
+    FRunning = false;
+    FConsumed = FProduced;
+    FHeld = 0;
+    FLoopPending = false;
+    TAvDSPComponent::Stopped();
+}
+
+void TAvADPCMConverter::Flushed() {
+    TAvDSPComponent::Flushed();
+    // The source moved: what is held belongs to the old position.
+    FConsumed = FProduced;
+    FHeld = 0;
+    FState = {};
+    FExhausted = false;
+    FLoopPending = false;
+}
+
+int TAvADPCMConverter::Decode(bool final) {
+    const WORD tag = FInputFormat->wFormatTag;
+    int used = 0, made = 0;
+    if (tag == WAVE_FORMAT_ADPCM) {
+        used = final ? FHeld : FHeld - FHeld % FLayout.BlockAlign;
+        made = DecodeMsAdpcm(FLayout, FSource.data(), used, FOut.data(), FBitLength);
+    } else {
+        const int channels = FInputFormat->nChannels;
+        used = ImaStyleUsableBytes(tag, channels, FHeld);
+        auto* out = reinterpret_cast<std::int16_t*>(FOut.data());
+        const int samples = DecodeImaStyle(tag, channels, FState, FSource.data(), used, out);
+        made = FBitLength == b8Bit ? Pcm16To8(out, samples, FOut.data()) : 2 * samples;
+    }
+    FHeld -= used;
+    if (final) {
+        // The source starts again (or ends): a partial pair is dropped, the decoder starts afresh.
+        FHeld = 0;
+        FState = {};
+    } else if (FHeld > 0) {
+        std::memmove(FSource.data(), FSource.data() + used, static_cast<size_t>(FHeld));
+    }
+    return made;
+}
+
+void TAvADPCMConverter::BufferLoad(TAvWaveHdr* lpWaveHdr, bool& MoreBuffers) {
+    if (!Converting() || lpWaveHdr == nullptr) {
+        TAvDSPComponent::BufferLoad(lpWaveHdr, MoreBuffers);
+        return;
+    }
+    if (OnBufferLoad) OnBufferLoad(this, lpWaveHdr, MoreBuffers);
+    if (Input() == nullptr) return;
+    auto* dst = reinterpret_cast<std::uint8_t*>(lpWaveHdr->lpData);
+    for (;;) {
+        int wanted = static_cast<int>(lpWaveHdr->dwBufferLength - lpWaveHdr->dwBytesRecorded);
+        const int waiting = FProduced - FConsumed;
+        if (waiting > 0 && wanted > 0) {
+            const int n = std::min(waiting, wanted);
+            std::memcpy(dst + lpWaveHdr->dwBytesRecorded, FOut.data() + FConsumed,
+                        static_cast<size_t>(n));
+            FConsumed += n;
+            lpWaveHdr->dwBytesRecorded += static_cast<DWORD>(n);
+            wanted -= n;
+        }
+        if (FLoopPending && FConsumed >= FProduced) {
+            lpWaveHdr->HasLooped = -1;
+            FLoopPending = false;
+        }
+        if (lpWaveHdr->HasLooped || !FRunning || wanted < 1) break;
+        bool wrapped = false;
+        if (!FExhausted) {
+            FPullHdr.lpData = reinterpret_cast<LPSTR>(FSource.data() + FHeld);
+            FPullHdr.dwBufferLength = static_cast<DWORD>(static_cast<int>(FSource.size()) - FHeld);
+            FPullHdr.dwBytesRecorded = 0;
+            CopyLoopFields(*lpWaveHdr, FPullHdr);
+            bool more = false;
+            Input()->BufferLoad(&FPullHdr, more);
+            CopyLoopFields(FPullHdr, *lpWaveHdr);
+            // The buffer that ends the pass is marked once the pass's last bytes are in it.
+            wrapped = lpWaveHdr->HasLooped != 0;
+            lpWaveHdr->HasLooped = 0;
+            FLoopPending = FLoopPending || wrapped;
+            const int got = static_cast<int>(
+                std::min<DWORD>(FPullHdr.dwBytesRecorded, FPullHdr.dwBufferLength));
+            FMoreBuffers = more;
+            if (!more || got == 0) FExhausted = true;
+            FHeld += got;
+        }
+        FProduced = Decode(FExhausted || wrapped);
+        FConsumed = 0;
+        if (FProduced < 1 && FExhausted) break;
+    }
+    MoreBuffers = FMoreBuffers || FProduced > FConsumed;
 }

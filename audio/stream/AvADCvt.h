@@ -1,11 +1,15 @@
 #pragma once
 // ADPCM decoding of our own: Microsoft ADPCM (format tag 0x0002) and three IMA-style 4-bit
 // formats (0x0003 when it holds 4-bit samples, 0x0033, 0x0206). The decoders are plain functions
-// on byte buffers, callable on any thread; the chain component built on them follows below.
+// on byte buffers, callable on any thread; the chain component built on them, TAvADPCMConverter,
+// follows at the end.
 #include "audio/display/AvUtils.h"
+#include "audio/stream/AvDSPObj.h"
+#include "framework/Exceptions.h"
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 // --- Microsoft ADPCM ----------------------------------------------------------------------------
 
@@ -37,8 +41,9 @@ int MsAdpcmBlockFrames(const TAvMsAdpcmLayout& layout, int blockBytes);
 
 // Decodes srcBytes bytes of whole blocks, of which the last may be short, into interleaved PCM
 // at dst: 16-bit signed samples, or 8-bit unsigned ones (the 16-bit value / 256 + 128) when bits
-// is b8Bit. A block whose predictor index is not one of the seven ends decoding. Returns the bytes
-// written; dst must hold (blocks) * SamplesPerBlock * Channels * bytes per sample.
+// is b8Bit. A damaged block (a predictor index that is not one of the seven) decodes to silence
+// of its length, so the blocks after it keep their place. Returns the bytes written; dst must
+// hold (blocks) * SamplesPerBlock * Channels * bytes per sample.
 int DecodeMsAdpcm(const TAvMsAdpcmLayout& layout, const std::uint8_t* src, int srcBytes,
                   std::uint8_t* dst, TAvBits bits);
 
@@ -82,3 +87,97 @@ int DecodeImaStyle(WORD tag, int channels, TAvImaState& state, const std::uint8_
 // Converts 16-bit samples to 8-bit unsigned ones in place (value / 256, toward zero, + 128);
 // dst may equal src. Returns count.
 int Pcm16To8(const std::int16_t* src, int count, std::uint8_t* dst);
+
+// --- The converter ------------------------------------------------------------------------------
+
+AV_DECLARE_EXCEPTION(EAvADPCMError, Exception);
+
+// A chain component that decodes the ADPCM formats above into PCM of BitLength bits with the
+// input's channels and rate; PCM and disabled input pass through unchanged (data and format).
+// Other formats pass through too, but count as needing a conversion this component cannot make
+// (CanConvert false), so the wave player leaves them to the PCM converter behind it. It works in
+// the pull flow: BufferLoad pulls source blocks from the Input, decodes them and hands out what
+// the caller asked for, keeping the rest for the next pull. Source bytes that do not yet make a
+// whole block wait for the next pull; when the source wraps to its start (looping) or ends, a
+// short last block is decoded as it is and the decoder starts afresh.
+//
+// Threads: properties, formats and the open/start/stop notifications on the main thread;
+// BufferLoad and Flushed on the thread that handles the driving device's buffers. No locks.
+class TAvADPCMConverter : public TAvDSPComponent {
+    Q_OBJECT
+    Q_PROPERTY(TAvDSPComponent* Input READ Input WRITE SetInput)
+    Q_PROPERTY(TAvDSPComponent* Output READ Output WRITE SetOutput)
+    Q_PROPERTY(int BitLength READ BitLengthInt WRITE SetBitLengthInt)
+    Q_PROPERTY(bool Enabled READ Enabled WRITE SetEnabled)
+public:
+    explicit TAvADPCMConverter(TComponent* AOwner);
+
+    bool Enabled() const { return FEnabled; }
+    void SetEnabled(bool v);
+    // Width of the decoded PCM (b16Bit by default).
+    TAvBits BitLength() const { return FBitLength; }
+    void SetBitLength(TAvBits v);
+
+    // True when the held input needs no decoding (none, or PCM) or is a format decoded here.
+    // Judged on the input alone, whatever Enabled says, so that a player may decide with it
+    // whether to enable the converter.
+    bool CanConvert() const;
+
+    // Ignored: the output format is always derived from the input.
+    void SetPWaveFormat(const WAVEFORMATEX* f) override;
+    void InputFormatChanged(const WAVEFORMATEX* f) override;
+
+    // Opened prepares the buffers (raises EAvADPCMError when enabled for an input it cannot
+    // decode); Closed frees them. Started and Stopped begin and end a run; Flushed drops what is
+    // pending (source bytes, decoded bytes and decoder state).
+    void Opened() override;
+    void Closed() override;
+    void Started() override;
+    void Stopped() override;
+    void Flushed() override;
+    void BufferLoad(TAvWaveHdr* lpWaveHdr, bool& MoreBuffers) override;
+
+    // Computes the destination format for the held input (none when it is not decoded here).
+    virtual void BuildDestFormat();
+
+    const WAVEFORMATEX* InputFormat() const { return FInputFormat.get(); }
+    const WAVEFORMATEX* DestFormat() const { return FDestFormat.get(); }
+    bool ConversionNeeded() const { return FNeeded; }
+    bool ConversionPossible() const { return FPossible; }
+    bool Prepared() const { return FPrepared; }
+
+protected:
+    void Loaded() override;
+    // Re-derives destination, conversion needed/possible, and passes the resulting format on.
+    void UpdateConversion();
+
+private:
+    int BitLengthInt() const { return FBitLength; }
+    void SetBitLengthInt(int v) { SetBitLength(v == b8Bit ? b8Bit : b16Bit); }
+    bool Converting() const { return FPrepared && FRunning && FEnabled && FNeeded && FPossible; }
+    // Sizes the buffers for the held input; raises when it needs a conversion that is impossible.
+    void Prepare();
+    // Decodes the held source bytes; final decodes a short last block too. Returns bytes made.
+    int Decode(bool final);
+    void ResetRun();
+
+    bool FEnabled = true;
+    TAvBits FBitLength = b16Bit;
+    bool FPrepared = false;
+    bool FRunning = false;
+    TAvFormatPtr FInputFormat;
+    TAvFormatPtr FDestFormat;
+    bool FNeeded = false;
+    bool FPossible = false;
+    TAvMsAdpcmLayout FLayout;          // for tag 0x0002
+    std::vector<std::uint8_t> FSource; // source block; held bytes at the front
+    int FHeld = 0;                     // source bytes waiting for a whole block
+    std::vector<std::uint8_t> FOut;    // decoded bytes
+    int FProduced = 0;
+    int FConsumed = 0;
+    bool FMoreBuffers = false;
+    bool FExhausted = false;
+    bool FLoopPending = false; // the source wrapped; mark the buffer that ends the pass
+    TAvImaState FState{};
+    TAvWaveHdr FPullHdr{};
+};

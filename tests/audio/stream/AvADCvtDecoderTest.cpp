@@ -62,7 +62,7 @@ TEST(AvADCvtDecoder, MsAdpcmMatchesLibavcodecSampleBySample) {
     }
 }
 
-TEST(AvADCvtDecoder, MsAdpcmShortLastBlockBadPredictorAndEightBits) {
+TEST(AvADCvtDecoder, MsAdpcmShortLastBlockDamagedBlockAndEightBits) {
     const auto pcm = lavc::TestSignal(2, 5000);
     auto enc = lavc::EncodeMs(pcm, 2, 22050, 512);
     TAvMsAdpcmLayout layout;
@@ -87,10 +87,16 @@ TEST(AvADCvtDecoder, MsAdpcmShortLastBlockBadPredictorAndEightBits) {
     for (size_t i = 0; i < whole.size(); ++i)
         ASSERT_EQ(eight[i], static_cast<std::uint8_t>(whole[i] / 256 + 128)) << i;
 
-    // A predictor index of 7 or more ends decoding at that block.
+    // A damaged block (predictor index 7 or more) decodes to silence; the next blocks survive.
     enc.Data[3 * 512 + 1] = 7;
-    EXPECT_EQ(DecodeOurs(enc, static_cast<int>(enc.Data.size())).size(),
-              static_cast<size_t>(3 * layout.SamplesPerBlock * 2));
+    const auto damaged = DecodeOurs(enc, static_cast<int>(enc.Data.size()));
+    ASSERT_EQ(damaged.size(), whole.size());
+    const auto block3 = damaged.begin() + 3 * layout.SamplesPerBlock * 2;
+    EXPECT_TRUE(std::equal(damaged.begin(), block3, whole.begin()));
+    EXPECT_TRUE(std::all_of(block3, block3 + layout.SamplesPerBlock * 2,
+                            [](std::int16_t v) { return v == 0; }));
+    EXPECT_TRUE(std::equal(block3 + layout.SamplesPerBlock * 2, damaged.end(),
+                           whole.begin() + 4 * layout.SamplesPerBlock * 2));
 }
 
 TEST(AvADCvtDecoder, MsAdpcmFormatRecordChecks) {
