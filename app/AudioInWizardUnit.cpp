@@ -1,5 +1,7 @@
 #include "app/AudioInWizardUnit.h"
 
+#include "app/AudioVideoSet.h"
+
 TAudioInForm* AudioInForm = nullptr;
 
 TAudioInForm::TAudioInForm(TComponent* AOwner) : TForm(AOwner) {
@@ -22,12 +24,14 @@ void TAudioInForm::CreateComponents() {
     CreateMixerComponents();
     CreateControls();
     CreateMeterAndBlock();
+    CreateRecorder();
 }
 
 void TAudioInForm::CreateMixerComponents() {
     AvMixerDeviceIn = new TAvMixerDevice(this);
     AvMixerDeviceIn->SetName(QStringLiteral("AvMixerDeviceIn"));
     AvMixerDeviceIn->SetActive(true);
+    AvMixerDeviceIn->OnChange.Assign(this, &TAudioInForm::AvMixerDeviceInChange);
 
     AvAudioLineIn = new TAvAudioLine(this);
     AvAudioLineIn->SetName(QStringLiteral("AvAudioLineIn"));
@@ -151,7 +155,25 @@ void TAudioInForm::CreateMeterAndBlock() {
     AvMixerBlockCheck1->SetVisible(false);
 }
 
-void TAudioInForm::FormCreate(TObject*) {}
+void TAudioInForm::CreateRecorder() {
+    AvWaveIn = new TAvWaveIn(this);
+    AvWaveIn->SetName(QStringLiteral("AvWaveIn"));
+    AvWaveIn->SetSampleRate(8000);
+    AvWaveIn->SetBitLength(b16Bit);
+    AvWaveIn->SetMode(mStereo);
+    AvWaveIn->SetBufferSize(2000);
+    AvWaveIn->OnBufferReady.Assign(this, &TAudioInForm::AvWaveInBufferReady);
+
+    Connector = new TAvConnector(this);
+    Connector->SetName(QStringLiteral("Connector"));
+    Connector->SetLevel1(AvLevel1);
+    TAvConnector::SetEnterIdle(false);
+    AvWaveIn->SetOutput(Connector);
+}
+
+void TAudioInForm::FormCreate(TObject*) {
+    BuildPcmFormat(&FSampleFormat, 16, 2, 8000);
+}
 void TAudioInForm::FormDestroy(TObject*) {}
 
 void TAudioInForm::FormClose(TObject*, TCloseAction&) {
@@ -172,5 +194,82 @@ void TAudioInForm::ButtonTestClick(TObject*) {
     }
 }
 
-void TAudioInForm::StartTest() {}
-void TAudioInForm::StopTest() {}
+bool IsMicrophoneLineName(const QString& name) {
+    // Only ASCII letters are folded: the names come from the platform as UTF-8, and the Chinese
+    // words are compared as they stand.
+    QString lower = name;
+    for (QChar& c : lower)
+        if (c >= u'A' && c <= u'Z') c = QChar(c.unicode() + (u'a' - u'A'));
+    return lower.contains(QStringLiteral("麦克")) || lower.contains(QStringLiteral("录音")) ||
+           lower.contains(QStringLiteral("microphone"));
+}
+
+void TAudioInForm::FindMicrophone() {
+    const int count = AvAudioLineIn->Connections();
+    for (int i = 0; i < count; ++i) {
+        AvAudioLineInMicrophone->SetLineId(AvAudioLineIn->Connection(i));
+        if (IsMicrophoneLineName(AvAudioLineInMicrophone->LineInfo()->Name())) break;
+    }
+}
+
+void TAudioInForm::BindMicrophone() {
+    AvMixerControlIn->SetControlType(ctMixer);
+    if (!AvMixerControlIn->IsValid()) AvMixerControlIn->SetControlType(ctMux);
+    AvMixerBlockInMicrophone->SetMixer(AvMixerControlIn);
+    AvAudioLineInMicrophone->SetMixer(AvMixerDeviceIn);
+    FindMicrophone();
+    if (TAvCustomBlockCheck* check = AvMixerBlockInMicrophone->CheckBox())
+        check->SetCaption(AvMixerBlockInMicrophone->MuteKind() == mkSelect
+                              ? QStringLiteral("&Select")
+                              : QStringLiteral("&Mute"));
+}
+
+void TAudioInForm::DoShow() {
+    if (!FShownOnce) {
+        FShownOnce = true;
+        BindMicrophone();
+    }
+    TForm::DoShow();
+}
+
+void TAudioInForm::AvMixerDeviceInChange(TObject*) {
+    // Before the page has been shown the first show binds; a failure here must not stop the
+    // mixer from reopening on its new device, so it goes to the default handler instead.
+    if (FShownOnce) GuardedCall(this, [this] { BindMicrophone(); });
+}
+
+void TAudioInForm::StartTest() {
+    BindMicrophone();
+    AvMixerBlockCheck1->SetChecked(true);
+    AvMixerBlockSlider2->SetPosition(RememberedInPos);
+    // The chosen device, else device 0; when both fail the page stays in the testing state
+    // and shows nothing, without a message.
+    try {
+        AvWaveIn->SetDeviceID(AvDeviceComBoxIn->ItemIndex());
+        AvWaveIn->Start();
+    } catch (const std::exception&) {
+        try {
+            AvWaveIn->SetDeviceID(0);
+            AvWaveIn->Start();
+        } catch (const std::exception&) {
+        }
+    }
+}
+
+void TAudioInForm::StopTest() {
+    AvWaveIn->Stop();
+    AvWaveIn->Close();
+}
+
+void TAudioInForm::AvWaveInBufferReady(TObject*, TAvWaveHdr* lpWaveHdr) {
+    std::int16_t left = 0;
+    std::int16_t right = 0;
+    // Only what was recorded: a buffer handed back part-filled at a stop holds older data
+    // behind it.
+    FindPeaks(&FSampleFormat, lpWaveHdr->lpData,
+              static_cast<std::int32_t>(lpWaveHdr->dwBytesRecorded), left, right);
+    // Signed: a buffer whose loudest samples are negative does not count as loud.
+    if (std::max(left, right) > MicrophoneLoudPeak)
+        AvMixerBlockSlider2->SetPosition(
+            std::max(AvMixerBlockSlider2->Position() - 1, MicrophoneLowestAutoPosition));
+}

@@ -1,12 +1,14 @@
 #pragma once
 // The microphone page: pick a recording device, watch the level meter while speaking, set the
 // microphone volume. Closing the page (the wizard does so on every page change) stops a test.
+#include "audio/display/AvConect.h"
 #include "audio/display/AvLevel.h"
 #include "audio/mixer/AvCCon.h"
 #include "audio/mixer/AvDevice.h"
 #include "audio/mixer/AvMixBlk.h"
 #include "audio/mixer/AvMixCtl.h"
 #include "audio/mixer/AvMixer.h"
+#include "audio/stream/AvWavIn.h"
 #include "framework/Forms.h"
 #include "framework/StdCtrls.h"
 
@@ -36,11 +38,28 @@ public:
     TAvMixerControl* AvMixerControlIn; // the recording line's mixer list (or multiplexer)
     TAvMixerLabelConnector* AvMixerLabelConnector1; // names the recording line; no destination
     TAvAudioLine* AvAudioLineInMicrophone;
+    // The recorder (8000 Hz, 16 bits, stereo, 2000-byte buffers, window callbacks) and the
+    // connector that feeds its buffers to the meter.
+    TAvWaveIn* AvWaveIn;
+    TAvConnector* Connector;
 
     void FormCreate(TObject* Sender);
     void FormClose(TObject* Sender, TCloseAction& Action);
     void FormDestroy(TObject* Sender);
     void ButtonTestClick(TObject* Sender);
+    // A recorded buffer (main thread): a loud one turns the microphone down one step.
+    void AvWaveInBufferReady(TObject* Sender, TAvWaveHdr* lpWaveHdr);
+    // The chosen mixer switched: the block and the microphone line follow it (main thread).
+    void AvMixerDeviceInChange(TObject* Sender);
+
+    // Points the block at the recording line's mixer list (or multiplexer) and the microphone
+    // line at the first source whose name says microphone, and captions the block's check box.
+    // Writes nothing to the mixer and leaves the slider's position alone, so the volume can be
+    // set before a test; also run by every test start. Main thread.
+    void BindMicrophone();
+
+protected:
+    void DoShow() override;
 
 private:
     // The one place where the page's components are made and their stored properties set; runs
@@ -50,10 +69,26 @@ private:
     void CreateMixerComponents();
     void CreateControls();
     void CreateMeterAndBlock();
+    void CreateRecorder();
 
     // Where recording starts and stops; the button state is kept by the handlers.
     void StartTest();
     void StopTest();
+    // Points AvAudioLineInMicrophone at the recording line's source i for each i in turn and
+    // stops at the first whose name says microphone; stays on the last source otherwise.
+    void FindMicrophone();
+
+    bool FShownOnce = false;
+    // How FindPeaks reads the recorded buffers: 16 bits, 2 channels, 8000 Hz.
+    WAVEFORMATEX FSampleFormat{};
 };
+
+// A buffer whose larger signed peak is above this (a fifth of full scale) is loud.
+constexpr int MicrophoneLoudPeak = 32767 / 5;
+// The lowest slider position the automatic lowering goes to.
+constexpr int MicrophoneLowestAutoPosition = 13;
+
+// Whether a mixer line's name says microphone: "麦克", "录音" or "microphone" in any ASCII case.
+bool IsMicrophoneLineName(const QString& name);
 
 extern TAudioInForm* AudioInForm;
