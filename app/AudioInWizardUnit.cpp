@@ -2,6 +2,8 @@
 
 #include "app/AudioVideoSet.h"
 
+#include <cstdlib>
+
 TAudioInForm* AudioInForm = nullptr;
 
 TAudioInForm::TAudioInForm(TComponent* AOwner) : TForm(AOwner) {
@@ -268,8 +270,9 @@ void TAudioInForm::AvWaveInBufferReady(TObject*, TAvWaveHdr* lpWaveHdr) {
     // behind it.
     FindPeaks(&FSampleFormat, lpWaveHdr->lpData,
               static_cast<std::int32_t>(lpWaveHdr->dwBytesRecorded), left, right);
-    // Signed: a buffer whose loudest samples are negative does not count as loud.
-    if (std::max(left, right) > MicrophoneLoudPeak)
+    // By magnitude: a microphone is as loud on its negative swings as on its positive ones
+    // (a tone whose lowest sample is the largest would otherwise never count).
+    if (std::max(std::abs(int{left}), std::abs(int{right})) > MicrophoneLoudPeak)
         AvMixerBlockSlider2->SetPosition(
             std::max(AvMixerBlockSlider2->Position() - 1, MicrophoneLowestAutoPosition));
 }

@@ -83,7 +83,7 @@ private:
     WAVEFORMATEX FSampleFormat{};
 };
 
-// A buffer whose larger signed peak is above this (a fifth of full scale) is loud.
+// A buffer whose larger peak magnitude is above this (a fifth of full scale) is loud.
 constexpr int MicrophoneLoudPeak = 32767 / 5;
 // The lowest slider position the automatic lowering goes to.
 constexpr int MicrophoneLowestAutoPosition = 13;
