@@ -1,0 +1,259 @@
+#pragma once
+// The capture library's components: the filter graph (TFilterGraph) and the device filter that
+// puts a stored camera into it (TFilter). Main thread only; graph events reach the main thread
+// through the graph's hidden message window.
+#include "framework/Classes.h"
+#include "framework/MessageWindow.h"
+#include "video/DSUtil.h"
+
+#include <QFile>
+
+#include <memory>
+#include <vector>
+
+class TFilterGraph;
+
+enum TGraphMode { gmNormal, gmCapture, gmDVD };
+enum TFilterOperation { foAdding, foAdded, foRemoving, foRemoved, foRefresh };
+enum TControlEvent {
+    cePlay,
+    cePause,
+    ceStop,
+    ceFileRendering,
+    ceFileRendered,
+    ceDVDRendering,
+    ceDVDRendered,
+    ceActive
+};
+
+// A component that puts a filter into a graph (a graph client). Main thread.
+class IFilter {
+public:
+    virtual ComPtr<IBaseFilter> GetFilter() = 0; // the filter to add (may be none)
+    virtual QString GetName() = 0;               // the name it is added under
+    virtual void NotifyFilter(TFilterOperation operation, int param = 0) = 0;
+
+protected:
+    ~IFilter() = default;
+};
+
+// A component that follows the graph's events (the video window). Main thread.
+class IEvent {
+public:
+    virtual void GraphEvent(long event, LONG_PTR param1, LONG_PTR param2) = 0;
+    virtual void ControlEvent(TControlEvent event, int param = 0) = 0;
+
+protected:
+    ~IEvent() = default;
+};
+
+// The component's private id: the graph's service provider answers it with the component.
+AV_DEFINE_GUID(IID_IFilterGraphComponent, 0xC7CAA944, 0xC191, 0x4AB1, 0xAB, 0xA7, 0xD8, 0xB4, 0x0E,
+               0xF4, 0xD5, 0xB2);
+
+using TDSEvent = TEvent<TObject*, long, LONG_PTR, LONG_PTR>;
+using TResultEvent = TEvent<TObject*, HRESULT>;
+using TBoolEvent = TEvent<TObject*, bool>;
+using TIntEvent = TEvent<TObject*, int>;
+using TSelectedFilterEvent =
+    TEvent<IMoniker*, const QString& /*name*/, const GUID& /*clsid*/, bool& /*accept*/>;
+using TCreatedFilterEvent = TEvent<IBaseFilter*, bool& /*accept*/>;
+using TUnableToRenderEvent = TEvent<TObject*, IPin*>;
+
+class TFilterGraph : public TNonVisualComponent,
+                     public IAMGraphBuilderCallback,
+                     public IAMFilterGraphCallback,
+                     public IServiceProvider {
+    Q_OBJECT
+    Q_PROPERTY(bool Active READ Active WRITE SetActive)
+    Q_PROPERTY(bool AutoCreate READ AutoCreate WRITE SetAutoCreate)
+    Q_PROPERTY(int Mode READ ModeInt WRITE SetModeInt)
+    Q_PROPERTY(bool GraphEdit READ GraphEdit WRITE SetGraphEdit)
+    Q_PROPERTY(bool LinearVolume READ LinearVolume WRITE SetLinearVolume)
+    Q_PROPERTY(QString LogFile READ LogFile WRITE SetLogFile)
+public:
+    explicit TFilterGraph(TComponent* AOwner);
+    ~TFilterGraph() override;
+
+    bool Active() const { return FActive; }
+    // Activation creates the platform graph in the mode's shape and adds the clients' filters;
+    // EDirectShowException when the platform cannot make it (gmDVD: DVD navigation is not
+    // available here); the graph then stays inactive.
+    void SetActive(bool value);
+    bool AutoCreate() const { return FAutoCreate; }
+    void SetAutoCreate(bool v) { FAutoCreate = v; }
+    TGraphMode Mode() const { return FMode; }
+    void SetMode(TGraphMode mode);
+    bool GraphEdit() const { return FGraphEdit; }
+    void SetGraphEdit(bool v);
+    bool LinearVolume() const { return FLinearVolume; }
+    void SetLinearVolume(bool v);
+    QString LogFile() const { return FLogFileName; }
+    void SetLogFile(const QString& name);
+    int Volume() const { return FVolume; }
+    void SetVolume(int v);
+    int Balance() const { return FBalance; }
+    void SetBalance(int v);
+
+    // True when the graph could be asked to run (failures raise EDirectShowException).
+    bool Play();
+    bool Pause();
+    // True when the platform stop returned S_OK.
+    bool Stop();
+    // Stops, disconnects every pin, removes every filter that is not a client's.
+    void ClearGraph();
+
+    void InsertFilter(IFilter* client);
+    void RemoveFilter(IFilter* client);
+    void InsertEventNotifier(IEvent* window);
+    void RemoveEventNotifier(IEvent* window);
+
+    // The component's own interfaces first, then (while active) the platform objects of the mode.
+    HRESULT QueryInterface(REFIID riid, void** ppv) override;
+    template <class I> ComPtr<I> Get() {
+        ComPtr<I> out;
+        QueryInterface(uuidof<I>(), out.AsVoid());
+        return out;
+    }
+    // Not counted: the component's life is the form's.
+    ULONG AddRef() override { return 1; }
+    ULONG Release() override { return 1; }
+
+    // IAMGraphBuilderCallback, IAMFilterGraphCallback, IServiceProvider (the platform graph calls).
+    HRESULT SelectedFilter(IMoniker* moniker) override;
+    HRESULT CreatedFilter(IBaseFilter* filter) override;
+    HRESULT UnableToRender(IPin* pin) override;
+    HRESULT QueryService(REFGUID service, REFIID riid, void** ppv) override;
+
+    // Every graph event, before the event of its code.
+    virtual void DoEvent(long code, LONG_PTR param1, LONG_PTR param2);
+
+    TNotifyEvent OnActivate;
+    TDSEvent OnDSEvent;
+    TEvent<TObject*, HRESULT, IBaseFilter*> OnGraphComplete;
+    TNotifyEvent OnGraphUserAbort;
+    TResultEvent OnGraphErrorAbort;
+    TEvent<TObject*, HRESULT, int> OnGraphStreamErrorStopped, OnGraphStreamErrorStillPlaying;
+    TResultEvent OnGraphErrorStillPlaying;
+    TNotifyEvent OnGraphPaletteChanged;
+    TEvent<TObject*, int, int> OnGraphVideoSizeChanged;
+    TNotifyEvent OnGraphQualityChange, OnGraphClockChanged;
+    TResultEvent OnGraphPaused;
+    TBoolEvent OnGraphOpeningFile, OnGraphBufferingData;
+    TEvent<TObject*, IBaseFilter*> OnGraphFullscreenLost;
+    TEvent<TObject*, QString, QString> OnGraphOleEvent;
+    TEvent<TObject*, IPin*, int> OnGraphStreamControlStopped, OnGraphStreamControlStarted;
+    TEvent<TObject*, REFERENCE_TIME, int> OnGraphEndOfSegment;
+    // The device's filter, and true when the device arrived again (false: it has gone).
+    TEvent<TObject*, IUnknown*, bool> OnGraphDeviceLost;
+    TNotifyEvent OnGraphStepComplete;
+    TEvent<TObject*, IBaseFilter*, int> OnGraphTimeCodeAvailable;
+    TEvent<TObject*, int, int> OnGraphEXTDeviceModeChange;
+    TNotifyEvent OnGraphChanged, OnGraphClockUnset;
+    TIntEvent OnGraphVMRRenderDevice;
+    TNotifyEvent OnDVDDomainFirstPlay, OnDVDDomainVideoManagerMenu, OnDVDDomainVideoTitleSetMenu,
+        OnDVDDomainTitle, OnDVDDomainStop;
+    TIntEvent OnDVDTitleChange, OnDVDChapterStart;
+    TEvent<TObject*, int, QString> OnDVDAudioStreamChange, OnDVDSubpictureStreamChange;
+    TEvent<TObject*, int, int> OnDVDAngleChange, OnDVDButtonChange;
+    TIntEvent OnDVDValidUOPSChange;
+    TEvent<TObject*, bool, int> OnDVDStillOn;
+    TNotifyEvent OnDVDStillOff;
+    TEvent<TObject*, int, int, int, int> OnDVDCurrentTime, OnDVDCurrentHMSFTime;
+    TNotifyEvent OnDVDErrorUnexpected, OnDVDErrorCopyProtectFail, OnDVDErrorInvalidDVD1_0Disc,
+        OnDVDErrorInvalidDiscRegion, OnDVDErrorLowParentalLevel, OnDVDErrorMacrovisionFail,
+        OnDVDErrorIncompatibleSystemAndDecoderRegions, OnDVDErrorIncompatibleDiscAndDecoderRegions;
+    TIntEvent OnDVDWarningInvalidDVD1_0Disc, OnDVDWarningFormatNotSupported,
+        OnDVDWarningIllegalNavCommand, OnDVDWarningOpen, OnDVDWarningSeek, OnDVDWarningRead;
+    TNotifyEvent OnDVDChapterAutoStop, OnDVDNoFP_PGC;
+    TEvent<TObject*, float> OnDVDPlaybackRateChange;
+    TIntEvent OnDVDParentalLevelChange;
+    TNotifyEvent OnDVDPlaybackStopped;
+    TBoolEvent OnDVDAnglesAvailable;
+    TNotifyEvent OnDVDPlayPeriodAutoStop;
+    TIntEvent OnDVDButtonAutoActivated, OnDVDCMDStart, OnDVDCMDEnd;
+    TNotifyEvent OnDVDDiscEjected, OnDVDDiscInserted;
+    TBoolEvent OnDVDKaraokeMode;
+
+    // Builder callbacks: the sender is the graph component.
+    TEvent<TObject*, IMoniker*, const QString&, const GUID&, bool&> OnSelectedFilter;
+    TEvent<TObject*, IBaseFilter*, bool&> OnCreatedFilter;
+    TUnableToRenderEvent OnUnableToRender;
+
+    // The message that carries graph events to the hidden window (the application base plus one).
+    static constexpr UINT WM_GRAPHNOTIFY = 0x8001;
+    HWND NotifyWindow() const { return FWindow ? FWindow->Handle() : nullptr; }
+
+protected:
+    void Loaded() override;
+    void BeforeDestruction() override;
+
+private:
+    int ModeInt() const { return int(FMode); }
+    void SetModeInt(int v) { SetMode(TGraphMode(std::clamp(v, 0, 2))); }
+    void Activate();
+    void Deactivate();
+    void AddClientFilter(IFilter* client);
+    void RemoveClientFilter(IFilter* client);
+    void RegisterRot();
+    void RevokeRot();
+    bool ApplyLogFile(const QString& name);
+    void CloseLog();
+    void ApplyVolume();
+    void ApplyBalance();
+    void WndProc(TMessage& m);
+
+    bool FActive = false;
+    bool FAutoCreate = false;
+    TGraphMode FMode = gmNormal;
+    bool FGraphEdit = false;
+    bool FLinearVolume = true;
+    QString FLogFileName;
+    int FVolume = 10000;
+    int FBalance = 0;
+    double FRate = 1.0;
+
+    std::unique_ptr<TMessageWindow> FWindow;
+    ComPtr<IFilterGraph2> FGraph;
+    ComPtr<ICaptureGraphBuilder2> FCaptureBuilder;
+    ComPtr<IDvdGraphBuilder> FDvdBuilder;
+    ComPtr<IMediaEventEx> FMediaEvent;
+    DWORD FRotKey = 0;
+    std::unique_ptr<QFile> FLog;
+    std::vector<IFilter*> FClients;
+    std::vector<IEvent*> FWindows;
+};
+
+// A capture device in a graph: binds the device its BaseFilter names whenever the graph becomes
+// active and holds that filter until the graph becomes inactive.
+class TFilter : public TNonVisualComponent, public IFilter {
+    Q_OBJECT
+public:
+    explicit TFilter(TComponent* AOwner);
+    ~TFilter() override;
+
+    TFilterGraph* FilterGraph() const { return FFilterGraph; }
+    void SetFilterGraph(TFilterGraph* graph);
+    TBaseFilter* BaseFilter() const { return FBaseFilter.get(); }
+
+    // IFilter
+    ComPtr<IBaseFilter> GetFilter() override { return FFilter; }
+    QString GetName() override { return Name(); }
+    void NotifyFilter(TFilterOperation operation, int param = 0) override;
+
+    // The held platform filter's interfaces (none while the graph is inactive).
+    HRESULT QueryInterface(REFIID riid, void** ppv);
+    template <class I> ComPtr<I> Get() {
+        ComPtr<I> out;
+        QueryInterface(uuidof<I>(), out.AsVoid());
+        return out;
+    }
+
+protected:
+    void Notification(TComponent* AComponent, TOperation Operation) override;
+
+private:
+    TFilterGraph* FFilterGraph = nullptr;
+    std::unique_ptr<TBaseFilter> FBaseFilter;
+    ComPtr<IBaseFilter> FFilter;
+};

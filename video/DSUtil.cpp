@@ -1,0 +1,406 @@
+#include "video/DSUtil.h"
+
+#include <QtEndian>
+
+#include <cstring>
+
+// ---- Errors -------------------------------------------------------------------------------------
+
+QString DSErrorMessage(HRESULT hr) {
+    char text[256];
+    AMGetErrorTextA(hr, text, sizeof text);
+    return QString::fromUtf8(text) +
+           QStringLiteral(" ($%1).").arg(QString::number(quint32(hr), 16).toUpper());
+}
+
+HRESULT CheckDSError(HRESULT hr) {
+    if (FAILED(hr)) throw EDirectShowException(DSErrorMessage(hr), hr);
+    return hr;
+}
+
+// ---- TMediaType ---------------------------------------------------------------------------------
+
+TMediaType::TMediaType() {
+    std::memset(&FMediaType, 0, sizeof FMediaType);
+    FMediaType.bFixedSizeSamples = -1;
+    FMediaType.lSampleSize = 1;
+}
+
+TMediaType::TMediaType(const GUID& majorType) : TMediaType() {
+    FMediaType.majortype = majorType;
+}
+
+TMediaType::TMediaType(const AM_MEDIA_TYPE* mt) : TMediaType() {
+    if (mt) CopyFrom(*mt);
+}
+
+TMediaType::~TMediaType() {
+    FreeContents();
+}
+
+void TMediaType::FreeContents() {
+    if (FMediaType.cbFormat != 0) {
+        CoTaskMemFree(FMediaType.pbFormat);
+        FMediaType.cbFormat = 0;
+        FMediaType.pbFormat = nullptr;
+    }
+    if (FMediaType.pUnk) {
+        FMediaType.pUnk->Release();
+        FMediaType.pUnk = nullptr;
+    }
+}
+
+void TMediaType::CopyFrom(const AM_MEDIA_TYPE& src) {
+    if (&src == &FMediaType)
+        throw EAssertionFailed(QStringLiteral("Cannot copy a media type onto itself"));
+    FreeContents();
+    FMediaType = src;
+    FMediaType.pbFormat = nullptr;
+    if (src.cbFormat != 0) {
+        if (!src.pbFormat) {
+            FMediaType.cbFormat = 0;
+            throw EAssertionFailed(
+                QStringLiteral("Media type has a format size but no format block"));
+        }
+        FMediaType.pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(src.cbFormat));
+        if (FMediaType.pbFormat)
+            std::memcpy(FMediaType.pbFormat, src.pbFormat, src.cbFormat);
+        else
+            FMediaType.cbFormat = 0;
+    }
+    if (FMediaType.pUnk) FMediaType.pUnk->AddRef();
+}
+
+void TMediaType::Assign(const TPersistent* source) {
+    if (auto* other = dynamic_cast<const TMediaType*>(source)) {
+        if (other != this) CopyFrom(other->FMediaType);
+        return;
+    }
+    TPersistent::Assign(source);
+}
+
+bool TMediaType::Equal(const TMediaType& other) const {
+    const AM_MEDIA_TYPE& a = FMediaType;
+    const AM_MEDIA_TYPE& b = other.FMediaType;
+    if (!(a.majortype == b.majortype) || !(a.subtype == b.subtype) ||
+        !(a.formattype == b.formattype) || a.cbFormat != b.cbFormat)
+        return false;
+    return a.cbFormat == 0 || std::memcmp(a.pbFormat, b.pbFormat, a.cbFormat) == 0;
+}
+
+const VIDEOINFOHEADER* TMediaType::VideoInfo() const {
+    if (!(FMediaType.formattype == FORMAT_VideoInfo) || !FMediaType.pbFormat ||
+        FMediaType.cbFormat < sizeof(VIDEOINFOHEADER))
+        return nullptr;
+    return reinterpret_cast<const VIDEOINFOHEADER*>(FMediaType.pbFormat);
+}
+
+namespace {
+void PutGuid(QByteArray& out, const GUID& g) {
+    BYTE b[16];
+    qToLittleEndian<quint32>(g.Data1, b);
+    qToLittleEndian<quint16>(g.Data2, b + 4);
+    qToLittleEndian<quint16>(g.Data3, b + 6);
+    std::memcpy(b + 8, g.Data4, 8);
+    out.append(reinterpret_cast<const char*>(b), 16);
+}
+void Put32(QByteArray& out, quint32 v) {
+    BYTE b[4];
+    qToLittleEndian(v, b);
+    out.append(reinterpret_cast<const char*>(b), 4);
+}
+GUID GetGuid(const char* p) {
+    GUID g;
+    g.Data1 = qFromLittleEndian<quint32>(p);
+    g.Data2 = qFromLittleEndian<quint16>(p + 4);
+    g.Data3 = qFromLittleEndian<quint16>(p + 6);
+    std::memcpy(g.Data4, p + 8, 8);
+    return g;
+}
+quint32 Get32(const char* p) {
+    return qFromLittleEndian<quint32>(p);
+}
+} // namespace
+
+QByteArray TMediaType::WriteData() const {
+    QByteArray out;
+    PutGuid(out, FMediaType.majortype);
+    PutGuid(out, FMediaType.subtype);
+    Put32(out, quint32(FMediaType.bFixedSizeSamples));
+    Put32(out, quint32(FMediaType.bTemporalCompression));
+    Put32(out, FMediaType.lSampleSize);
+    PutGuid(out, FMediaType.formattype);
+    Put32(out, 0); // pUnk: a pointer means nothing in a file
+    Put32(out, FMediaType.cbFormat);
+    Put32(out, 0); // pbFormat
+    if (FMediaType.cbFormat)
+        out.append(reinterpret_cast<const char*>(FMediaType.pbFormat),
+                   qsizetype(FMediaType.cbFormat));
+    return out;
+}
+
+void TMediaType::ReadData(const QByteArray& data) {
+    if (data.size() < kStoredRecordSize)
+        throw EComponentError(QStringLiteral("Media type data is too short"));
+    const char* p = data.constData();
+    const quint32 cbFormat = Get32(p + 64);
+    if (quint64(data.size()) < quint64(kStoredRecordSize) + cbFormat)
+        throw EComponentError(QStringLiteral("Media type data is shorter than its format block"));
+    BYTE* block = nullptr;
+    if (cbFormat) {
+        block = static_cast<BYTE*>(CoTaskMemAlloc(cbFormat));
+        if (!block) throw EComponentError(QStringLiteral("Out of memory reading a media type"));
+        std::memcpy(block, p + kStoredRecordSize, cbFormat);
+    }
+    FreeContents();
+    FMediaType.majortype = GetGuid(p);
+    FMediaType.subtype = GetGuid(p + 16);
+    FMediaType.bFixedSizeSamples = BOOL(Get32(p + 32));
+    FMediaType.bTemporalCompression = BOOL(Get32(p + 36));
+    FMediaType.lSampleSize = Get32(p + 40);
+    FMediaType.formattype = GetGuid(p + 44);
+    FMediaType.pUnk = nullptr;
+    FMediaType.cbFormat = cbFormat;
+    FMediaType.pbFormat = block;
+}
+
+bool TMediaType::ShouldWriteData(const TMediaType* ancestor) const {
+    return !ancestor || !Equal(*ancestor);
+}
+
+// ---- TEnumMediaType -----------------------------------------------------------------------------
+
+void TEnumMediaType::Assign(IPin* pin) {
+    Clear();
+    if (!pin) throw EAssertionFailed(QStringLiteral("IPin not assigned"));
+    ComPtr<IEnumMediaTypes> e;
+    if (pin->EnumMediaTypes(e.ReleaseAndGetAddressOf()) == S_OK && e) Assign(e.Get());
+}
+
+void TEnumMediaType::Assign(IEnumMediaTypes* e) {
+    if (!FItems.empty()) Clear();
+    if (!e) throw EAssertionFailed(QStringLiteral("IEnumMediaType not assigned"));
+    AM_MEDIA_TYPE* mt = nullptr;
+    while (e->Next(1, &mt, nullptr) == S_OK) {
+        auto item = std::make_unique<TMediaType>(mt);
+        DeleteMediaType(mt);
+        mt = nullptr;
+        FItems.push_back(std::move(item));
+    }
+}
+
+// ---- TPinList, TFilterList ----------------------------------------------------------------------
+
+TPinList::TPinList(IBaseFilter* filter) : FFilter(filter) {
+    Update();
+}
+
+void TPinList::Update() {
+    FItems.clear();
+    if (!FFilter) return;
+    ComPtr<IEnumPins> e;
+    if (FAILED(FFilter->EnumPins(e.ReleaseAndGetAddressOf())) || !e) return;
+    IPin* pin = nullptr;
+    while (e->Next(1, &pin, nullptr) == S_OK) {
+        FItems.push_back(ComPtr<IUnknown>(pin));
+        pin->Release();
+    }
+}
+
+ComPtr<IPin> TPinList::Items(int index) const {
+    if (index < 0 || index >= Count())
+        throw EComponentError(QStringLiteral("List index out of bounds (%1)").arg(index));
+    ComPtr<IPin> pin = FItems[std::size_t(index)].As<IPin>();
+    if (!pin) throw EDirectShowException(DSErrorMessage(E_NOINTERFACE), E_NOINTERFACE);
+    return pin;
+}
+
+int TPinList::Add(IUnknown* item) {
+    FItems.push_back(ComPtr<IUnknown>(item));
+    return Count() - 1;
+}
+
+TFilterList::TFilterList(IFilterGraph* graph) : FGraph(graph) {
+    Update();
+}
+
+void TFilterList::Update() {
+    FItems.clear();
+    if (!FGraph) return;
+    ComPtr<IEnumFilters> e;
+    if (FAILED(FGraph->EnumFilters(e.ReleaseAndGetAddressOf())) || !e) return;
+    IBaseFilter* f = nullptr;
+    while (e->Next(1, &f, nullptr) == S_OK) {
+        FItems.push_back(ComPtr<IUnknown>(f));
+        f->Release();
+    }
+}
+
+ComPtr<IBaseFilter> TFilterList::Items(int index) const {
+    if (index < 0 || index >= Count())
+        throw EComponentError(QStringLiteral("List index out of bounds (%1)").arg(index));
+    ComPtr<IBaseFilter> f = FItems[std::size_t(index)].As<IBaseFilter>();
+    if (!f) throw EDirectShowException(DSErrorMessage(E_NOINTERFACE), E_NOINTERFACE);
+    return f;
+}
+
+int TFilterList::Add(IUnknown* item) {
+    FItems.push_back(ComPtr<IUnknown>(item));
+    return Count() - 1;
+}
+
+int TFilterList::Remove(IUnknown* item) {
+    for (std::size_t i = 0; i < FItems.size(); ++i)
+        if (SameObject(FItems[i].Get(), item)) {
+            FItems.erase(FItems.begin() + std::ptrdiff_t(i));
+            return int(i);
+        }
+    return -1;
+}
+
+// ---- TSysDevEnum --------------------------------------------------------------------------------
+
+TSysDevEnum::TSysDevEnum(const GUID& category) {
+    Fill(CLSID_ActiveMovieCategories, FCategories);
+    SelectCategory(category);
+}
+
+void TSysDevEnum::SelectCategory(const GUID& category) {
+    FCategory = category;
+    Fill(category, FFilters);
+}
+
+namespace {
+QString ReadBagText(IPropertyBag* bag, const char16_t* name, bool* ok) {
+    VARIANT v;
+    VariantInit(&v);
+    QString text;
+    *ok = SUCCEEDED(bag->Read(name, &v, nullptr)) && v.vt == VT_BSTR;
+    if (*ok) text = QString::fromUtf16(v.bstrVal, SysStringLen(v.bstrVal));
+    VariantClear(&v);
+    return text;
+}
+
+// The name as the platform's record holds it: at most 255 bytes, cut at a character boundary.
+QString CutName(const QString& name) {
+    QByteArray utf8 = name.toUtf8();
+    if (utf8.size() <= 255) return name;
+    int n = 255;
+    while (n > 0 && (quint8(utf8[n]) & 0xC0) == 0x80)
+        --n;
+    return QString::fromUtf8(utf8.left(n));
+}
+} // namespace
+
+void TSysDevEnum::Fill(const GUID& category, std::vector<TFilterEntry>& list) {
+    list.clear();
+    ComPtr<ICreateDevEnum> devEnum;
+    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC,
+                                IID_PPV_ARGS(devEnum))))
+        return;
+    ComPtr<IEnumMoniker> e;
+    if (devEnum->CreateClassEnumerator(category, e.ReleaseAndGetAddressOf(), 0) != S_OK || !e)
+        return;
+    IMoniker* m = nullptr;
+    while (e->Next(1, &m, nullptr) == S_OK) {
+        ComPtr<IMoniker> moniker = ComPtr<IMoniker>::Attach(m);
+        ComPtr<IPropertyBag> bag;
+        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_PPV_ARGS(bag))) || !bag) continue;
+        TFilterEntry entry;
+        bool ok = false;
+        entry.FriendlyName = CutName(ReadBagText(bag.Get(), u"FriendlyName", &ok));
+        const QString clsid = ReadBagText(bag.Get(), u"CLSID", &ok);
+        if (!ok ||
+            FAILED(CLSIDFromString(reinterpret_cast<LPCOLESTR>(clsid.utf16()), &entry.CLSID)))
+            entry.CLSID = GUID_NULL;
+        list.push_back(entry);
+    }
+}
+
+ComPtr<IMoniker> TSysDevEnum::GetMoniker(int index) const {
+    ComPtr<IMoniker> result;
+    if (index < 0 || index >= FilterCount()) return result;
+    ComPtr<ICreateDevEnum> devEnum;
+    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC,
+                                IID_PPV_ARGS(devEnum))))
+        return result;
+    ComPtr<IEnumMoniker> e;
+    if (devEnum->CreateClassEnumerator(FCategory, e.ReleaseAndGetAddressOf(), 0) != S_OK || !e)
+        return result;
+    e->Skip(ULONG(index));
+    e->Next(1, result.ReleaseAndGetAddressOf(), nullptr);
+    e->Reset();
+    return result;
+}
+
+// ---- TPersistentMemory, TBaseFilter -------------------------------------------------------------
+
+void TPersistentMemory::Assign(const TPersistent* source) {
+    if (auto* other = dynamic_cast<const TPersistentMemory*>(source)) {
+        FData = other->FData;
+        return;
+    }
+    TPersistent::Assign(source);
+}
+
+QByteArray TPersistentMemory::WriteData() const {
+    QByteArray out;
+    Put32(out, quint32(FData.size()));
+    out.append(FData);
+    return out;
+}
+
+void TPersistentMemory::ReadData(const QByteArray& data) {
+    if (data.size() < 4) throw EComponentError(QStringLiteral("Stored block is too short"));
+    const quint32 length = Get32(data.constData());
+    if (quint64(data.size()) - 4 < length)
+        throw EComponentError(QStringLiteral("Stored block is shorter than its length"));
+    FData = data.mid(4, qsizetype(length));
+}
+
+bool TPersistentMemory::ShouldWriteData(const TPersistentMemory* ancestor) const {
+    if (!ancestor) return true;
+    // Two empty blocks do not count as equal: an empty one is written as its zero length.
+    return FData.isEmpty() || ancestor->FData != FData;
+}
+
+ComPtr<IMoniker> TBaseFilter::Moniker() const {
+    ComPtr<IMoniker> moniker;
+    if (Empty()) return moniker;
+    ComPtr<IStream> stream = ComPtr<IStream>::Attach(
+        SHCreateMemStream(reinterpret_cast<const BYTE*>(Data().constData()), UINT(Data().size())));
+    if (!stream) return moniker;
+    if (FAILED(OleLoadFromStream(stream.Get(), IID_IMoniker, moniker.AsVoid()))) moniker.Reset();
+    return moniker;
+}
+
+void TBaseFilter::SetMoniker(IMoniker* moniker) {
+    if (!moniker) {
+        Clear();
+        return;
+    }
+    ComPtr<IStream> stream = ComPtr<IStream>::Attach(SHCreateMemStream(nullptr, 0));
+    if (!stream) return;
+    if (FAILED(OleSaveToStream(moniker, stream.Get()))) {
+        Clear();
+        return;
+    }
+    STATSTG stat;
+    stream->Stat(&stat, STATFLAG_NONAME);
+    QByteArray bytes(qsizetype(stat.cbSize.QuadPart), '\0');
+    LARGE_INTEGER zero;
+    zero.QuadPart = 0;
+    stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+    ULONG read = 0;
+    stream->Read(bytes.data(), ULONG(bytes.size()), &read);
+    bytes.truncate(qsizetype(read));
+    SetData(bytes);
+}
+
+ComPtr<IBaseFilter> TBaseFilter::CreateFilter() const {
+    ComPtr<IBaseFilter> filter;
+    ComPtr<IMoniker> moniker = Moniker();
+    if (!moniker) return filter;
+    if (FAILED(moniker->BindToObject(nullptr, nullptr, IID_PPV_ARGS(filter)))) filter.Reset();
+    return filter;
+}
