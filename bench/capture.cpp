@@ -1,0 +1,194 @@
+// The capture graph on the simulated camera, next to gst-launch-1.0 in the same run:
+// - start-up: from Active := true (then choosing 176 x 144, rendering the preview and running, as
+//   the camera page does) to the first frame at the renderer;
+// - CPU per second of a running 176 x 144, 30 fps graph into a null renderer, against
+//   gst-launch-1.0 running the same pipeline (its CPU from getrusage of the child).
+#include "platform/dshow/VideoBackend.h"
+#include "video/Capkit.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+
+#include <benchmark/benchmark.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+using Clock = std::chrono::steady_clock;
+constexpr double kSeconds = 5;
+
+// A graph client whose filter is made from a class id.
+class Client : public TNonVisualComponent, public IFilter {
+public:
+    Client(TFilterGraph* graph, const CLSID& clsid, const QString& name)
+        : TNonVisualComponent(nullptr), FGraph(graph), FClsid(clsid) {
+        SetName(name);
+        FGraph->InsertFilter(this);
+    }
+    ~Client() override { FGraph->RemoveFilter(this); }
+    ComPtr<IBaseFilter> GetFilter() override { return FFilter; }
+    QString GetName() override { return Name(); }
+    void NotifyFilter(TFilterOperation op, int) override {
+        if (op == foAdding) {
+            CoCreateInstance(FClsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(FFilter));
+            if (auto sink = FFilter.As<IAvVideoFrameSink>()) sink->SetFrameCallback(&OnFrame, this);
+        } else if (op == foRemoved) {
+            if (auto sink = FFilter.As<IAvVideoFrameSink>())
+                sink->SetFrameCallback(nullptr, nullptr);
+            FFilter.Reset();
+        }
+    }
+    std::atomic<Clock::time_point> firstFrame{Clock::time_point{}};
+
+private:
+    static void OnFrame(void* self, const AvVideoFrame&) {
+        auto* c = static_cast<Client*>(self);
+        Clock::time_point none{};
+        c->firstFrame.compare_exchange_strong(none, Clock::now());
+    }
+    TFilterGraph* FGraph;
+    CLSID FClsid;
+    ComPtr<IBaseFilter> FFilter;
+};
+
+// The camera page's steps after activation: the first 176-wide format, then the preview.
+void BuildPreview(TFilterGraph& graph, TFilter& source, IBaseFilter* renderer) {
+    ComPtr<IBaseFilter> capture = source.Get<IBaseFilter>();
+    TPinList pins(capture.Get());
+    TEnumMediaType types(pins.First().Get());
+    for (int i = 0; i < types.Count(); ++i) {
+        const VIDEOINFOHEADER* vih = types.Items(i)->VideoInfo();
+        if (vih && vih->bmiHeader.biWidth == 176) {
+            pins.First().As<IAMStreamConfig>()->SetFormat(types.Items(i)->AMMediaType());
+            break;
+        }
+    }
+    graph.Get<ICaptureGraphBuilder2>()->RenderStream(&PIN_CATEGORY_PREVIEW, nullptr, capture.Get(),
+                                                     nullptr, renderer);
+}
+
+void SelectFirstCamera(TFilter& source) {
+    TSysDevEnum devices(CLSID_VideoInputDeviceCategory);
+    source.BaseFilter()->SetMoniker(devices.GetMoniker(0).Get());
+}
+
+double CpuSeconds(const rusage& r) {
+    return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
+           double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
+}
+
+void BM_ActiveToFirstFrame(benchmark::State& state) {
+    ScopedVideoBackend scope(CreateSimVideoBackend());
+    TFilterGraph graph(nullptr);
+    graph.SetMode(gmCapture);
+    TFilter source(nullptr);
+    source.SetName(QStringLiteral("VideoSourceFilter"));
+    source.SetFilterGraph(&graph);
+    Client renderer(&graph, CLSID_VideoRenderer, QStringLiteral("Renderer"));
+    SelectFirstCamera(source);
+    for (auto _ : state) {
+        renderer.firstFrame = Clock::time_point{};
+        const auto t0 = Clock::now();
+        graph.SetActive(true);
+        BuildPreview(graph, source, renderer.GetFilter().Get());
+        graph.Play();
+        while (renderer.firstFrame.load() == Clock::time_point{} &&
+               Clock::now() - t0 < std::chrono::seconds(10))
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        const auto first = renderer.firstFrame.load();
+        if (first == Clock::time_point{}) return state.SkipWithError("no frame within 10 s");
+        state.SetIterationTime(std::chrono::duration<double>(first - t0).count());
+        graph.ClearGraph();
+        graph.SetActive(false);
+    }
+}
+BENCHMARK(BM_ActiveToFirstFrame)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
+
+void BM_RunningGraphCpu(benchmark::State& state) {
+    ScopedVideoBackend scope(CreateSimVideoBackend());
+    TFilterGraph graph(nullptr);
+    graph.SetMode(gmCapture);
+    TFilter source(nullptr);
+    source.SetName(QStringLiteral("VideoSourceFilter"));
+    source.SetFilterGraph(&graph);
+    Client sink(&graph, CLSID_NullRenderer, QStringLiteral("Null Renderer"));
+    SelectFirstCamera(source);
+    double cpuPerSecond = 0;
+    for (auto _ : state) {
+        graph.SetActive(true);
+        BuildPreview(graph, source, sink.GetFilter().Get());
+        graph.Play();
+        rusage before{}, after{};
+        getrusage(RUSAGE_SELF, &before);
+        // Checked ten times a second: the waiting must not weigh on the measurement.
+        const auto t0 = Clock::now();
+        while (Clock::now() - t0 < std::chrono::duration<double>(kSeconds)) {
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        getrusage(RUSAGE_SELF, &after);
+        cpuPerSecond = (CpuSeconds(after) - CpuSeconds(before)) / kSeconds;
+        graph.ClearGraph();
+        graph.SetActive(false);
+    }
+    state.counters["cpu_ms_per_s"] = cpuPerSecond * 1000;
+}
+BENCHMARK(BM_RunningGraphCpu)->Iterations(1)->Unit(benchmark::kSecond);
+
+// CPU seconds of gst-launch-1.0 running the same pipeline for the given time; < 0 when missing.
+double GstLaunchCpu(double seconds) {
+    const char* argv[] = {"gst-launch-1.0",
+                          "-q",
+                          "videotestsrc",
+                          "is-live=true",
+                          "pattern=ball",
+                          "!",
+                          "video/x-raw,format=YUY2,width=176,height=144,framerate=30/1",
+                          "!",
+                          "fakesink",
+                          "sync=true",
+                          nullptr};
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+        return -1;
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    kill(pid, SIGINT);
+    int status = 0;
+    rusage child{};
+    wait4(pid, &status, 0, &child);
+    return CpuSeconds(child);
+}
+
+void BM_RunningGraphCpuGstLaunch(benchmark::State& state) {
+    double cpuPerSecond = 0;
+    for (auto _ : state) {
+        // Start-up (loading plugins) is not running cost: a short run's CPU is taken off.
+        const double shortRun = GstLaunchCpu(1);
+        const double longRun = GstLaunchCpu(1 + kSeconds);
+        if (shortRun < 0 || longRun < 0) return state.SkipWithError("gst-launch-1.0 not found");
+        cpuPerSecond = std::max(0.0, longRun - shortRun) / kSeconds;
+    }
+    state.counters["cpu_ms_per_s"] = cpuPerSecond * 1000;
+}
+BENCHMARK(BM_RunningGraphCpuGstLaunch)->Iterations(1)->Unit(benchmark::kSecond);
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
