@@ -5,7 +5,8 @@
 // - block lateness at the meter: how long after its due time (the moment its sound was
 //   recorded, as the connector reckons it) each 200-byte block reached the meter, median and
 //   99th percentile;
-// - the same with the loop as first written (every pass reposts itself after a 1 ms sleep);
+// - the same with the loop as first written (every pass reposts itself after a 1 ms sleep), and
+//   with the connector switched off, which leaves what the rest of the test costs;
 // - on the server: its own CPU while nothing records, while our test records, and while `parec`
 //   records the same source at 8 kHz stereo instead.
 #include "app/AudioInWizardUnit.h"
@@ -95,8 +96,14 @@ struct Figures {
     bool ok = false;
 };
 
-// The page's test for kSeconds (after half a second to settle), with the chosen loop.
-Figures MicrophoneTest(bool polling) {
+// Arg of the test benchmarks: the loop as it runs, the loop as first written (every pass
+// reposts itself after a 1 ms sleep), or recording with the connector switched off (what the
+// rest of the test costs: the recorder, the sound system's threads, the page's handler).
+enum Mode { kLoop = 0, kPolling = 1, kNoFeeding = 2 };
+
+// The page's test for kSeconds (after half a second to settle).
+Figures MicrophoneTest(Mode mode) {
+    const bool polling = mode == kPolling;
     Figures out;
     TApplication app;
     app.CreateForm(AudioInForm);
@@ -109,6 +116,7 @@ Figures MicrophoneTest(bool polling) {
     TAvConnector::SetFeedProbe([&](std::int64_t due, std::int64_t at) {
         if (measuring) lateMs.push_back(static_cast<double>(at - due) / 1000.0);
     });
+    if (mode == kNoFeeding) AudioInForm->Connector->SetEnabled(false);
     AudioInForm->ButtonTestClick(nullptr);
     if (AudioInForm->AvWaveIn->DeviceStarted()) {
         RunLoop(500);
@@ -143,18 +151,22 @@ void Report(benchmark::State& state, const Figures& f, bool server) {
     if (server) state.counters["server_cpu_pct"] = f.serverPercent;
 }
 
-// Arg 0: the loop as it runs (0) or as first written (1).
 void BM_MicrophoneTestSim(benchmark::State& state) {
     auto sim = std::make_unique<SimBackend>();
     sim->StartRealTimeClock();
     ScopedAudioBackend installed(std::move(sim));
     Figures f;
     for (auto _ : state)
-        f = MicrophoneTest(state.range(0) != 0);
+        f = MicrophoneTest(static_cast<Mode>(state.range(0)));
     if (!f.ok) return state.SkipWithError("the test did not start");
     Report(state, f, false);
 }
-BENCHMARK(BM_MicrophoneTestSim)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_MicrophoneTestSim)
+    ->Arg(kLoop)
+    ->Arg(kPolling)
+    ->Arg(kNoFeeding)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 bool HaveServer(benchmark::State& state) {
     if (std::getenv("PULSE_SERVER") && ServerPid() > 0) return true;
@@ -167,11 +179,16 @@ void BM_MicrophoneTestPulse(benchmark::State& state) {
     ScopedAudioBackend installed(std::make_unique<PulseBackend>());
     Figures f;
     for (auto _ : state)
-        f = MicrophoneTest(state.range(0) != 0);
+        f = MicrophoneTest(static_cast<Mode>(state.range(0)));
     if (!f.ok) return state.SkipWithError("the test did not start");
     Report(state, f, true);
 }
-BENCHMARK(BM_MicrophoneTestPulse)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_MicrophoneTestPulse)
+    ->Arg(kLoop)
+    ->Arg(kPolling)
+    ->Arg(kNoFeeding)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 // The server's CPU with nothing of ours recording (its test helpers keep playing) and with
 // parec recording the test source as our test does: 8000 Hz, 16 bits, stereo.

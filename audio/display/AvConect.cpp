@@ -49,9 +49,11 @@ public:
     TAvConnectorLoop() {
         Window = std::make_unique<TMessageWindow>([this](TMessage& m) { WndProc(m); });
         LoopHandle = Window->Handle();
+        PassPosted = false; // a pass posted to a window gone before it ran is not coming
         Wake.setSingleShot(true);
         Wake.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&Wake, &QTimer::timeout, [] { PostPass(); });
+        // The wake-up runs the pass itself: one hop less per block than posting it.
+        QObject::connect(&Wake, &QTimer::timeout, [this] { Pass(); });
     }
     ~TAvConnectorLoop() {
         LoopHandle = nullptr;
@@ -101,9 +103,10 @@ public:
         PassPosted = false;
         if (InPass) return; // a pass running below us reschedules when it ends
         InPass = true;
-        // Speed below 5000 lets the application handle more of its own messages per pass.
+        // Every pass runs from the event loop, which handles the application's messages between
+        // passes; a Speed below 5000 asks for that much more message handling per pass.
         if (Application)
-            for (int i = 0; i < 5001 - HighestSpeed && !Application->Terminated(); ++i)
+            for (int i = 0; i < 5000 - HighestSpeed && !Application->Terminated(); ++i)
                 Application->ProcessMessages();
         const std::vector<TAvConnector*> connectors = Registry;
         for (TAvConnector* c : connectors)

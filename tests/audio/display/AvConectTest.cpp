@@ -138,6 +138,17 @@ TEST(AvConnector, SlotsSmallBuffersAndTheLoopOnTheMessageQueue) {
     EXPECT_EQ(r.fed.size(), 2u);
 }
 
+TEST(AvConnector, TheLoopMadeAgainAfterTheLastConnectorWentRunsByItself) {
+    {
+        Rig r;
+        r.Arrive(); // posts a pass, which goes with the loop's window
+    }
+    EXPECT_EQ(TAvConnector::RegisteredCount(), 0);
+    Rig r;
+    r.Arrive();
+    QTRY_COMPARE_WITH_TIMEOUT(r.fed.size(), size_t{1}, 5000);
+}
+
 TEST(AvConnector, SwitchingOffPausingAndStoppingClearOrKeepTheMeter) {
     Rig r;
     r.Arrive();
