@@ -9,6 +9,7 @@
 #include "app/VideoWizard.h"
 #include "app/Wizard.h"
 #include "platform/pulse/PulseAdmin.h"
+#include "platform/pulse/PulseBackend.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -36,6 +37,8 @@ protected:
         ASSERT_TRUE(Admin->FindSink(kToneSink, &tone));
         ToneVolume = tone.volume;
         BaseRecordStreams = Admin->SourceOutputSources().size();
+        // The real backend, whatever the environment chose.
+        Backend = std::make_unique<ScopedAudioBackend>(std::make_unique<PulseBackend>());
         App = std::make_unique<TApplication>();
         App->SetMessageBoxHook([this](const QString&, const QString& text, int) {
             Messages << text;
@@ -74,6 +77,7 @@ protected:
         VideoForm = nullptr;
         AudioInForm = nullptr;
         RememberedInPos = 0;
+        Backend.reset();
         if (Admin) Admin->SetSinkVolume(kToneSink, ToneVolume);
     }
     void Next() { QTest::mouseClick(AudioVideoForm->NextButton->Widget(), Qt::LeftButton); }
@@ -118,6 +122,7 @@ protected:
     }
 
     std::unique_ptr<PulseAdmin> Admin;
+    std::unique_ptr<ScopedAudioBackend> Backend;
     pa_cvolume ToneVolume{};
     size_t BaseRecordStreams = 0;
     std::unique_ptr<TApplication> App;
