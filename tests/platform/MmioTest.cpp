@@ -2,14 +2,15 @@
 // every buffering, chunk navigation at the edges of files and parents, and failures.
 #include "platform/mmio.h"
 
+#include "FileSizeLimit.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QTemporaryDir>
-#include <csignal>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
-#include <sys/resource.h>
 
 namespace {
 
@@ -210,15 +211,8 @@ TEST(Mmio, OpenExistDeleteAndTheirErrors) {
 TEST(Mmio, WritePastTheFileSizeLimitFailsAndKeepsWhatFits) {
     QTemporaryDir dir;
     const std::string path = dir.filePath("full.bin").toStdString();
-    struct sigaction ignore {
-    }, old{};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGXFSZ, &ignore, &old);
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit small = saved;
-    small.rlim_cur = 5000;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    auto limit = std::make_unique<TFileSizeLimit>(5000);
+    ASSERT_TRUE(limit->Active());
 
     const QByteArray chunk(1000, 'w');
     MMIOINFO info{};
@@ -231,8 +225,7 @@ TEST(Mmio, WritePastTheFileSizeLimitFailsAndKeepsWhatFits) {
     const MMRESULT flushed = mmioFlush(h, 0);
     const LONG end = mmioSeek(h, 0, SEEK_END);
     const MMRESULT closed = mmioClose(h, 0);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    sigaction(SIGXFSZ, &old, nullptr);
+    limit.reset();
 
     // The 4096-byte buffer fills on the fifth write and its flush succeeds; the rest cannot go.
     EXPECT_GE(failedAt, 0);

@@ -93,12 +93,7 @@ TEST(WaveFileRecord, WritesWhatPassesAndClosesTheFileWhenTheDiskIsFull) {
     QTemporaryDir dir;
     const QString path = dir.filePath("r.wav");
     WAVEFORMATEX fmt{};
-    fmt.wFormatTag = WAVE_FORMAT_PCM;
-    fmt.nChannels = 2;
-    fmt.nSamplesPerSec = 8000;
-    fmt.wBitsPerSample = 16;
-    fmt.nBlockAlign = 4;
-    fmt.nAvgBytesPerSec = 32000;
+    BuildPcmFormat(&fmt, 16, 2, 8000);
     TSource source;
     source.SetPWaveFormat(&fmt);
     TFullDiskWaveFile file(nullptr);

@@ -2,13 +2,13 @@
 // way a listener expects, positions and cut lists land on the right bytes, written files read
 // back, and a write that fails part-way (a full disk) still leaves a valid WAVE of what fit.
 #include "audio/stream/AvWave.h"
+#include "FileSizeLimit.h"
 #include "WaveBuilder.h"
 
 #include <QBuffer>
 #include <QTemporaryDir>
-#include <csignal>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
+#include <memory>
 
 using namespace wavetest;
 
@@ -256,12 +256,7 @@ TEST(WaveWrite, WrittenFilesReadBackAndAppendKeepsTheirTags) {
     QTemporaryDir dir;
     const QString path = dir.filePath("rec.wav");
     WAVEFORMATEX fmt{};
-    fmt.wFormatTag = WAVE_FORMAT_PCM;
-    fmt.nChannels = 1;
-    fmt.nSamplesPerSec = 8000;
-    fmt.wBitsPerSample = 8;
-    fmt.nBlockAlign = 1;
-    fmt.nAvgBytesPerSec = 8000;
+    BuildPcmFormat(&fmt, 8, 1, 8000);
     TAvWave w;
     w.CreateFile(path, &fmt);
     EXPECT_EQ(w.Write(Ramp(301).constData(), 301), 301);
@@ -302,12 +297,6 @@ TEST(WaveWrite, WrittenFilesReadBackAndAppendKeepsTheirTags) {
 // The file may not grow past a limit, as on a full disk. Whatever the limit, the file left behind
 // is a WAVE whose sizes describe exactly the whole samples that reached the disk.
 TEST(WaveWrite, AFullDiskLeavesAValidFileOfWhatFit) {
-    struct sigaction ignore {
-    }, old{};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGXFSZ, &ignore, &old);
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
     QTemporaryDir dir;
     // 8-bit mono (an odd size needs a pad byte that may not fit) and 16-bit stereo; limits in
     // the header, inside the data, at an odd data size and just past the data.
@@ -319,15 +308,9 @@ TEST(WaveWrite, AFullDiskLeavesAValidFileOfWhatFit) {
     for (const auto& c : cases) {
         const QString path = dir.filePath(QStringLiteral("full%1_%2.wav").arg(c.Bits).arg(c.Limit));
         WAVEFORMATEX fmt{};
-        fmt.wFormatTag = WAVE_FORMAT_PCM;
-        fmt.nChannels = c.Channels;
-        fmt.nSamplesPerSec = 8000;
-        fmt.wBitsPerSample = c.Bits;
-        fmt.nBlockAlign = WORD(c.Channels * c.Bits / 8);
-        fmt.nAvgBytesPerSec = 8000u * fmt.nBlockAlign;
-        rlimit small = saved;
-        small.rlim_cur = c.Limit;
-        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        BuildPcmFormat(&fmt, c.Bits, c.Channels, 8000);
+        auto limit = std::make_unique<TFileSizeLimit>(c.Limit);
+        ASSERT_TRUE(limit->Active());
         TAvWave w;
         bool created = true;
         try {
@@ -341,7 +324,7 @@ TEST(WaveWrite, AFullDiskLeavesAValidFileOfWhatFit) {
             if (w.Write(samples.constData() + at, std::min<int>(999, samples.size() - at)) < 0)
                 failed = true;
         if (created) w.CloseFile();
-        setrlimit(RLIMIT_FSIZE, &saved);
+        limit.reset();
         if (!created) {
             EXPECT_FALSE(QFile::exists(path)) << "a header that did not fit is not left behind";
             continue;
@@ -360,7 +343,6 @@ TEST(WaveWrite, AFullDiskLeavesAValidFileOfWhatFit) {
         EXPECT_EQ(ReadAll(r, 4096), samples.left(int(r.DataSize())));
         r.CloseFile();
     }
-    sigaction(SIGXFSZ, &old, nullptr);
 }
 
 } // namespace
