@@ -56,6 +56,7 @@ constexpr FOURCC kInfo = mmioFOURCC('I', 'N', 'F', 'O');
 constexpr DWORD kMaxFormatBytes = 18 + 0xFFFF;
 // INFO and DISP chunks are read whole; larger ones are skipped.
 constexpr DWORD kMaxListBytes = 16u << 20;
+constexpr std::size_t kMaxChunkList = 1024;
 
 QString FourCCText(FOURCC id) {
     QString s;
@@ -223,12 +224,14 @@ int WioOpen(const QString& name, DWORD flags, const QByteArray& memory, TAvWaveI
         MMCKINFO ck{};
         if (mmioDescend(h, &ck, nullptr, 0) != MMSYSERR_NOERROR) break;
         const DWORD declared = ck.cksize;
-        io->Chunks.push_back({ck.ckid, ck.fccType, ck.dwDataOffset - 8, declared});
         const std::uint64_t chunkEnd = std::uint64_t(ck.dwDataOffset) + ck.cksize;
-        if (chunkEnd > riffEnd && seenFmt && seenData) {
-            io->Chunks.pop_back();
-            break;
-        }
+        if (chunkEnd > riffEnd && seenFmt && seenData) break;
+        // A file of thousands of tiny chunks must not cost memory: the list keeps the first ones.
+        if (io->Chunks.size() < kMaxChunkList)
+            io->Chunks.push_back({ck.ckid, ck.fccType, ck.dwDataOffset - 8, declared});
+        if (seenData && !io->ForeignAfterData && ck.ckid != kFact && ck.ckid != kDisp &&
+            !(ck.ckid == FOURCC_LIST && ck.fccType == kInfo))
+            io->ForeignAfterData = ck.ckid;
         if (chunkEnd > fileSize) {
             ck.cksize = fileSize - ck.dwDataOffset;
             if (ck.ckid != kData) // the data's own note below says more
@@ -553,12 +556,10 @@ int WioCreate(const QString& name, const WAVEFORMATEX* format, TAvWaveIOPtr& out
 int WioAppend(TAvWaveIO& io) {
     if (!(io.dwFlags & WIO_OPENFILE) || !io.Format || io.Writing) return WIOERR_BADPARAM;
     if (io.dwDataOffset < 8) return WIOERR_BADFILE; // no data chunk to extend
-    for (const TAvChunkInfo& c : io.Chunks) {
-        if (c.Offset <= io.dwDataOffset) continue;
-        if (c.Id != kFact && c.Id != kDisp && !(c.Id == FOURCC_LIST && c.Type == kInfo)) {
-            io.Error = QStringLiteral("chunk '%1' follows the data").arg(FourCCText(c.Id));
-            return WIOERR_FILEERROR;
-        }
+    if (io.ForeignAfterData) {
+        io.Error =
+            QStringLiteral("chunk '%1' follows the data").arg(FourCCText(io.ForeignAfterData));
+        return WIOERR_FILEERROR;
     }
     WioClose(io);
     io.hmmio = OpenWave(io, io.Name, io.dwFlags, MMIO_READWRITE);

@@ -78,7 +78,7 @@ struct TAvDispItem {
     QByteArray Data;
 };
 
-// A chunk seen while parsing (for display and for the append check).
+// A chunk seen while parsing.
 struct TAvChunkInfo {
     FOURCC Id = 0;
     FOURCC Type = 0;  // list type of "LIST"
@@ -107,10 +107,11 @@ struct TAvWaveIO {
     QString Name;
     std::vector<TAvDispItem> Disp;
     std::array<TAvInfoNode, AvInfoTagCount> Info;
-    std::vector<TAvChunkInfo> Chunks;
-    QStringList Repairs; // what the reader changed, one line each
-    QString Error;       // why the last failing call failed
-    double ByteRate = 0; // 0: samples and bytes follow the format
+    std::vector<TAvChunkInfo> Chunks; // the first 1024 chunks of the file
+    FOURCC ForeignAfterData = 0;      // first chunk after "data" an append could not keep
+    QStringList Repairs;              // what the reader changed, one line each
+    QString Error;                    // why the last failing call failed
+    double ByteRate = 0;              // 0: samples and bytes follow the format
     bool Writing = false;
     bool WriteFailed = false;
     TAvFormatPtr Format;     // the "fmt " chunk, at least 18 bytes (zero-filled)
