@@ -3,6 +3,7 @@
 #include "platform/pulse/PulseBackend.h"
 #include "../AudioTestSupport.h"
 #include "PulseAdmin.h"
+#include "PulseMonitor.h"
 #include "platform/mmsystem.h"
 #include "platform/pulse/PulseMixer.h"
 
@@ -52,60 +53,6 @@ struct DoneCounter {
     }
     DWORD_PTR Callback() const { return reinterpret_cast<DWORD_PTR>(&Proc); }
     DWORD_PTR Instance() { return reinterpret_cast<DWORD_PTR>(this); }
-};
-
-struct Buffer {
-    explicit Buffer(std::size_t bytes) : data(bytes) {
-        hdr.lpData = data.data();
-        hdr.dwBufferLength = static_cast<DWORD>(bytes);
-    }
-    std::vector<char> data;
-    WAVEHDR hdr{};
-};
-
-// Keeps recording into a ring of buffers and collects every sample (16-bit mono), straight on a
-// backend stream (no API handle): used for sources the API does not list, such as monitors.
-class Collector : public IWaveEvents {
-public:
-    explicit Collector(std::size_t bufferBytes, int buffers = 8) {
-        for (int i = 0; i < buffers; ++i)
-            ring_.push_back(std::make_unique<Buffer>(bufferBytes));
-    }
-    void Start(IWaveInStream* stream) {
-        stream_ = stream;
-        for (auto& b : ring_)
-            stream_->AddBuffer(&b->hdr);
-        stream_->Start();
-    }
-    void BufferDone(WAVEHDR* h) override {
-        {
-            std::lock_guard g(lock_);
-            const auto* s = reinterpret_cast<const std::int16_t*>(h->lpData);
-            samples_.insert(samples_.end(), s, s + h->dwBytesRecorded / 2);
-        }
-        h->dwBytesRecorded = 0;
-        if (!stopping_) stream_->AddBuffer(h);
-    }
-    void Stop() {
-        stopping_ = true;
-        stream_->Reset();
-        stream_->Close();
-    }
-    std::size_t Size() const {
-        std::lock_guard g(lock_);
-        return samples_.size();
-    }
-    std::vector<std::int16_t> Samples() const {
-        std::lock_guard g(lock_);
-        return samples_;
-    }
-
-private:
-    std::vector<std::unique_ptr<Buffer>> ring_;
-    IWaveInStream* stream_ = nullptr;
-    std::atomic<bool> stopping_{false};
-    mutable std::mutex lock_;
-    std::vector<std::int16_t> samples_;
 };
 
 double Rms(const std::int16_t* s, std::size_t n) {
@@ -552,16 +499,9 @@ TEST_F(PulseBackendTest, PlayedSamplesArriveAtTheSinkMonitorUnchanged) {
     // Align by cross-correlating the start of the signal, then compare every sample.
     const auto rec = monitor.Samples();
     ASSERT_GT(rec.size(), played.size());
-    const std::size_t probe = 2048;
-    double best = 0;
-    std::size_t lag = 0;
-    for (std::size_t l = 0; l + played.size() <= rec.size(); ++l) {
-        double dot = 0;
-        for (std::size_t i = 0; i < probe; ++i)
-            dot += static_cast<double>(played[i]) * rec[l + i];
-        if (dot > best) best = dot, lag = l;
-    }
-    ASSERT_GT(best, 0);
+    const std::ptrdiff_t lagAt = AlignSamples(played, rec);
+    ASSERT_GE(lagAt, 0);
+    const auto lag = static_cast<std::size_t>(lagAt);
     int worst = 0;
     for (std::size_t i = 0; i < played.size(); ++i)
         worst = std::max(worst, std::abs(played[i] - rec[lag + i]));

@@ -1,0 +1,125 @@
+// The wave output on the private PulseAudio server of tests/with-pulse.sh: a chain played through
+// TAvWaveOut arrives at the sink's monitor sample for sample, in every callback mode.
+#include "../StreamTestSupport.h"
+#include "audio/stream/AvWavOut.h"
+#include "platform/pulse/PulseBackend.h"
+#include "tests/platform/pulse/PulseAdmin.h"
+#include "tests/platform/pulse/PulseMonitor.h"
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace {
+
+// Runs the main thread's posted work (the wave output's window) until cond holds or time is up.
+bool PumpUntil(const std::function<bool()>& cond, int timeoutMs) {
+    return WaitUntil(
+        [&] {
+            QCoreApplication::sendPostedEvents();
+            CheckSynchronize();
+            return cond();
+        },
+        timeoutMs);
+}
+
+class WaveOutPulseTest : public ::testing::TestWithParam<TAvCBMode> {
+protected:
+    void SetUp() override {
+        if (!std::getenv("PULSE_SERVER"))
+            GTEST_SKIP() << "no test sound server (run under tests/with-pulse.sh)";
+        if (const char* s = std::getenv("AVSETUP_PULSE_TEST_SINK")) sink_ = s;
+        ASSERT_TRUE(admin_.Ready());
+        auto backend = std::make_unique<PulseBackend>();
+        backend_ = backend.get();
+        ASSERT_TRUE(backend->Connected());
+        installed_ = std::make_unique<ScopedAudioBackend>(std::move(backend));
+        pa_cvolume full;
+        pa_cvolume_set(&full, 2, PA_VOLUME_NORM);
+        ASSERT_TRUE(admin_.SetSinkVolume(sink_, full));
+        ASSERT_TRUE(admin_.SetSinkMute(sink_, false));
+    }
+    void TearDown() override {
+        form_.reset();
+        installed_.reset();
+    }
+    int SinkId() {
+        const auto sinks = backend_->Context().Sinks();
+        for (std::size_t i = 0; i < sinks.size(); ++i)
+            if (sinks[i].name == sink_) return static_cast<int>(i);
+        ADD_FAILURE() << "no sink " << sink_;
+        return 0;
+    }
+
+    std::string sink_ = "avsetup_test_sink";
+    PulseAdmin admin_;
+    PulseBackend* backend_ = nullptr;
+    std::unique_ptr<ScopedAudioBackend> installed_;
+    std::unique_ptr<TAvComponent> form_ = std::make_unique<TAvComponent>(nullptr);
+};
+
+TEST_P(WaveOutPulseTest, AChainPlayedThroughTheOutputArrivesAtTheSinkMonitorUnchanged) {
+    const int id = SinkId();
+    // At the sink's own rate, so nothing is resampled on the way.
+    const DWORD rate = backend_->Context().Sinks()[id].spec.rate;
+    const DWORD chunk = rate / 10; // 100 ms
+    WAVEFORMATEX f{};
+    BuildPcmFormat(&f, 16, 1, rate);
+    Collector monitor(chunk * 2);
+    std::unique_ptr<IWaveInStream> in;
+    ASSERT_EQ(backend_->OpenWaveInByName(sink_ + ".monitor", f, &monitor, &in), MMSYSERR_NOERROR);
+    monitor.Start(in.get());
+    ASSERT_TRUE(WaitUntil([&] { return monitor.Size() >= chunk; }, 2000));
+
+    // A lead-in of silence (a new stream's first milliseconds may miss the monitor), then 0.6 s
+    // of reproducible noise, played in the wizard's buffers.
+    std::vector<std::int16_t> played(6 * chunk);
+    std::uint32_t seed = 777;
+    for (auto& s : played) {
+        seed = seed * 1664525u + 1013904223u;
+        s = static_cast<std::int16_t>(static_cast<int>(seed >> 16) % 16000 - 8000);
+    }
+    std::vector<std::uint8_t> bytes(chunk * 2, 0);
+    const auto* p = reinterpret_cast<const std::uint8_t*>(played.data());
+    bytes.insert(bytes.end(), p, p + played.size() * 2);
+    auto* source = new TMemorySource(form_.get(), bytes, f);
+    auto* out = new TAvWaveOut(form_.get());
+    out->SetInput(source);
+    out->SetDeviceID(id);
+    out->SetBufferSize(2048);
+    out->SetNumBuffers(10);
+    out->SetCallBackMode(GetParam());
+    std::atomic<int> stops{0}, errors{0};
+    out->OnStop = [&](TObject*) { ++stops; };
+    out->OnError = [&](TObject*) { ++errors; };
+
+    out->Start();
+    ASSERT_TRUE(PumpUntil([&] { return stops.load() == 1; }, 5000));
+    EXPECT_EQ(errors, 0);
+    EXPECT_EQ(out->BytesPlayed(), bytes.size());
+    const std::size_t atStop = monitor.Size();
+    ASSERT_TRUE(WaitUntil([&] { return monitor.Size() >= atStop + 2 * chunk; }, 2000));
+    monitor.Stop();
+    out->Close();
+
+    const auto rec = monitor.Samples();
+    ASSERT_GT(rec.size(), played.size());
+    const std::ptrdiff_t lagAt = AlignSamples(played, rec);
+    ASSERT_GE(lagAt, 0);
+    const auto lag = static_cast<std::size_t>(lagAt);
+    int worst = 0;
+    for (std::size_t i = 0; i < played.size(); ++i)
+        worst = std::max(worst, std::abs(played[i] - rec[lag + i]));
+    EXPECT_LE(worst, 2) << "played and recorded differ after alignment at " << lag << " samples";
+    // The automatic stop came after the end had been heard.
+    EXPECT_LE(lag + played.size(), atStop + rate / 100);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, WaveOutPulseTest, ::testing::Values(cmWindow, cmCallback, cmThread),
+                         CallBackModeName);
+
+} // namespace
