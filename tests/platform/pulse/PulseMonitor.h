@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -81,4 +82,53 @@ inline std::ptrdiff_t AlignSamples(const std::vector<std::int16_t>& played,
         if (dot > best) best = dot, lag = static_cast<std::ptrdiff_t>(l);
     }
     return lag;
+}
+
+// Compares played with the recording from lag on, sample for sample within tolerance. On a loaded
+// machine the server may glitch: an underrun pauses the stream (the monitor records silence) and a
+// rewind of the sink can cost a monitor a few samples. Silence in the recording is skipped, and
+// after a sample that differs the comparison picks up again where the next 32 recorded samples
+// match played within the following 2048 samples (a resync). Returns how far into played the
+// comparison got (played.size() when the recording holds all of it, in order).
+struct TMonitorMatch {
+    std::size_t matched = 0; // played samples compared equal
+    std::size_t reached = 0; // position in played the comparison got to
+    std::size_t silence = 0; // recorded samples of silence skipped
+    std::size_t skipped = 0; // played samples missing from the recording
+    int resyncs = 0;
+};
+inline TMonitorMatch MatchWithGaps(const std::vector<std::int16_t>& played,
+                                   const std::vector<std::int16_t>& rec, std::size_t lag,
+                                   int tolerance) {
+    constexpr std::size_t kProbe = 32, kWindow = 2048;
+    TMonitorMatch m;
+    std::size_t i = 0, j = lag;
+    auto same = [&](std::size_t p, std::size_t r) {
+        return std::abs(played[p] - rec[r]) <= tolerance;
+    };
+    while (i < played.size() && j < rec.size()) {
+        if (same(i, j)) {
+            ++i, ++j, ++m.matched;
+        } else if (std::abs(rec[j]) <= tolerance) {
+            ++j, ++m.silence;
+        } else {
+            bool found = false;
+            for (std::size_t q = i + 1; q <= i + kWindow && q + kProbe <= played.size(); ++q) {
+                if (j + kProbe > rec.size()) break;
+                bool ok = true;
+                for (std::size_t k = 0; k < kProbe && ok; ++k)
+                    ok = same(q + k, j + k);
+                if (ok) {
+                    m.skipped += q - i;
+                    i = q;
+                    ++m.resyncs;
+                    found = true;
+                    break;
+                }
+            }
+            if (!found) break;
+        }
+    }
+    m.reached = i;
+    return m;
 }
