@@ -1,12 +1,16 @@
 // The wave output on the private PulseAudio server of tests/with-pulse.sh: a chain played through
-// TAvWaveOut arrives at the sink's monitor sample for sample, in every callback mode.
+// TAvWaveOut arrives at the sink's monitor sample for sample, in every callback mode; so does a
+// WAVE file played through the wave file component, looped.
 #include "../StreamTestSupport.h"
+#include "../WaveBuilder.h"
 #include "audio/stream/AvWavOut.h"
+#include "audio/stream/AvWave.h"
 #include "platform/pulse/PulseBackend.h"
 #include "tests/platform/pulse/PulseAdmin.h"
 #include "tests/platform/pulse/PulseMonitor.h"
 
 #include <QCoreApplication>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -25,6 +29,16 @@ bool PumpUntil(const std::function<bool()>& cond, int timeoutMs) {
             return cond();
         },
         timeoutMs);
+}
+
+// Reproducible noise, loud enough to align on.
+std::vector<std::int16_t> Noise(std::size_t n, std::uint32_t seed) {
+    std::vector<std::int16_t> v(n);
+    for (auto& s : v) {
+        seed = seed * 1664525u + 1013904223u;
+        s = static_cast<std::int16_t>(static_cast<int>(seed >> 16) % 16000 - 8000);
+    }
+    return v;
 }
 
 class WaveOutPulseTest : public ::testing::TestWithParam<TAvCBMode> {
@@ -77,12 +91,7 @@ TEST_P(WaveOutPulseTest, AChainPlayedThroughTheOutputArrivesAtTheSinkMonitorUnch
 
     // A lead-in of silence (a new stream's first milliseconds may miss the monitor), then 0.6 s
     // of reproducible noise, played in the wizard's buffers.
-    std::vector<std::int16_t> played(6 * chunk);
-    std::uint32_t seed = 777;
-    for (auto& s : played) {
-        seed = seed * 1664525u + 1013904223u;
-        s = static_cast<std::int16_t>(static_cast<int>(seed >> 16) % 16000 - 8000);
-    }
+    const std::vector<std::int16_t> played = Noise(6 * chunk, 777);
     std::vector<std::uint8_t> bytes(chunk * 2, 0);
     const auto* p = reinterpret_cast<const std::uint8_t*>(played.data());
     bytes.insert(bytes.end(), p, p + played.size() * 2);
@@ -117,6 +126,68 @@ TEST_P(WaveOutPulseTest, AChainPlayedThroughTheOutputArrivesAtTheSinkMonitorUnch
     // Everything arrived in order; a loaded machine may cost a glitch or two, never more.
     EXPECT_LE(m.resyncs, 3);
     EXPECT_LT(m.skipped, rate / 100);
+    EXPECT_LT(m.silence, rate / 2);
+}
+
+// The wizard's chain: a WAVE file looped twice through the wave output plays three times over.
+TEST_P(WaveOutPulseTest, ALoopedWaveFilePlaysItsLengthTimesItsLoopsPlusOne) {
+    const int id = SinkId();
+    const DWORD rate = backend_->Context().Sinks()[id].spec.rate;
+    const DWORD chunk = rate / 10;
+    WAVEFORMATEX f{};
+    BuildPcmFormat(&f, 16, 1, rate);
+    Collector monitor(chunk * 2);
+    std::unique_ptr<IWaveInStream> in;
+    ASSERT_EQ(backend_->OpenWaveInByName(sink_ + ".monitor", f, &monitor, &in), MMSYSERR_NOERROR);
+    monitor.Start(in.get());
+    ASSERT_TRUE(WaitUntil([&] { return monitor.Size() >= chunk; }, 2000));
+
+    // The file: 100 ms of silence, then 300 ms of noise.
+    std::vector<std::int16_t> pass(chunk, 0);
+    const auto noise = Noise(3 * chunk, 4242);
+    pass.insert(pass.end(), noise.begin(), noise.end());
+    QTemporaryDir dir;
+    const QString path = dir.filePath("loop.wav");
+    const QByteArray data(reinterpret_cast<const char*>(pass.data()),
+                          static_cast<qsizetype>(pass.size() * 2));
+    ASSERT_TRUE(wavetest::WriteFile(
+        path, wavetest::Riff({{"fmt ", wavetest::FmtBody(1, 1, rate, 16)}, {"data", data}})));
+
+    auto* file = new TAvWaveFile(form_.get());
+    file->Wave()->SetFileName(path);
+    auto* out = new TAvWaveOut(form_.get());
+    out->SetInput(file);
+    out->SetDeviceID(id);
+    out->SetCallBackMode(GetParam());
+    out->SetLooping(true);
+    out->SetLoopCount(2);
+    std::atomic<int> stops{0}, errors{0}, loops{0};
+    out->OnStop = [&](TObject*) { ++stops; };
+    out->OnError = [&](TObject*) { ++errors; };
+    out->OnLooping = [&](TObject*) { ++loops; };
+    out->Start();
+    ASSERT_TRUE(PumpUntil([&] { return stops.load() == 1; }, 8000));
+    EXPECT_EQ(errors, 0);
+    EXPECT_EQ(loops, 2);
+    EXPECT_EQ(out->BytesPlayed(), 3u * static_cast<std::uint64_t>(data.size()));
+    const std::size_t atStop = monitor.Size();
+    ASSERT_TRUE(WaitUntil([&] { return monitor.Size() >= atStop + 2 * chunk; }, 2000));
+    monitor.Stop();
+    out->Close();
+
+    // From the first noise on (the lead-in of a new stream may miss the monitor): noise, then
+    // twice silence and noise.
+    std::vector<std::int16_t> expected = noise;
+    for (int i = 0; i < 2; ++i)
+        expected.insert(expected.end(), pass.begin(), pass.end());
+    const auto rec = monitor.Samples();
+    const std::ptrdiff_t lagAt = AlignSamples(expected, rec);
+    ASSERT_GE(lagAt, 0);
+    const TMonitorMatch m = MatchWithGaps(expected, rec, static_cast<std::size_t>(lagAt), 2);
+    EXPECT_EQ(m.reached, expected.size()) << "the passes differ after " << m.reached << " samples";
+    EXPECT_LE(m.resyncs, 3);
+    EXPECT_LT(m.skipped, rate / 100);
+    // The server may pause for want of data under load; never for long.
     EXPECT_LT(m.silence, rate / 2);
 }
 
