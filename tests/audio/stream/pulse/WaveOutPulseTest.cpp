@@ -59,6 +59,8 @@ protected:
     }
     void TearDown() override {
         form_.reset();
+        in_.reset();
+        monitor_.reset();
         installed_.reset();
     }
     int SinkId() {
@@ -69,7 +71,25 @@ protected:
         return 0;
     }
 
+    // Records the sink's monitor, in the sink's own format (mono) so nothing is resampled on the
+    // way, until 100 ms have come in.
+    void StartMonitor() {
+        id_ = SinkId();
+        rate_ = backend_->Context().Sinks()[id_].spec.rate;
+        BuildPcmFormat(&format_, 16, 1, rate_);
+        monitor_ = std::make_unique<Collector>(rate_ / 10 * 2);
+        ASSERT_EQ(backend_->OpenWaveInByName(sink_ + ".monitor", format_, monitor_.get(), &in_),
+                  MMSYSERR_NOERROR);
+        monitor_->Start(in_.get());
+        ASSERT_TRUE(WaitUntil([&] { return monitor_->Size() >= rate_ / 10; }, 2000));
+    }
+
     std::string sink_ = "avsetup_test_sink";
+    int id_ = 0;
+    DWORD rate_ = 0;
+    WAVEFORMATEX format_{};
+    std::unique_ptr<Collector> monitor_;
+    std::unique_ptr<IWaveInStream> in_;
     PulseAdmin admin_;
     PulseBackend* backend_ = nullptr;
     std::unique_ptr<ScopedAudioBackend> installed_;
@@ -77,17 +97,11 @@ protected:
 };
 
 TEST_P(WaveOutPulseTest, AChainPlayedThroughTheOutputArrivesAtTheSinkMonitorUnchanged) {
-    const int id = SinkId();
-    // At the sink's own rate, so nothing is resampled on the way.
-    const DWORD rate = backend_->Context().Sinks()[id].spec.rate;
-    const DWORD chunk = rate / 10; // 100 ms
-    WAVEFORMATEX f{};
-    BuildPcmFormat(&f, 16, 1, rate);
-    Collector monitor(chunk * 2);
-    std::unique_ptr<IWaveInStream> in;
-    ASSERT_EQ(backend_->OpenWaveInByName(sink_ + ".monitor", f, &monitor, &in), MMSYSERR_NOERROR);
-    monitor.Start(in.get());
-    ASSERT_TRUE(WaitUntil([&] { return monitor.Size() >= chunk; }, 2000));
+    ASSERT_NO_FATAL_FAILURE(StartMonitor());
+    const int id = id_;
+    const DWORD rate = rate_, chunk = rate / 10; // 100 ms
+    const WAVEFORMATEX f = format_;
+    Collector& monitor = *monitor_;
 
     // A lead-in of silence (a new stream's first milliseconds may miss the monitor), then 0.6 s
     // of reproducible noise, played in the wizard's buffers.
@@ -131,16 +145,10 @@ TEST_P(WaveOutPulseTest, AChainPlayedThroughTheOutputArrivesAtTheSinkMonitorUnch
 
 // The wizard's chain: a WAVE file looped twice through the wave output plays three times over.
 TEST_P(WaveOutPulseTest, ALoopedWaveFilePlaysItsLengthTimesItsLoopsPlusOne) {
-    const int id = SinkId();
-    const DWORD rate = backend_->Context().Sinks()[id].spec.rate;
-    const DWORD chunk = rate / 10;
-    WAVEFORMATEX f{};
-    BuildPcmFormat(&f, 16, 1, rate);
-    Collector monitor(chunk * 2);
-    std::unique_ptr<IWaveInStream> in;
-    ASSERT_EQ(backend_->OpenWaveInByName(sink_ + ".monitor", f, &monitor, &in), MMSYSERR_NOERROR);
-    monitor.Start(in.get());
-    ASSERT_TRUE(WaitUntil([&] { return monitor.Size() >= chunk; }, 2000));
+    ASSERT_NO_FATAL_FAILURE(StartMonitor());
+    const int id = id_;
+    const DWORD rate = rate_, chunk = rate / 10; // 100 ms
+    Collector& monitor = *monitor_;
 
     // The file: 100 ms of silence, then 300 ms of noise.
     std::vector<std::int16_t> pass(chunk, 0);
