@@ -1,8 +1,10 @@
 // The avwav program as a user runs it: what `info` prints for a damaged file, and its exit codes.
 #include "audio/stream/WaveBuilder.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <csignal>
 #include <gtest/gtest.h>
 
 using namespace wavetest;
@@ -14,8 +16,10 @@ struct RunResult {
     QString Out, Err;
 };
 
-RunResult Avwav(const QStringList& args) {
+RunResult Avwav(const QStringList& args,
+                const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
     QProcess p;
+    p.setProcessEnvironment(env);
     p.start(QStringLiteral(AVWAV_PATH), args);
     RunResult r;
     if (!p.waitForFinished(60000)) {
@@ -61,6 +65,48 @@ TEST(Avwav, InfoShowsFormatLengthTagsAndRepairsAndRefusesWhatIsNoWave) {
     EXPECT_TRUE(r.Err.contains(QStringLiteral("Error reading wave file"))) << r.Err.toStdString();
     EXPECT_EQ(Avwav({QStringLiteral("frobnicate")}).ExitCode, 2);
     EXPECT_EQ(Avwav({}).ExitCode, 2);
+}
+
+// Playing on the simulated sound system (in real time): a short file plays to its end, looped
+// twice it takes three times as long, Ctrl+C stops it cleanly, and a device that is not there is
+// refused.
+TEST(Avwav, PlayRunsToTheEndLoopsAndStopsOnInterrupt) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath("short.wav");
+    // 0.3 s of 8-bit mono at 8000 Hz.
+    ASSERT_TRUE(WriteFile(file, Riff({{"fmt ", FmtBody(1, 1, 8000, 8)}, {"data", Ramp(2400)}})));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("AVSETUP_BACKEND"), QStringLiteral("sim"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+
+    QElapsedTimer once;
+    once.start();
+    RunResult r = Avwav({QStringLiteral("play"), file}, env);
+    const qint64 onceMs = once.elapsed();
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.toStdString();
+    EXPECT_GE(onceMs, 250);
+    QElapsedTimer looped;
+    looped.start();
+    r = Avwav({QStringLiteral("play"), file, QStringLiteral("--loop"), QStringLiteral("2")}, env);
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.toStdString();
+    EXPECT_GE(looped.elapsed(), 850);
+
+    // Endless loop until SIGINT: the program ends by itself, cleanly, soon after.
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(AVWAV_PATH),
+            {QStringLiteral("play"), file, QStringLiteral("--loop"), QStringLiteral("inf")});
+    ASSERT_TRUE(p.waitForStarted());
+    EXPECT_FALSE(p.waitForFinished(1500)) << "an endless loop ended by itself";
+    ::kill(pid_t(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(30000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+
+    r = Avwav({QStringLiteral("play"), file, QStringLiteral("--device"), QStringLiteral("57")},
+              env);
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_FALSE(r.Err.isEmpty());
 }
 
 } // namespace

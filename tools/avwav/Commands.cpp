@@ -13,6 +13,8 @@ namespace {
 
 const TCommand kCommands[] = {
     {"info", "FILE", "format, sizes, length, INFO tags and the reader's repairs", &Info},
+    {"play", "FILE [--device N] [--loop K|inf]",
+     "plays the file (K more times, or endlessly) until its end or Ctrl+C", &Play},
 };
 
 // INFO values carry no declared encoding: UTF-8 when they are valid UTF-8, else Latin-1.

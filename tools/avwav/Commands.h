@@ -21,6 +21,7 @@ QString Usage();
 
 // Commands.
 int Info(int argc, char** argv, const QStringList& args);
+int Play(int argc, char** argv, const QStringList& args);
 
 // Helpers for commands: messages to stderr prefixed with "avwav: ".
 void Error(const QString& message);

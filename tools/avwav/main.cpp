@@ -1,5 +1,6 @@
 // avwav: looks at WAVE files through the audio library, outside the wizard.
 //   avwav info FILE     format, sizes, length, INFO tags and every repair the reader made
+//   avwav play FILE [--device N] [--loop K|inf]   plays it until its end or Ctrl+C
 // Exit codes: 0 done, 1 the file was refused or could not be played, 2 wrong use.
 #include "tools/avwav/Commands.h"
 
