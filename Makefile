@@ -6,7 +6,7 @@ CMAKE_GEN  := -G Ninja
 PACKAGES   := cmake ninja-build ccache g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev \
               libgtest-dev libgmock-dev libbenchmark-dev libpulse-dev pulseaudio pulseaudio-utils \
               libv4l-dev libsamplerate0-dev fonts-wqy-microhei xvfb xauth \
-              python3 libavcodec-dev libavutil-dev \
+              python3 libavcodec-dev libavutil-dev libswresample-dev \
               libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base \
               gstreamer1.0-plugins-good gstreamer1.0-tools
 # Paths relative to the tree, so every checkout and build folder shares one compiler cache.

@@ -1,0 +1,21 @@
+#pragma once
+// The platform's 16-byte identifier, as format records and object interfaces carry it.
+#include "platform/windef.h"
+
+#ifndef GUID_DEFINED
+#define GUID_DEFINED
+struct GUID {
+    DWORD Data1;
+    WORD Data2;
+    WORD Data3;
+    BYTE Data4[8];
+};
+static_assert(sizeof(GUID) == 16);
+
+inline bool operator==(const GUID& a, const GUID& b) {
+    if (a.Data1 != b.Data1 || a.Data2 != b.Data2 || a.Data3 != b.Data3) return false;
+    for (int i = 0; i < 8; ++i)
+        if (a.Data4[i] != b.Data4[i]) return false;
+    return true;
+}
+#endif
