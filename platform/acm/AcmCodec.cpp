@@ -271,8 +271,7 @@ public:
     }
 
     void Reset() override {
-        out_.clear();
-        outHead_ = 0;
+        outHead_ = outTail_ = 0;
         partial_.clear();
         drained_ = false;
         if (decoder_) avcodec_flush_buffers(decoder_);
@@ -430,12 +429,18 @@ private:
         if (!swr_) return;
         const int room = swr_get_out_samples(swr_, frames);
         if (room <= 0) return;
-        const std::size_t at = out_.size();
-        out_.resize(at + static_cast<std::size_t>(room) * dstBlockAlign_);
-        uint8_t* outPlanes[1] = {out_.data() + at};
+        const std::size_t need = static_cast<std::size_t>(room) * dstBlockAlign_;
+        if (outTail_ + need > out_.size()) {
+            // Move what is waiting to the front; grow only when that is not enough.
+            std::memmove(out_.data(), out_.data() + outHead_, outTail_ - outHead_);
+            outTail_ -= outHead_;
+            outHead_ = 0;
+            if (outTail_ + need > out_.size()) out_.resize(outTail_ + need);
+        }
+        uint8_t* outPlanes[1] = {out_.data() + outTail_};
         const int got = swr_convert(swr_, outPlanes, room, planes, frames);
-        out_.resize(at + static_cast<std::size_t>(std::max(got, 0)) * dstBlockAlign_);
         if (got < 0) ok_ = false;
+        else outTail_ += static_cast<std::size_t>(got) * dstBlockAlign_;
     }
 
     // End of the stream: the parser's last frame, the decoder's and the resampler's tails.
@@ -453,17 +458,14 @@ private:
         Resample(nullptr, 0);
     }
 
-    std::size_t PendingOutput() const { return out_.size() - outHead_; }
+    std::size_t PendingOutput() const { return outTail_ - outHead_; }
 
     std::size_t Drain(BYTE* dst, std::size_t room) {
         const std::size_t n = std::min(room, PendingOutput());
         if (n == 0) return 0;
         std::memcpy(dst, out_.data() + outHead_, n);
         outHead_ += n;
-        if (outHead_ == out_.size()) {
-            out_.clear();
-            outHead_ = 0;
-        }
+        if (outHead_ == outTail_) outHead_ = outTail_ = 0;
         return n;
     }
 
@@ -494,8 +496,9 @@ private:
     AVChannelLayout swrLayout_{};
     int swrRate_ = 0;
 
-    std::vector<uint8_t> out_; // converted bytes not yet handed out, from outHead_
+    std::vector<uint8_t> out_; // converted bytes not yet handed out: [outHead_, outTail_)
     std::size_t outHead_ = 0;
+    std::size_t outTail_ = 0;
     std::vector<uint8_t> partial_; // source bytes of an incomplete block
     bool drained_ = false;
     bool ok_ = true;
