@@ -439,8 +439,10 @@ private:
         }
         uint8_t* outPlanes[1] = {out_.data() + outTail_};
         const int got = swr_convert(swr_, outPlanes, room, planes, frames);
-        if (got < 0) ok_ = false;
-        else outTail_ += static_cast<std::size_t>(got) * dstBlockAlign_;
+        if (got < 0)
+            ok_ = false;
+        else
+            outTail_ += static_cast<std::size_t>(got) * dstBlockAlign_;
     }
 
     // End of the stream: the parser's last frame, the decoder's and the resampler's tails.

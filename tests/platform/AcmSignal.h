@@ -116,14 +116,17 @@ inline Encoded Encode(const char* encoder, WORD tag, int rate, int channels,
     for (int at = 0; at < total; at += frameSize) {
         // Block encoders want whole frames: the last one is padded with silence.
         const int n = std::min(frameSize, total - at);
-        frame->nb_samples = frameSize;
+        const bool fixed =
+            !(codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) && ctx->frame_size > 0;
+        frame->nb_samples = fixed ? frameSize : n;
         frame->format = ctx->sample_fmt;
         av_channel_layout_copy(&frame->ch_layout, &ctx->ch_layout);
         frame->sample_rate = rate;
         av_frame_get_buffer(frame, 0);
-        av_samples_set_silence(frame->extended_data, 0, frameSize, channels, ctx->sample_fmt);
+        av_samples_set_silence(frame->extended_data, 0, frame->nb_samples, channels,
+                               ctx->sample_fmt);
         const uint8_t* in[1] = {reinterpret_cast<const uint8_t*>(pcm.data() + at * channels)};
-        swr_convert(swr, frame->extended_data, frameSize, in, n);
+        swr_convert(swr, frame->extended_data, frame->nb_samples, in, n);
         avcodec_send_frame(ctx, frame);
         av_frame_unref(frame);
         drain();
