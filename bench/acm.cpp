@@ -2,6 +2,7 @@
 // output pulls, in 4096-byte buffers) next to libswresample called directly on the same data in
 // the same chunks of 8192 source bytes. The difference is the chain's overhead.
 #include "audio/stream/AvACMCvt.h"
+#include "tests/audio/stream/ByteSource.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -35,28 +36,6 @@ std::vector<uint8_t> Signal() {
     return {b, b + s.size() * 2};
 }
 
-class TSource : public TAvDSPComponent {
-public:
-    TSource(const WAVEFORMATEX* fmt, const std::vector<uint8_t>& data)
-        : TAvDSPComponent(nullptr), FData(data) {
-        SetProvidesOutput(true);
-        SetPWaveFormat(fmt);
-    }
-    void Rewind() { FPos = 0; }
-    void BufferLoad(TAvWaveHdr* h, bool& more) override {
-        const std::size_t n =
-            std::min<std::size_t>(h->dwBufferLength - h->dwBytesRecorded, FData.size() - FPos);
-        std::memcpy(h->lpData + h->dwBytesRecorded, FData.data() + FPos, n);
-        FPos += n;
-        h->dwBytesRecorded += static_cast<DWORD>(n);
-        more = FPos < FData.size();
-    }
-
-private:
-    const std::vector<uint8_t>& FData;
-    std::size_t FPos = 0;
-};
-
 WAVEFORMATEX Pcm(DWORD rate) {
     WAVEFORMATEX f{};
     BuildPcmFormat(&f, 16, 2, rate);
@@ -66,7 +45,7 @@ WAVEFORMATEX Pcm(DWORD rate) {
 void BM_PcmConverterChain(benchmark::State& state) {
     const auto data = Signal();
     const WAVEFORMATEX in = Pcm(kInRate);
-    TSource source(&in, data);
+    TByteSource source(&in, data);
     TAvPCMConverter conv(nullptr);
     conv.SetAutoConvert(false);
     conv.SetBitLength(b16Bit);

@@ -2,6 +2,7 @@
 // the PCM converter's derived formats (float files among them), and conversions that cannot be
 // built. Signals are encoded by libavcodec or made by formula and measured after conversion.
 #include "audio/stream/AvACMCvt.h"
+#include "tests/audio/stream/ByteSource.h"
 #include "tests/platform/AcmSignal.h"
 
 #include <gtest/gtest.h>
@@ -14,29 +15,7 @@ using namespace acmtest;
 
 namespace {
 
-// A source in the pull flow: hands out its bytes in order, as much as each pull asks for.
-class TSource : public TAvDSPComponent {
-public:
-    explicit TSource(const WAVEFORMATEX* fmt, std::vector<uint8_t> data)
-        : TAvDSPComponent(nullptr), FData(std::move(data)) {
-        SetProvidesOutput(true);
-        SetPWaveFormat(fmt);
-    }
-    void BufferLoad(TAvWaveHdr* h, bool& more) override {
-        const std::size_t n =
-            std::min<std::size_t>(h->dwBufferLength - h->dwBytesRecorded, FData.size() - FPos);
-        std::memcpy(h->lpData + h->dwBytesRecorded, FData.data() + FPos, n);
-        FPos += n;
-        h->dwBytesRecorded += static_cast<DWORD>(n);
-        more = FPos < FData.size();
-        ++Pulls;
-    }
-    int Pulls = 0;
-
-private:
-    std::vector<uint8_t> FData;
-    std::size_t FPos = 0;
-};
+using TSource = TByteSource;
 
 // The end of a push chain: keeps what arrives.
 class TSink : public TAvDSPComponent {
