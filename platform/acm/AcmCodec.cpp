@@ -61,7 +61,8 @@ bool ParseSource(const WAVEFORMATEX* wf, Source* s) {
     const int bits = wf->wBitsPerSample;
     // The extra bytes of compressed formats (PCM records may carry any cbSize: it is ignored).
     const auto* extra = reinterpret_cast<const uint8_t*>(wf) + sizeof(WAVEFORMATEX);
-    const int cbSize = wf->wFormatTag == WAVE_FORMAT_PCM ? 0 : wf->cbSize;
+    int cbSize = wf->wFormatTag == WAVE_FORMAT_PCM ? 0 : wf->cbSize;
+    bool extensible = false;
 
     if (s->tag == WAVE_FORMAT_EXTENSIBLE) {
         if (cbSize < 22) return false;
@@ -74,10 +75,10 @@ bool ParseSource(const WAVEFORMATEX* wf, Source* s) {
         s->tag = static_cast<WORD>(inner);
         s->channelMask = ext->dwChannelMask;
         if (std::popcount(s->channelMask) != s->channels) s->channelMask = 0;
-        // Only the PCM-like sub-formats carry nothing else that matters here.
-        if (s->tag != WAVE_FORMAT_PCM && s->tag != WAVE_FORMAT_IEEE_FLOAT &&
-            s->tag != WAVE_FORMAT_ALAW && s->tag != WAVE_FORMAT_MULAW)
-            return false;
+        // The extra bytes are the extension's: a compressed sub-format's own record is not there,
+        // so its block layout follows from the block size alone.
+        extensible = true;
+        cbSize = 0;
     }
 
     switch (s->tag) {
@@ -102,17 +103,18 @@ bool ParseSource(const WAVEFORMATEX* wf, Source* s) {
         s->codec = s->tag == WAVE_FORMAT_ALAW ? AV_CODEC_ID_PCM_ALAW : AV_CODEC_ID_PCM_MULAW;
         return true;
     case WAVE_FORMAT_ADPCM: {
-        if (s->channels > 2 || bits != 4 || cbSize < 32) return false;
+        if (s->channels > 2 || bits != 4 || (cbSize < 32 && !extensible)) return false;
         if (s->blockAlign < 7 * s->channels || s->blockAlign > 0x8000) return false;
-        const auto* ms = reinterpret_cast<const ADPCMWAVEFORMAT*>(wf);
-        if (ms->wNumCoef != 7) return false;
-        for (int i = 0; i < 7; ++i) {
-            if (ms->aCoef[i].iCoef1 != kMsAdpcmCoefs[i].iCoef1 ||
-                ms->aCoef[i].iCoef2 != kMsAdpcmCoefs[i].iCoef2)
-                return false;
-        }
         s->samplesPerBlock = (s->blockAlign - 7 * s->channels) * 2 / s->channels + 2;
-        if (ms->wSamplesPerBlock != s->samplesPerBlock) return false;
+        if (!extensible) {
+            const auto* ms = reinterpret_cast<const ADPCMWAVEFORMAT*>(wf);
+            if (ms->wNumCoef != 7 || ms->wSamplesPerBlock != s->samplesPerBlock) return false;
+            for (int i = 0; i < 7; ++i) {
+                if (ms->aCoef[i].iCoef1 != kMsAdpcmCoefs[i].iCoef1 ||
+                    ms->aCoef[i].iCoef2 != kMsAdpcmCoefs[i].iCoef2)
+                    return false;
+            }
+        }
         s->codec = AV_CODEC_ID_ADPCM_MS;
         s->bitsPerCodedSample = 4;
         s->extradata.assign(extra, extra + cbSize);

@@ -145,6 +145,15 @@ TEST(AcmTest, VersionAndSuggestions) {
     EXPECT_EQ(acmFormatSuggest(nullptr, &ext.Format, &dst, sizeof dst, 0), 0u);
     EXPECT_EQ(dst.nChannels, 2);
     EXPECT_EQ(dst.wBitsPerSample, 16);
+    // A compressed sub-format: its block layout follows from the block size.
+    WAVEFORMATEXTENSIBLE ima = ext;
+    ima.Format = Plain(WAVE_FORMAT_EXTENSIBLE, 22050, 2, 4);
+    ima.Format.nBlockAlign = 2048;
+    ima.Format.cbSize = 22;
+    ima.dwChannelMask = SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT;
+    ima.SubFormat = WaveSubFormat(WAVE_FORMAT_IMA_ADPCM);
+    EXPECT_EQ(acmFormatSuggest(nullptr, &ima.Format, &dst, sizeof dst, 0), 0u);
+    EXPECT_EQ(dst.nSamplesPerSec, 22050u);
     ext.SubFormat.Data4[7] ^= 1; // not one of the platform's sub-formats
     EXPECT_EQ(acmFormatSuggest(nullptr, &ext.Format, &dst, sizeof dst, 0), ACMERR_NOTPOSSIBLE);
 
