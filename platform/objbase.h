@@ -7,6 +7,7 @@
 // program or its tests use are declared; the order of methods is not a binary contract). Wide text
 // is UTF-16 (OLECHAR = char16_t), as on the platform. Reference counts are thread-safe; objects are
 // otherwise used on the thread that made them unless an interface comment says more.
+#include "platform/guiddef.h"
 #include "platform/mmsystem.h"
 #include "platform/windef.h"
 
@@ -28,19 +29,6 @@ using LPCWSTR = const WCHAR*;
 using BSTR = OLECHAR*;
 using VARTYPE = std::uint16_t;
 
-struct GUID {
-    DWORD Data1;
-    WORD Data2;
-    WORD Data3;
-    BYTE Data4[8];
-    friend constexpr bool operator==(const GUID& a, const GUID& b) {
-        if (a.Data1 != b.Data1 || a.Data2 != b.Data2 || a.Data3 != b.Data3) return false;
-        for (int i = 0; i < 8; ++i)
-            if (a.Data4[i] != b.Data4[i]) return false;
-        return true;
-    }
-};
-static_assert(sizeof(GUID) == 16);
 using IID = GUID;
 using CLSID = GUID;
 using REFIID = const IID&;
