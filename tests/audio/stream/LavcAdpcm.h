@@ -146,6 +146,18 @@ public:
             av_frame_unref(FC.Frame);
         }
     }
+    // Decodes one block and leaves the samples in libavcodec's frame; returns the frames decoded.
+    int DecodeInPlace(const std::uint8_t* block, int size) {
+        FC.Packet->data = const_cast<std::uint8_t*>(block);
+        FC.Packet->size = size;
+        Check(avcodec_send_packet(FC.Ctx, FC.Packet), "send packet");
+        int n = 0;
+        while (avcodec_receive_frame(FC.Ctx, FC.Frame) == 0) {
+            n += FC.Frame->nb_samples;
+            av_frame_unref(FC.Frame);
+        }
+        return n;
+    }
     std::vector<std::int16_t> DecodeAll(const TEncoded& enc) {
         std::vector<std::int16_t> out;
         const int ba = enc.Fmt()->nBlockAlign;
