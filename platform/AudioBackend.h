@@ -75,6 +75,11 @@ struct MixerItemDesc {
     std::string name;
 };
 
+// Volume controls of every backend: values 0..65535, linear in amplitude, in 100 steps of 1 % (as
+// desktop volume controls step), so a mixer slider's range is 0..100.
+constexpr LONG kVolumeMaximum = 0xFFFF;
+constexpr DWORD kVolumeSteps = 100;
+
 struct MixerControlDesc {
     DWORD id = 0;    // unique within the mixer
     DWORD type = 0;  // MIXERCONTROL_CONTROLTYPE_*
@@ -205,6 +210,7 @@ std::unique_ptr<IAudioBackend> CreateSimAudioBackend();
 void NotifyMixerControlChange(const IMixerDevice* mixer, DWORD controlId);
 // A line changed: MM_MIXM_LINE_CHANGE (wParam handle, lParam line id).
 void NotifyMixerLineChange(const IMixerDevice* mixer, DWORD lineId);
-// Cards came or went: every open mixer handle receives MM_MIXM_LINE_CHANGE for each of its
-// destination lines; handles of a mixer that has gone then answer MMSYSERR_NODRIVER.
+// Cards came or went (or the sound server): every open mixer handle receives MM_MIXM_LINE_CHANGE
+// for each of its destination lines (handles of a mixer that has gone then answer
+// MMSYSERR_NODRIVER), and every listening window WM_DEVICECHANGE (DBT_DEVNODES_CHANGED).
 void NotifyAudioDevicesChanged();

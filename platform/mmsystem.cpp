@@ -1061,4 +1061,5 @@ void NotifyAudioDevicesChanged() {
     for (auto& h : AllHandles<MixerHandle>())
         for (auto& dst : h->device->Description().destinations)
             Deliver(h->cb, h->value, MM_MIXM_LINE_CHANGE, dst.lineId);
+    BroadcastMessage(WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
 }

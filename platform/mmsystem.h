@@ -112,6 +112,10 @@ constexpr UINT MM_WIM_CLOSE = 0x3BF;
 constexpr UINT MM_WIM_DATA = 0x3C0;
 constexpr UINT MM_MIXM_LINE_CHANGE = 0x3D0;
 constexpr UINT MM_MIXM_CONTROL_CHANGE = 0x3D1;
+// Broadcast to every listening window (ListenForBroadcasts) whenever audio devices came or went,
+// or the sound server went or came back: wParam DBT_DEVNODES_CHANGED.
+constexpr UINT WM_DEVICECHANGE = 0x0219;
+constexpr WPARAM DBT_DEVNODES_CHANGED = 0x0007;
 constexpr UINT WOM_OPEN = MM_WOM_OPEN;
 constexpr UINT WOM_CLOSE = MM_WOM_CLOSE;
 constexpr UINT WOM_DONE = MM_WOM_DONE;

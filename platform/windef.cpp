@@ -2,11 +2,13 @@
 
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace {
 struct WindowTable {
     std::mutex lock;
     std::unordered_map<std::uintptr_t, IMessageTarget*> targets;
+    std::unordered_set<std::uintptr_t> listeners; // windows that take broadcasts
     std::uintptr_t next = 0x10000; // handles are never reused, so a stale one stays invalid
 };
 
@@ -29,6 +31,7 @@ void UnregisterMessageTarget(HWND hwnd) {
     auto& t = Table();
     std::lock_guard g(t.lock);
     t.targets.erase(reinterpret_cast<std::uintptr_t>(hwnd));
+    t.listeners.erase(reinterpret_cast<std::uintptr_t>(hwnd));
 }
 
 bool IsWindow(HWND hwnd) {
@@ -44,4 +47,22 @@ BOOL PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (it == t.targets.end()) return FALSE;
     it->second->Post(msg, wParam, lParam);
     return TRUE;
+}
+
+void ListenForBroadcasts(HWND hwnd, bool listen) {
+    auto& t = Table();
+    std::lock_guard g(t.lock);
+    const auto h = reinterpret_cast<std::uintptr_t>(hwnd);
+    if (!listen)
+        t.listeners.erase(h);
+    else if (t.targets.count(h))
+        t.listeners.insert(h);
+}
+
+void BroadcastMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    auto& t = Table();
+    std::lock_guard g(t.lock);
+    for (std::uintptr_t h : t.listeners)
+        if (auto it = t.targets.find(h); it != t.targets.end())
+            it->second->Post(msg, wParam, lParam);
 }

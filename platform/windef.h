@@ -44,3 +44,8 @@ bool IsWindow(HWND hwnd);
 
 // Queues a message for the window; FALSE when the handle names no window.
 BOOL PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// Broadcasts, as the window system sends WM_DEVICECHANGE to every top-level window: a window that
+// listens (any thread; unregistering it ends that) gets every broadcast message queued.
+void ListenForBroadcasts(HWND hwnd, bool listen);
+void BroadcastMessage(UINT msg, WPARAM wParam, LPARAM lParam);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 namespace {
 constexpr int kDrainTimeoutMs = 1000;
@@ -20,13 +21,12 @@ void Unref(pa_operation* op) {
 
 LONG PulseToLevel(pa_volume_t v) {
     if (v >= PA_VOLUME_NORM) return 0xFFFF;
-    return static_cast<LONG>((static_cast<std::uint64_t>(v) * 0xFFFF + PA_VOLUME_NORM / 2) /
-                             PA_VOLUME_NORM);
+    return static_cast<LONG>(std::lround(pa_sw_volume_to_linear(v) * 0xFFFF));
 }
 
 pa_volume_t LevelToPulse(LONG level) {
-    const auto l = static_cast<std::uint64_t>(std::clamp<LONG>(level, 0, 0xFFFF));
-    return static_cast<pa_volume_t>((l * PA_VOLUME_NORM + 0xFFFF / 2) / 0xFFFF);
+    const LONG l = std::clamp<LONG>(level, 0, 0xFFFF);
+    return pa_sw_volume_from_linear(static_cast<double>(l) / 0xFFFF);
 }
 
 std::string CutUtf8(const std::string& text, std::size_t maxBytes) {
@@ -55,7 +55,7 @@ PulseContext::PulseContext() = default;
 
 std::shared_ptr<PulseContext> PulseContext::Connect(int timeoutMs) {
     std::shared_ptr<PulseContext> ctx(new PulseContext());
-    if (!ctx->Start(timeoutMs)) ctx->Shutdown();
+    if (!ctx->Start(timeoutMs)) ctx->WaitForServer();
     return ctx;
 }
 
@@ -121,12 +121,14 @@ void PulseContext::DropContext() {
 
 void PulseContext::Subscribe() {
     Unref(pa_context_subscribe(context_,
-                               static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK |
-                                                                   PA_SUBSCRIPTION_MASK_SOURCE |
-                                                                   PA_SUBSCRIPTION_MASK_SERVER),
+                               static_cast<pa_subscription_mask_t>(
+                                   PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE |
+                                   PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_CARD),
                                nullptr, nullptr));
-    if (!listed_) pendingLists_ = 3;
+    if (!listed_) pendingLists_ = 4;
     Unref(pa_context_get_server_info(context_, &PulseContext::OnServerInfo, this));
+    // Cards first: the server answers in order, so a device's card is known when it comes.
+    Unref(pa_context_get_card_info_list(context_, &PulseContext::OnCardInfo, this));
     Unref(pa_context_get_sink_info_list(context_, &PulseContext::OnSinkInfo, this));
     Unref(pa_context_get_source_info_list(context_, &PulseContext::OnSourceInfo, this));
 }
@@ -134,8 +136,11 @@ void PulseContext::Subscribe() {
 bool PulseContext::Start(int timeoutMs) {
     mainloop_ = pa_threaded_mainloop_new();
     if (!mainloop_) return false;
+    // Where to find the server: what the environment names now, kept for every later attempt.
+    if (const char* env = std::getenv("PULSE_SERVER")) server_ = env;
     if (!NewContext()) return false;
     if (pa_threaded_mainloop_start(mainloop_) < 0) return false;
+    loopRunning_ = true;
 
     pa_threaded_mainloop_lock(mainloop_);
     const bool ready = WaitFor(
@@ -227,6 +232,23 @@ void PulseContext::ConnectionLost() {
     ArmReconnect();
 }
 
+void PulseContext::WaitForServer() {
+    if (!mainloop_) return;
+    if (!loopRunning_) {
+        if (pa_threaded_mainloop_start(mainloop_) < 0) {
+            Shutdown();
+            return;
+        }
+        loopRunning_ = true;
+    }
+    PulseLock l(*this);
+    DropContext();
+    connected_ = false;
+    listed_ = true; // whatever comes now comes as new devices, announced
+    reconnecting_ = true;
+    ArmReconnect();
+}
+
 void PulseContext::ArmReconnect() {
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_);
     timeval tv{};
@@ -268,6 +290,14 @@ void PulseContext::OnSubscription(pa_context* c, pa_subscription_event_type_t t,
     case PA_SUBSCRIPTION_EVENT_SERVER:
         Unref(pa_context_get_server_info(c, &PulseContext::OnServerInfo, ctx));
         break;
+    case PA_SUBSCRIPTION_EVENT_CARD:
+        if (kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
+            std::lock_guard g(ctx->lock_);
+            ctx->cards_.erase(index);
+        } else {
+            Unref(pa_context_get_card_info_by_index(c, index, &PulseContext::OnCardInfo, ctx));
+        }
+        break;
     default:
         break;
     }
@@ -281,6 +311,17 @@ void PulseContext::OnServerInfo(pa_context*, const pa_server_info* info, void* s
         ctx->defaultSource_ = info->default_source_name ? info->default_source_name : "";
     }
     if (!ctx->listed_) --ctx->pendingLists_;
+    ctx->Signal();
+}
+
+void PulseContext::OnCardInfo(pa_context*, const pa_card_info* info, int eol, void* self) {
+    auto* ctx = static_cast<PulseContext*>(self);
+    if (info) {
+        const char* d = pa_proplist_gets(info->proplist, PA_PROP_DEVICE_DESCRIPTION);
+        std::lock_guard g(ctx->lock_);
+        ctx->cards_[info->index] = d && *d ? d : (info->name ? info->name : "");
+    }
+    if (eol && !ctx->listed_) --ctx->pendingLists_;
     ctx->Signal();
 }
 
@@ -318,6 +359,8 @@ template <class Info> PulseDevice MakeDevice(const Info& info) {
         d.ports.push_back(std::move(port));
     }
     if (info.active_port && info.active_port->name) d.activePort = info.active_port->name;
+    d.card = info.card;
+    if (const char* bus = pa_proplist_gets(info.proplist, PA_PROP_DEVICE_BUS_PATH)) d.busPath = bus;
     return d;
 }
 
@@ -393,27 +436,55 @@ void PulseContext::RemoveDevice(bool sink, std::uint32_t index) {
     if (removed) RebuildMixers(true);
 }
 
+std::vector<PulseContext::Pair> PulseContext::Pairing() const {
+    std::vector<const PulseDevice*> sinks, sources;
+    for (auto& [i, d] : sinks_)
+        sinks.push_back(&d);
+    for (auto& [i, d] : sources_)
+        if (!d.monitor) sources.push_back(&d);
+    auto oneCard = [](const PulseDevice& a, const PulseDevice& b) {
+        return (a.card != PA_INVALID_INDEX && a.card == b.card) ||
+               (!a.busPath.empty() && a.busPath == b.busPath);
+    };
+    std::vector<Pair> pairs;
+    std::vector<const PulseDevice*> loneSinks;
+    std::vector<bool> taken(sources.size(), false);
+    for (const PulseDevice* sink : sinks) {
+        bool paired = false;
+        for (std::size_t k = 0; k < sources.size() && !paired; ++k)
+            if (!taken[k] && oneCard(*sink, *sources[k])) {
+                taken[k] = paired = true;
+                Pair p{sink, sources[k], {}};
+                if (sink->card != PA_INVALID_INDEX && sink->card == sources[k]->card)
+                    if (auto c = cards_.find(sink->card); c != cards_.end()) p.card = c->second;
+                pairs.push_back(std::move(p));
+            }
+        if (!paired) loneSinks.push_back(sink);
+    }
+    std::vector<const PulseDevice*> loneSources;
+    for (std::size_t k = 0; k < sources.size(); ++k)
+        if (!taken[k]) loneSources.push_back(sources[k]);
+    for (std::size_t k = 0; k < std::max(loneSinks.size(), loneSources.size()); ++k)
+        pairs.push_back({k < loneSinks.size() ? loneSinks[k] : nullptr,
+                         k < loneSources.size() ? loneSources[k] : nullptr,
+                         {}});
+    return pairs;
+}
+
 void PulseContext::RebuildMixers(bool notify) {
     std::vector<std::shared_ptr<PulseMixer>> gone;
     {
         std::lock_guard g(lock_);
-        std::vector<const PulseDevice*> sinks, sources;
-        for (auto& [i, d] : sinks_)
-            sinks.push_back(&d);
-        for (auto& [i, d] : sources_)
-            if (!d.monitor) sources.push_back(&d);
-        const std::size_t n = std::max(sinks.size(), sources.size());
         std::vector<std::shared_ptr<PulseMixer>> next;
-        for (std::size_t i = 0; i < n; ++i) {
-            const PulseDevice* sink = i < sinks.size() ? sinks[i] : nullptr;
-            const PulseDevice* source = i < sources.size() ? sources[i] : nullptr;
-            const auto key = PulseMixer::KeyOf(sink, source);
+        for (const Pair& p : Pairing()) {
+            const auto key = PulseMixer::KeyOf(p.sink, p.source, p.card);
             auto same = std::find_if(mixers_.begin(), mixers_.end(),
                                      [&](auto& m) { return m && m->GetKey() == key; });
             if (same != mixers_.end()) {
                 next.push_back(std::move(*same));
             } else {
-                next.push_back(std::make_shared<PulseMixer>(weak_from_this(), sink, source));
+                next.push_back(
+                    std::make_shared<PulseMixer>(weak_from_this(), p.sink, p.source, p.card));
             }
         }
         for (auto& m : mixers_)
@@ -427,19 +498,31 @@ void PulseContext::RebuildMixers(bool notify) {
 
 // ---- Cache reads --------------------------------------------------------------------------------
 
+// The wave devices of one direction, in mixer order (lock_ held).
+namespace {
+template <class Get>
+std::vector<const PulseDevice*> InMixerOrder(const std::vector<PulseContext::Pair>& pairs,
+                                             Get get) {
+    std::vector<const PulseDevice*> out;
+    for (auto& p : pairs)
+        if (const PulseDevice* d = get(p)) out.push_back(d);
+    return out;
+}
+} // namespace
+
 std::vector<PulseDevice> PulseContext::Sinks() const {
     std::lock_guard g(lock_);
     std::vector<PulseDevice> out;
-    for (auto& [i, d] : sinks_)
-        out.push_back(d);
+    for (const PulseDevice* d : InMixerOrder(Pairing(), [](const Pair& p) { return p.sink; }))
+        out.push_back(*d);
     return out;
 }
 
 std::vector<PulseDevice> PulseContext::Sources() const {
     std::lock_guard g(lock_);
     std::vector<PulseDevice> out;
-    for (auto& [i, d] : sources_)
-        if (!d.monitor) out.push_back(d);
+    for (const PulseDevice* d : InMixerOrder(Pairing(), [](const Pair& p) { return p.source; }))
+        out.push_back(*d);
     return out;
 }
 
@@ -454,42 +537,42 @@ UINT PulseContext::SourceCount() const {
         std::count_if(sources_.begin(), sources_.end(), [](auto& e) { return !e.second.monitor; }));
 }
 
-bool PulseContext::Sink(UINT id, PulseDevice* out) const {
-    std::lock_guard g(lock_);
-    UINT n = 0;
-    for (auto& [i, d] : sinks_) {
-        if (id == WAVE_MAPPER ? d.name == defaultSink_ : n == id) {
-            *out = d;
+namespace {
+// Device id (or the mapper: the default device, else the first) in a list in mixer order.
+bool PickDevice(const std::vector<const PulseDevice*>& list, UINT id,
+                const std::string& defaultName, PulseDevice* out) {
+    if (id == WAVE_MAPPER) {
+        for (const PulseDevice* d : list)
+            if (d->name == defaultName) return *out = *d, true;
+        // A mapper without a known default (the server names none yet): the first device.
+        if (!list.empty()) return *out = *list.front(), true;
+        return false;
+    }
+    if (id >= list.size()) return false;
+    *out = *list[id];
+    return true;
+}
+
+bool PositionOf(const std::vector<const PulseDevice*>& list, std::uint32_t index, UINT* id) {
+    for (std::size_t n = 0; n < list.size(); ++n)
+        if (list[n]->index == index) {
+            *id = static_cast<UINT>(n);
             return true;
         }
-        ++n;
-    }
-    // A mapper without a known default (the server names none yet): the first device.
-    if (id == WAVE_MAPPER && !sinks_.empty()) {
-        *out = sinks_.begin()->second;
-        return true;
-    }
     return false;
+}
+} // namespace
+
+bool PulseContext::Sink(UINT id, PulseDevice* out) const {
+    std::lock_guard g(lock_);
+    return PickDevice(InMixerOrder(Pairing(), [](const Pair& p) { return p.sink; }), id,
+                      defaultSink_, out);
 }
 
 bool PulseContext::Source(UINT id, PulseDevice* out) const {
     std::lock_guard g(lock_);
-    UINT n = 0;
-    const PulseDevice* first = nullptr;
-    for (auto& [i, d] : sources_) {
-        if (d.monitor) continue;
-        if (!first) first = &d;
-        if (id == WAVE_MAPPER ? d.name == defaultSource_ : n == id) {
-            *out = d;
-            return true;
-        }
-        ++n;
-    }
-    if (id == WAVE_MAPPER && first) {
-        *out = *first;
-        return true;
-    }
-    return false;
+    return PickDevice(InMixerOrder(Pairing(), [](const Pair& p) { return p.source; }), id,
+                      defaultSource_, out);
 }
 
 bool PulseContext::SinkByIndex(std::uint32_t index, PulseDevice* out) const {
@@ -510,29 +593,12 @@ bool PulseContext::SourceByIndex(std::uint32_t index, PulseDevice* out) const {
 
 bool PulseContext::SinkPosition(std::uint32_t index, UINT* id) const {
     std::lock_guard g(lock_);
-    UINT n = 0;
-    for (auto& [i, d] : sinks_) {
-        if (i == index) {
-            *id = n;
-            return true;
-        }
-        ++n;
-    }
-    return false;
+    return PositionOf(InMixerOrder(Pairing(), [](const Pair& p) { return p.sink; }), index, id);
 }
 
 bool PulseContext::SourcePosition(std::uint32_t index, UINT* id) const {
     std::lock_guard g(lock_);
-    UINT n = 0;
-    for (auto& [i, d] : sources_) {
-        if (d.monitor) continue;
-        if (i == index) {
-            *id = n;
-            return true;
-        }
-        ++n;
-    }
-    return false;
+    return PositionOf(InMixerOrder(Pairing(), [](const Pair& p) { return p.source; }), index, id);
 }
 
 UINT PulseContext::MixerCount() const {

@@ -40,6 +40,8 @@ struct PulseDevice {
     std::string monitorName;
     std::vector<PulsePort> ports;
     std::string activePort;
+    std::uint32_t card = PA_INVALID_INDEX; // the sound card it belongs to, if any
+    std::string busPath;                   // "device.bus_path": where the hardware sits
 };
 
 // Volume of this program's own playback on one sink (the mixer's "Wave Out" line).
@@ -54,10 +56,19 @@ class PulseContext : public std::enable_shared_from_this<PulseContext> {
 public:
     // Connects to the server named by PULSE_SERVER (or the usual default), waiting at most
     // timeoutMs for the connection and the first device list. Never null; check Connected().
+    // Without a server the context keeps trying (every second) and reports the devices, as
+    // devices that came, once one answers.
     static std::shared_ptr<PulseContext> Connect(int timeoutMs);
     ~PulseContext();
     PulseContext(const PulseContext&) = delete;
     PulseContext& operator=(const PulseContext&) = delete;
+
+    // The devices of one mixer (pointers into the cache, valid while its mutex is held).
+    struct Pair {
+        const PulseDevice* sink = nullptr;
+        const PulseDevice* source = nullptr;
+        std::string card; // the card's description, when both are of one card
+    };
 
     bool Connected() const { return connected_.load(); }
     pa_threaded_mainloop* Mainloop() const { return mainloop_; }
@@ -71,8 +82,9 @@ public:
     void Signal();
 
     // ---- The cached device list (any thread) ----------------------------------------------------
-    // Wave outputs are the sinks, wave inputs the sources that are not monitors, both in the
-    // server's order of creation.
+    // Wave outputs are the sinks, wave inputs the sources that are not monitors, both in the order
+    // of the mixers they belong to (Pairing), so that mixer i, wave output i and wave input i are
+    // one device.
     std::vector<PulseDevice> Sinks() const;
     std::vector<PulseDevice> Sources() const;
     UINT SinkCount() const;
@@ -84,7 +96,9 @@ public:
     // Position of a server index in the lists; false when the device has gone.
     bool SinkPosition(std::uint32_t index, UINT* id) const;
     bool SourcePosition(std::uint32_t index, UINT* id) const;
-    // Mixers: mixer i serves sink i and source i.
+    // Mixers: mixer i serves sink i and source i. A sink and a source of one sound card (the
+    // server's card, or the same bus path) make one mixer, named by the card; the ones without a
+    // partner pair up in the server's order of creation.
     UINT MixerCount() const;
     std::shared_ptr<PulseMixer> Mixer(UINT id) const;
     bool MixerPosition(const PulseMixer* mixer, UINT* id) const;
@@ -131,11 +145,19 @@ private:
     void ApplyWaveOutLevel(const std::string& sink);
     void ConnectionLost();
     void ArmReconnect(); // loop thread
+    // No server answered at start: keep the loop running and try again until one does.
+    void WaitForServer();
+    static void OnCardInfo(pa_context* c, const pa_card_info* info, int eol, void* self);
+
+    // Sinks and sources in mixer order (lock_ held): first the pairs of one card, by the sink's
+    // order, then the rest paired in order; a mixer with one device only comes last.
+    std::vector<Pair> Pairing() const;
 
     pa_threaded_mainloop* mainloop_ = nullptr;
     pa_context* context_ = nullptr;
     std::atomic<bool> connected_{false};
-    bool listed_ = false;                     // the first device lists have arrived (loop thread)
+    bool listed_ = false; // the first device lists have arrived (loop thread)
+    bool loopRunning_ = false;
     std::string server_;                      // the server connected to first
     bool reconnecting_ = false;               // the connection was lost (loop thread)
     pa_time_event* reconnectTimer_ = nullptr; // loop thread
@@ -143,6 +165,7 @@ private:
 
     mutable std::mutex lock_;                              // guards everything below
     std::map<std::uint32_t, PulseDevice> sinks_, sources_; // by server index: creation order
+    std::map<std::uint32_t, std::string> cards_;           // card index: description
     std::string defaultSink_, defaultSource_;
     std::vector<std::shared_ptr<PulseMixer>> mixers_;
     std::map<std::string, WaveOutLevel> waveOutLevels_;
@@ -163,8 +186,9 @@ private:
     pa_threaded_mainloop* loop_ = nullptr;
 };
 
-// Volumes: 0..65535 map linearly onto PA_VOLUME_MUTED..PA_VOLUME_NORM; louder than normal reads as
-// 65535.
+// Volumes: 0..65535 are linear in amplitude (the pages put a decibel slider over them, as over a
+// sound card's volume), so 32768 is -6 dB; the server's own scale is cubic and libpulse converts.
+// Louder than normal reads as 65535.
 LONG PulseToLevel(pa_volume_t v);
 pa_volume_t LevelToPulse(LONG level);
 

@@ -91,10 +91,6 @@ MixerLineDesc SourceLine(const MixerLineDesc& dst, DWORD source, DWORD flags, DW
     return line;
 }
 
-LONG Level(const pa_cvolume& v, unsigned ch) {
-    return ch < v.channels ? PulseToLevel(v.values[ch]) : 0;
-}
-
 // The server's volume of a device from per-channel levels (one level sets every channel).
 pa_cvolume ToVolume(const pa_cvolume& current, const std::vector<LONG>& values) {
     pa_cvolume v = current;
@@ -107,8 +103,10 @@ pa_cvolume ToVolume(const pa_cvolume& current, const std::vector<LONG>& values) 
 }
 } // namespace
 
-PulseMixer::Key PulseMixer::KeyOf(const PulseDevice* sink, const PulseDevice* source) {
+PulseMixer::Key PulseMixer::KeyOf(const PulseDevice* sink, const PulseDevice* source,
+                                  const std::string& card) {
     Key k;
+    k.card = card;
     if (sink) {
         k.sink = sink->name;
         k.sinkIndex = sink->index;
@@ -133,8 +131,8 @@ DWORD PulseMixer::AddControl(MixerLineDesc& line, Role role, DWORD type, const s
     c.shortName = CutUtf8(shortName, MIXER_SHORT_NAME_CHARS - 1);
     if (type == MIXERCONTROL_CONTROLTYPE_VOLUME) {
         c.minimum = 0;
-        c.maximum = 0xFFFF;
-        c.steps = 0xFFFF;
+        c.maximum = kVolumeMaximum;
+        c.steps = kVolumeSteps;
     } else {
         c.flags = MIXERCONTROL_CONTROLF_UNIFORM;
         c.minimum = 0;
@@ -146,12 +144,13 @@ DWORD PulseMixer::AddControl(MixerLineDesc& line, Role role, DWORD type, const s
 }
 
 PulseMixer::PulseMixer(std::weak_ptr<PulseContext> ctx, const PulseDevice* sink,
-                       const PulseDevice* source)
-    : ctx_(std::move(ctx)), key_(KeyOf(sink, source)) {
+                       const PulseDevice* source, const std::string& card)
+    : ctx_(std::move(ctx)), key_(KeyOf(sink, source, card)) {
     desc_.mid = kPulseManufacturerId;
     desc_.pid = kPulseMixerProductId;
     desc_.version = kPulseDriverVersion;
-    desc_.name = CutUtf8(MixerName(sink, source), MAXPNAMELEN - 1);
+    // A sound card's mixer is named by the card, as on the original platform.
+    desc_.name = CutUtf8(card.empty() ? MixerName(sink, source) : card, MAXPNAMELEN - 1);
 
     if (sink) {
         sinkDst_ = static_cast<int>(desc_.destinations.size());
@@ -279,6 +278,26 @@ const PulseMixer::Binding* PulseMixer::Find(DWORD controlId) const {
     return nullptr;
 }
 
+void PulseMixer::Remember(Role role, const pa_cvolume& volume, const std::vector<LONG>& levels) {
+    std::lock_guard g(writtenLock_);
+    written_[role] = {volume, levels};
+}
+
+std::vector<LONG> PulseMixer::Levels(Role role, const pa_cvolume& volume, int channels) const {
+    {
+        std::lock_guard g(writtenLock_);
+        auto it = written_.find(role);
+        if (it != written_.end() && pa_cvolume_equal(&it->second.volume, &volume) &&
+            it->second.levels.size() == static_cast<std::size_t>(channels))
+            return it->second.levels;
+    }
+    std::vector<LONG> levels;
+    for (int ch = 0; ch < channels; ++ch)
+        levels.push_back(
+            static_cast<unsigned>(ch) < volume.channels ? PulseToLevel(volume.values[ch]) : 0);
+    return levels;
+}
+
 MMRESULT PulseMixer::GetValues(DWORD controlId, std::vector<LONG>& values) {
     auto ctx = ctx_.lock();
     if (!ctx || gone_) return MMSYSERR_NODRIVER;
@@ -293,8 +312,7 @@ MMRESULT PulseMixer::GetValues(DWORD controlId, std::vector<LONG>& values) {
         if (b->role == Role::SinkMute)
             values.push_back(dev.mute ? 1 : 0);
         else
-            for (int ch = 0; ch < sinkChannels_; ++ch)
-                values.push_back(Level(dev.volume, static_cast<unsigned>(ch)));
+            values = Levels(b->role, dev.volume, sinkChannels_);
         return MMSYSERR_NOERROR;
     case Role::MonitorVolume:
     case Role::MonitorMute:
@@ -302,8 +320,7 @@ MMRESULT PulseMixer::GetValues(DWORD controlId, std::vector<LONG>& values) {
         if (b->role == Role::MonitorMute)
             values.push_back(dev.mute ? 1 : 0);
         else
-            for (int ch = 0; ch < monitorChannels_; ++ch)
-                values.push_back(Level(dev.volume, static_cast<unsigned>(ch)));
+            values = Levels(b->role, dev.volume, monitorChannels_);
         return MMSYSERR_NOERROR;
     case Role::SourceVolume:
     case Role::SourceMute:
@@ -312,8 +329,7 @@ MMRESULT PulseMixer::GetValues(DWORD controlId, std::vector<LONG>& values) {
         if (b->role == Role::SourceMute) {
             values.push_back(dev.mute ? 1 : 0);
         } else if (b->role == Role::SourceVolume) {
-            for (int ch = 0; ch < sourceChannels_; ++ch)
-                values.push_back(Level(dev.volume, static_cast<unsigned>(ch)));
+            values = Levels(b->role, dev.volume, sourceChannels_);
         } else {
             values.assign(items_, 0);
             values[Selected(*ctx, dev)] = 1;
@@ -343,10 +359,13 @@ MMRESULT PulseMixer::SetValues(DWORD controlId, const std::vector<LONG>& values)
     if (before == values) return MMSYSERR_NOERROR; // nothing changes, nothing to tell
     PulseDevice dev;
     switch (b->role) {
-    case Role::SinkVolume:
+    case Role::SinkVolume: {
         if (!ctx->SinkByIndex(key_.sinkIndex, &dev)) return MMSYSERR_NODRIVER;
-        ctx->SetSinkVolume(dev.index, ToVolume(dev.volume, values));
+        const pa_cvolume volume = ToVolume(dev.volume, values);
+        Remember(b->role, volume, values);
+        ctx->SetSinkVolume(dev.index, volume);
         break;
+    }
     case Role::SinkMute:
         ctx->SetSinkMute(key_.sinkIndex, values[0] != 0);
         break;
@@ -354,7 +373,9 @@ MMRESULT PulseMixer::SetValues(DWORD controlId, const std::vector<LONG>& values)
     case Role::MonitorVolume: {
         const auto index = b->role == Role::SourceVolume ? key_.sourceIndex : key_.monitorIndex;
         if (!ctx->SourceByIndex(index, &dev)) return MMSYSERR_NODRIVER;
-        ctx->SetSourceVolume(dev.index, ToVolume(dev.volume, values));
+        const pa_cvolume volume = ToVolume(dev.volume, values);
+        Remember(b->role, volume, values);
+        ctx->SetSourceVolume(dev.index, volume);
         break;
     }
     case Role::SourceMute:

@@ -9,7 +9,9 @@
 #include "platform/pulse/PulseContext.h"
 
 #include <atomic>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -22,11 +24,15 @@ public:
         std::uint32_t monitorIndex = PA_INVALID_INDEX; // the sink's monitor ("Stereo Mix")
         std::string monitor;
         std::vector<std::string> ports;
+        std::string card; // the card both devices belong to (its description), if any
         bool operator==(const Key&) const = default;
     };
 
-    PulseMixer(std::weak_ptr<PulseContext> ctx, const PulseDevice* sink, const PulseDevice* source);
-    static Key KeyOf(const PulseDevice* sink, const PulseDevice* source);
+    // card: the description of the sound card both devices belong to (the mixer's name), or empty.
+    PulseMixer(std::weak_ptr<PulseContext> ctx, const PulseDevice* sink, const PulseDevice* source,
+               const std::string& card = {});
+    static Key KeyOf(const PulseDevice* sink, const PulseDevice* source,
+                     const std::string& card = {});
     const Key& GetKey() const { return key_; }
 
     bool Present() const override { return !gone_.load(); }
@@ -70,8 +76,21 @@ private:
     std::size_t Selected(const PulseContext& ctx, const PulseDevice& source) const;
     DWORD RecordingLineId(std::size_t item) const;
 
+    // Levels written to a device volume. The server's volume steps are coarser than 65535 levels
+    // near full scale, so a read gives back what was written while the server still holds the
+    // volume that write made; a change made elsewhere reads as the server has it.
+    struct Written {
+        pa_cvolume volume{};
+        std::vector<LONG> levels;
+    };
+    void Remember(Role role, const pa_cvolume& volume, const std::vector<LONG>& levels);
+    // The levels of a device volume: the written ones while the server still holds them.
+    std::vector<LONG> Levels(Role role, const pa_cvolume& volume, int channels) const;
+
     std::weak_ptr<PulseContext> ctx_;
     Key key_;
+    mutable std::mutex writtenLock_;
+    std::map<Role, Written> written_;
     std::atomic<bool> gone_{false};
     MixerDesc desc_;     // structure; flags and target ids are filled in per call
     int sinkDst_ = -1;   // destination index of the Speakers line

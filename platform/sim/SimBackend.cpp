@@ -339,8 +339,8 @@ void BuildMixer(SimCard& card) {
                 c.shortName = "Volume";
                 c.name = LineControlName(lc, "Volume");
                 c.minimum = 0;
-                c.maximum = 0xFFFF;
-                c.steps = 0xFFFF;
+                c.maximum = kVolumeMaximum;
+                c.steps = kVolumeSteps;
                 card.values[c.id] = std::vector<LONG>(lc.channels, lc.volume);
             } else if (name == "Mute") {
                 c.type = MIXERCONTROL_CONTROLTYPE_MUTE;
@@ -655,6 +655,7 @@ SimBackend::SimBackend(SimConfig config) : core_(std::make_shared<SimCore>()) {
     core_->waveMapper = config.waveMapper;
     for (const auto& card : config.cards)
         AddCard(card);
+    built_ = true; // cards from now on come at run time and are announced
 }
 
 SimBackend::~SimBackend() {
@@ -689,17 +690,42 @@ void SimBackend::StartRealTimeClock(std::uint32_t stepMs) {
     }
     stepMs = std::max<std::uint32_t>(stepMs, 1);
     clock_ = std::thread([this, stepMs] {
-        const auto start = std::chrono::steady_clock::now();
+        // While no stream is open (and for a while after the last one closed, so held meter
+        // values run out) the clock sleeps until a stream opens, instead of ticking for nothing.
+        constexpr std::uint64_t kIdleAfterUs = 200 * kStepUs;
+        auto start = std::chrono::steady_clock::now();
+        std::uint64_t busyAt = Now();
         for (std::uint64_t n = 1;; ++n) {
+            clockWoken_ = false;
+            bool idle = false;
             {
-                std::unique_lock g(clockLock_);
-                if (clockWake_.wait_until(g, start + n * std::chrono::milliseconds(stepMs),
-                                          [&] { return clockStop_; }))
-                    return;
+                std::lock_guard c(core_->lock);
+                if (!core_->outs.empty() || !core_->ins.empty()) busyAt = core_->now;
+                idle = core_->now - busyAt >= kIdleAfterUs;
             }
+            std::unique_lock g(clockLock_);
+            if (idle) {
+                clockSleeping_ = true;
+                clockWake_.wait(g, [&] { return clockStop_ || clockWoken_.load(); });
+                clockSleeping_ = false;
+                if (clockStop_) return;
+                start = std::chrono::steady_clock::now(); // no catching up the time slept
+                n = 1;
+                busyAt = Now();
+            }
+            if (clockWake_.wait_until(g, start + n * std::chrono::milliseconds(stepMs),
+                                      [&] { return clockStop_; }))
+                return;
+            g.unlock();
             Advance(stepMs);
         }
     });
+}
+
+void SimBackend::WakeClock() {
+    clockWoken_ = true;
+    std::lock_guard g(clockLock_);
+    clockWake_.notify_all();
 }
 
 void SimBackend::StopRealTimeClock() {
@@ -720,13 +746,11 @@ void SimBackend::AddCard(const SimCardConfig& cfg) {
         BuildMixer(*card);
         card->mixer = std::make_shared<SimMixer>(core_, card.get());
     }
-    bool announce = false;
     {
         std::lock_guard g(core_->lock);
-        announce = !core_->cards.empty();
         core_->cards.push_back(std::move(card));
     }
-    if (announce) NotifyAudioDevicesChanged();
+    if (built_) NotifyAudioDevicesChanged();
 }
 
 bool SimBackend::RemoveCard(const std::string& name) {
@@ -906,19 +930,25 @@ MMRESULT SimBackend::WaveInCaps(UINT id, WAVEINCAPSA* caps) {
 
 MMRESULT SimBackend::OpenWaveOut(UINT id, const WAVEFORMATEX& format, DWORD flags,
                                  IWaveEvents* events, std::unique_ptr<IWaveOutStream>* stream) {
-    std::lock_guard g(core_->lock);
     MMRESULT r = MMSYSERR_NOERROR;
-    if (auto s = OpenStream(*core_, false, id, format, flags, events, &r))
-        *stream = std::make_unique<SimWaveOut>(core_, std::move(s));
+    {
+        std::lock_guard g(core_->lock);
+        if (auto s = OpenStream(*core_, false, id, format, flags, events, &r))
+            *stream = std::make_unique<SimWaveOut>(core_, std::move(s));
+    }
+    if (*stream) WakeClock();
     return r;
 }
 
 MMRESULT SimBackend::OpenWaveIn(UINT id, const WAVEFORMATEX& format, DWORD flags,
                                 IWaveEvents* events, std::unique_ptr<IWaveInStream>* stream) {
-    std::lock_guard g(core_->lock);
     MMRESULT r = MMSYSERR_NOERROR;
-    if (auto s = OpenStream(*core_, true, id, format, flags, events, &r))
-        *stream = std::make_unique<SimWaveIn>(core_, std::move(s));
+    {
+        std::lock_guard g(core_->lock);
+        if (auto s = OpenStream(*core_, true, id, format, flags, events, &r))
+            *stream = std::make_unique<SimWaveIn>(core_, std::move(s));
+    }
+    if (*stream) WakeClock();
     return r;
 }
 

@@ -10,6 +10,7 @@
 #include "platform/AudioBackend.h"
 #include "platform/sim/SimConfig.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -35,9 +36,12 @@ public:
     void Advance(std::uint32_t ms);
     // Simulated time since construction, in microseconds.
     std::uint64_t Now() const;
-    // Advances the simulation at real time on a thread of its own, stepMs at a time.
+    // Advances the simulation at real time on a thread of its own, stepMs at a time, while streams
+    // are open; with none (for 200 ms of simulated time) the thread sleeps until one opens.
     void StartRealTimeClock(std::uint32_t stepMs = 5);
     void StopRealTimeClock();
+    // Whether the real-time clock is asleep (no stream open). Any thread.
+    bool ClockSleeping() const { return clockSleeping_.load(); }
 
     // ---- Cards (hot-plug) ----
     // Adds a card at the end; counts grow and open mixers receive MM_MIXM_LINE_CHANGE.
@@ -82,4 +86,8 @@ private:
     std::mutex clockLock_;
     std::condition_variable clockWake_;
     bool clockStop_ = false;
+    std::atomic<bool> clockWoken_{false}; // a stream opened since the clock last looked
+    std::atomic<bool> clockSleeping_{false};
+    bool built_ = false; // the configured cards are in
+    void WakeClock();
 };
