@@ -293,7 +293,7 @@ void TControl::FontObjectChanged() {
 void TControl::FontChanged() {
     FCanvas->Font()->Assign(FFont.get());
     ApplyFontToWidget(FFont->ToQFont());
-    update();
+    Invalidate();
 }
 
 void TControl::ApplyFontToWidget(const QFont& font) {
@@ -314,13 +314,13 @@ void TControl::ColorChanged() {
     pal.setColor(QPalette::Window, ToQColor(FColor));
     setPalette(pal);
     FCanvas->Brush()->SetColor(FColor);
-    update();
+    Invalidate();
 }
 
 void TControl::SetOpaque(bool v) {
     FOpaque = v;
     setAttribute(Qt::WA_OpaquePaintEvent, false);
-    update();
+    Invalidate();
 }
 
 void TControl::SetCursor(TCursor c) {

@@ -177,7 +177,9 @@ public:
     // Valid during Paint (and for TGraphicControl/TCustomControl only).
     TCanvas* Canvas() const { return FCanvas.get(); }
 
-    void Invalidate() { update(); }
+    // Asks for a full repaint (later, through the message loop). Controls that also paint parts
+    // of themselves at once learn here that the whole picture is due.
+    virtual void Invalidate() { update(); }
     void Repaint() { repaint(); }
     void Refresh() { repaint(); }
     void Update() { update(); }

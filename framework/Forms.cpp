@@ -1,14 +1,17 @@
 #include "framework/Forms.h"
 
+#include "framework/StdCtrls.h"
 #include "framework/Threads.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QScreen>
 #include <QShowEvent>
+#include <algorithm>
 #include <cstdio>
 
 TApplication* Application = nullptr;
@@ -166,6 +169,61 @@ void TForm::DoShow() {
 }
 void TForm::DoHide() {
     OnHide(this);
+}
+
+void TForm::TextChanged() {
+    setWindowTitle(Caption());
+    TWinControl::TextChanged();
+}
+
+namespace {
+void CollectTabChain(TWinControl* parent, std::vector<TWinControl*>& chain) {
+    std::vector<TWinControl*> children;
+    for (TControl* c : parent->ControlList())
+        if (auto* w = dynamic_cast<TWinControl*>(c); w && w->Visible() && w->Enabled())
+            children.push_back(w);
+    std::stable_sort(children.begin(), children.end(),
+                     [](TWinControl* a, TWinControl* b) { return a->TabOrder() < b->TabOrder(); });
+    for (TWinControl* w : children) {
+        if (w->TabStop() && w->CanFocus()) chain.push_back(w);
+        CollectTabChain(w, chain);
+    }
+}
+} // namespace
+
+std::vector<TWinControl*> TForm::TabChain() {
+    std::vector<TWinControl*> chain;
+    CollectTabChain(this, chain);
+    return chain;
+}
+
+bool TForm::focusNextPrevChild(bool next) {
+    // Qt would follow its own focus chain, which keeps the order the widgets were made in and
+    // holds the wrapped controls beside their inner widgets; a docked page asks its window.
+    if (!isWindow()) return TWinControl::focusNextPrevChild(next);
+    const std::vector<TWinControl*> chain = TabChain();
+    if (chain.empty()) return false;
+    const QWidget* focus = QApplication::focusWidget();
+    int at = -1;
+    for (std::size_t i = 0; i < chain.size(); ++i)
+        if (focus && (chain[i] == focus || chain[i]->isAncestorOf(focus)))
+            at = static_cast<int>(i); // the innermost control holding the focus
+    const int n = static_cast<int>(chain.size());
+    const int to = at < 0 ? (next ? 0 : n - 1) : (at + (next ? 1 : n - 1)) % n;
+    chain[static_cast<std::size_t>(to)]->SetFocus();
+    return true;
+}
+
+void TForm::keyPressEvent(QKeyEvent* e) {
+    if (isWindow() && e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
+        for (TButton* b : findChildren<TButton*>())
+            if (b->Cancel() && b->isVisible() && b->isEnabled()) {
+                e->accept();
+                b->Click();
+                return;
+            }
+    }
+    TWinControl::keyPressEvent(e);
 }
 
 void TForm::showEvent(QShowEvent* e) {

@@ -53,6 +53,10 @@ public:
 
     // Runs OnCreate; called by CreateForm once the form's reference is set.
     void DoCreate();
+    // The controls Tab visits, in order: each level's windowed children by tab order (then by
+    // child order), a control before the ones inside it, only those that stop the tab and can
+    // take the focus.
+    std::vector<TWinControl*> TabChain();
 
     TNotifyEvent OnCreate, OnDestroy, OnShow, OnHide, OnActivate;
     TCloseEvent OnClose;
@@ -66,6 +70,13 @@ protected:
     void showEvent(QShowEvent* e) override;
     void hideEvent(QHideEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
+    // The caption is the window's title (title bar and taskbar).
+    void TextChanged() override;
+    // Tab and Shift+Tab in a window walk its controls that stop the tab, containers and docked
+    // pages included, by their tab orders, and wrap (TabChain).
+    bool focusNextPrevChild(bool next) override;
+    // Escape in a window presses its cancel button (TButton::Cancel), as in dialogs.
+    void keyPressEvent(QKeyEvent* e) override;
     void UpdateWindowFlags();
     void ApplyGeometry() override;
     bool FixedSize() const;

@@ -525,6 +525,7 @@ bool TAvDIBGraphicControl::PrepareScreen() {
     FScreen = QImage(std::max(width(), 1), std::max(height(), 1), QImage::Format_RGB32);
     if (FScreen.isNull()) return false;
     FScreen.fill(ToQColor(Color()));
+    FFullPaintDue = true; // a new picture holds nothing yet
     return true;
 }
 
@@ -554,6 +555,7 @@ struct CanvasBracket {
 void TAvDIBGraphicControl::paintEvent(QPaintEvent* e) {
     if (!PrepareScreen()) return;
     if (!FBlitOnly) {
+        FFullPaintDue = false;
         QPainter sp(&FScreen);
         if (Opaque()) sp.fillRect(FScreen.rect(), ToQColor(Color()));
         FInPaint = true;
@@ -568,6 +570,11 @@ void TAvDIBGraphicControl::paintEvent(QPaintEvent* e) {
     wp.drawImage(e->rect(), FScreen, e->rect());
 }
 
+void TAvDIBGraphicControl::Invalidate() {
+    FFullPaintDue = true;
+    TAvGraphicControl::Invalidate();
+}
+
 void TAvDIBGraphicControl::PaintDirect(const TPaintProc& proc, void* arg) {
     if (!proc) return;
     if (QThread::currentThread() != thread()) {
@@ -578,6 +585,10 @@ void TAvDIBGraphicControl::PaintDirect(const TPaintProc& proc, void* arg) {
     }
     if (!Visible() || !Parent() || !isVisible() || visibleRegion().isEmpty()) return;
     if (!PrepareScreen()) return;
+    if (FFullPaintDue && !FInPaint) {
+        repaint(); // the whole picture, the new state included
+        return;
+    }
     {
         QPainter sp(&FScreen);
         sp.setClipRect(0, 0, Width(), Height());

@@ -210,6 +210,10 @@ public:
     // What the control shows on screen (the last full paint plus direct drawings since).
     const QImage& ScreenImage() const { return FScreen; }
 
+    // A full repaint is due: the next direct drawing paints everything instead, since showing
+    // only its own part would use up the pending repaint and leave the old picture around it.
+    void Invalidate() override;
+
 protected:
     void Loaded() override;
     void paintEvent(QPaintEvent* e) override;
@@ -227,4 +231,5 @@ private:
     QImage FScreen;         // the control's picture as shown
     bool FBlitOnly = false; // a repaint that only shows FScreen
     bool FInPaint = false;
+    bool FFullPaintDue = true; // since the last full paint, something asked for one
 };

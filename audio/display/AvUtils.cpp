@@ -12,12 +12,18 @@ std::int32_t Saturate(std::int64_t v) {
         v, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
 }
 
-// Byte counts are handed out in whole frames.
+// Byte counts are handed out in whole frames, rounded up; a count at the end of the 32-bit range
+// becomes the last whole frame inside it rather than wrapping round.
 std::int32_t AlignUp(const WAVEFORMATEX* fmt, std::int32_t v) {
-    const std::uint32_t align = fmt->nBlockAlign;
+    const std::int64_t align = fmt->nBlockAlign;
     if (align == 0) return v;
-    const std::uint32_t u = static_cast<std::uint32_t>(v);
-    return static_cast<std::int32_t>((u + align - 1) / align * align);
+    const std::int64_t n = v;
+    const std::int64_t up = n >= 0 ? (n + align - 1) / align * align : -(-n / align * align);
+    constexpr std::int64_t hi = std::numeric_limits<std::int32_t>::max();
+    constexpr std::int64_t lo = std::numeric_limits<std::int32_t>::min();
+    if (up > hi) return static_cast<std::int32_t>(hi / align * align);
+    if (up < lo) return static_cast<std::int32_t>(-(-lo / align * align));
+    return static_cast<std::int32_t>(up);
 }
 
 // Samples are scanned in blocks. A pass over the block keeps the largest magnitude per lane of a
