@@ -210,9 +210,15 @@ TAvCustomAudioDevice::TAvCustomAudioDevice(TComponent* AOwner)
         FDeviceId = AvInvalidId;
         ReadCaps(); // clears the record
     }
+    if (!IsDesigning()) {
+        FDeviceWindow =
+            std::make_unique<TMessageWindow>([this](TMessage& m) { DeviceWindowProc(m); });
+        ListenForBroadcasts(FDeviceWindow->Handle(), true);
+    }
 }
 
 TAvCustomAudioDevice::~TAvCustomAudioDevice() {
+    FDeviceWindow.reset();
     CloseQuietly();
     FDeviceCaps.reset();
     FObservers.reset();
@@ -232,6 +238,7 @@ void TAvCustomAudioDevice::SetDeviceId(TAvDeviceId value) {
         (value < 0 || value >= DeviceCount()))
         throw EAvDeviceError(QStringLiteral("Device id is out of range"));
     if (value == FDeviceId) return;
+    FDeviceLost = false; // chosen now
     const bool wasActive = Active();
     Close();
     FDeviceId = value;
@@ -260,6 +267,7 @@ void TAvCustomAudioDevice::SetActive(bool value) {
         FLoadingWish = value;
         return;
     }
+    if (!value) FOpenWhenPresent = false;
     if (value == FOpen) return;
     Close();
     if (value) Open();
@@ -350,8 +358,66 @@ void TAvCustomAudioDevice::SetDeviceKind(TAvDeviceKind kind) {
     }
 }
 
+void TAvCustomAudioDevice::DeviceWindowProc(TMessage& message) {
+    if (message.Msg != WM_DEVICECHANGE || IsDestroying()) return;
+    // One look at the devices as they are now answers every notice queued so far.
+    FDeviceWindow->RemovePending(WM_DEVICECHANGE);
+    DevicesChanged();
+}
+
+TAvDeviceId TAvCustomAudioDevice::FindListedDevice() const {
+    const int count = DeviceCount();
+    TAvCapsHead head;
+    TAvDeviceCaps caps;
+    auto same = [&](TAvDeviceId id) {
+        if (AvGetDeviceCaps(FDeviceKind, id, &head) != MMSYSERR_NOERROR) return false;
+        caps.SetFrom(head);
+        return caps.ManufacturerId() == FDeviceCaps->ManufacturerId() &&
+               caps.ProductId() == FDeviceCaps->ProductId() &&
+               caps.VerMajor() == FDeviceCaps->VerMajor() &&
+               caps.VerMinor() == FDeviceCaps->VerMinor() &&
+               caps.ProductName() == FDeviceCaps->ProductName();
+    };
+    if (FDeviceId >= 0 && FDeviceId < count && same(FDeviceId)) return FDeviceId;
+    for (TAvDeviceId id = 0; id < count; ++id)
+        if (same(id)) return id;
+    return AvInvalidId;
+}
+
+void TAvCustomAudioDevice::DevicesChanged() {
+    if (IsLoading() || IsDestroying()) return;
+    if (FOpen) {
+        Changed(); // an open device follows its own handle; the lists still change
+        return;
+    }
+    const int count = DeviceCount();
+    TAvDeviceId id = FDeviceId;
+    if (id >= 0 || (id == AvInvalidId && FDeviceLost)) {
+        id = id >= 0 ? FindListedDevice() : AvInvalidId;
+        if (id == AvInvalidId && count > 0) id = 0; // gone: the first device stands in
+    }
+    FDeviceLost = id == AvInvalidId && (FDeviceLost || FDeviceId != AvInvalidId);
+    FDeviceId = id;
+    try {
+        UpdateDevice();
+    } catch (const Exception&) {
+        FDeviceId = AvInvalidId;
+        FDeviceCaps->Clear();
+        Changed();
+    }
+    if (FOpenWhenPresent && IsValid()) {
+        FOpenWhenPresent = false;
+        GuardedCall(this, [this] { SetActive(true); });
+    }
+}
+
 void TAvCustomAudioDevice::Loaded() {
     TAvNonVisualComponent::Loaded();
+    if (FLoadingWish && !FOpen && !IsValid()) {
+        // Nothing to open yet (no device, no sound server): no message; it opens when one comes.
+        FOpenWhenPresent = true;
+        return;
+    }
     if (FLoadingWish != FOpen) {
         // A device that cannot open at start-up (none present, driver refuses) must not stop the
         // form from being built: the message goes to the application's handler and the device

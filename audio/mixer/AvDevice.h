@@ -17,6 +17,7 @@
 // Threads: everything here is main-thread only; notifications are delivered synchronously inside
 // the call that causes them.
 #include "audio/display/AvObj.h"
+#include "framework/MessageWindow.h"
 #include "framework/StdCtrls.h"
 #include "platform/mmsystem.h"
 
@@ -253,6 +254,14 @@ public:
     void AddObserver(TAvObserver* observer);
     void RemoveObserver(TAvObserver* observer);
 
+    // The platform said its devices changed (a card came or went, the sound server went or came
+    // back): every device component hears it, open or not. Closed, the component follows its
+    // device to where it is listed now, or falls back to device 0 (no device: -2) when it has
+    // gone, re-reads it and tells its observers (device lists rebuild, lines re-resolve); a device
+    // that was meant to be open (Active, or stored so when no device was there to open) opens
+    // again once one is valid. Main thread.
+    virtual void DevicesChanged();
+
     // Whether the form resource stores DeviceId / Active (non-default values).
     virtual bool IsDeviceIdStored() { return FDeviceId != 0; }
     bool IsActiveStored() const { return Active(); }
@@ -277,14 +286,27 @@ protected:
     TAvObservable* DeviceObservers() const { return FObservers.get(); }
     // Close for destructors: never raises.
     void CloseQuietly() noexcept;
+    // The device vanished and none stood in (DeviceId -2): the first device to come takes its
+    // place, and the component opens on it when reopen (it was open).
+    void DeviceLost(bool reopen) {
+        FDeviceLost = true;
+        FOpenWhenPresent = FOpenWhenPresent || reopen;
+    }
 
 private:
+    // Where the device of the stored capabilities is listed now; -2 when it is no more.
+    TAvDeviceId FindListedDevice() const;
+    void DeviceWindowProc(TMessage& message);
+
     std::unique_ptr<TAvObservable> FObservers;
     std::unique_ptr<TAvDeviceCaps> FDeviceCaps;
     TAvDeviceId FDeviceId = 0;
     TAvDeviceKind FDeviceKind = dkWaveOut;
     bool FOpen = false;
     bool FLoadingWish = false;
+    bool FOpenWhenPresent = false; // open once a device is valid (see DevicesChanged)
+    bool FDeviceLost = false;      // -2 since the device vanished
+    std::unique_ptr<TMessageWindow> FDeviceWindow; // hears the platform's device-change notice
 };
 
 // ---- Device combo box ---------------------------------------------------------------------------

@@ -549,9 +549,9 @@ void TAvCustomMixerBlock::Bind() {
     if (FPanSlider) FPanSlider->SetControl(FPanControl);
     if (FCheck) {
         TAvItemIndex item = -1;
-        if (FMixer && FMixer->IsValid() && FLine) {
+        if (FMixer && FMixer->IsValid() && LiveLine()) {
             item = FItem;
-            if (item == -1) item = FMixer->FindItem(FLine);
+            if (item == -1) item = FMixer->FindItem(LiveLine());
         }
         FCheck->SetControl(item == -1 ? static_cast<TAvCustomMixerControl*>(FMuteControl) : FMixer);
         FCheck->SetItem(item);
@@ -600,7 +600,8 @@ void TAvCustomMixerBlock::Arrange() {
 
     if (FNameLabel) {
         if (Placed(FNameLabel)) placeRow(FNameLabel);
-        FNameLabel->SetCaption(FLine ? FLine->LineInfo()->Name() : QStringLiteral("Not connected"));
+        FNameLabel->SetCaption(LiveLine() ? LiveLine()->LineInfo()->Name()
+                                          : QStringLiteral("Not connected"));
         if (Placed(FNameLabel)) advance(FNameLabel->Height() + hh);
     }
     if (FBalanceLabel) {

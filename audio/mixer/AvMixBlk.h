@@ -308,6 +308,12 @@ private:
     void MixerNotify(TObject* data);
     void ArrangePair(TControl* a, TControl* b, const TRect& q, int cw);
     bool Placed(const TControl* child) const;
+    // The line while our observer is still attached to it: a line being destroyed has let its
+    // observers go before its removal notice reaches this block (its controls hear it first and
+    // make the block re-lay itself out), and is never read then.
+    TAvAudioLine* LiveLine() const {
+        return FLine && FLineObserver && FLineObserver->Observable() ? FLine : nullptr;
+    }
 
     TAvAudioLine* FLine = nullptr;
     TAvCustomMixerControl* FMixer = nullptr;

@@ -46,11 +46,6 @@ bool ReadIdentifier(const QString& text, const char* identifier, std::int32_t* o
     return true;
 }
 
-// Element count of a selector and item, with the platform's element type.
-std::int32_t Truncate(double v) {
-    return static_cast<std::int32_t>(std::trunc(v));
-}
-
 } // namespace
 
 DWORD AvControlTypeCode(TAvControlType type) {
@@ -184,7 +179,12 @@ void TAvCustomMixerControl::InitControlType(TAvControlType type) {
 
 bool TAvCustomMixerControl::LineUsable() const {
     TAvAudioLine* line = LiveLine();
-    return line && line->IsValid() && line->LineId() != AvBadLineId;
+    return line && line->IsCurrent() && line->LineId() != AvBadLineId;
+}
+
+bool TAvCustomMixerControl::ControlCurrent() const {
+    return FControlId != AvBadControlId && LineUsable() &&
+           FGeneration == LiveLine()->Mixer()->Generation();
 }
 
 void TAvCustomMixerControl::UpdateControl() {
@@ -209,6 +209,7 @@ void TAvCustomMixerControl::UpdateControl() {
             FControlId = AvBadControlId;
             FControlInfo->Clear();
         }
+        FGeneration = mixer->Generation();
     }
     FControlClass = AvControlClassOf(FControlType);
     ControlIdChanged();
@@ -240,7 +241,7 @@ void TAvCustomMixerControl::LineNotify(TObject*, TObject* data) {
 }
 
 bool TAvCustomMixerControl::IsValid() const {
-    return LineUsable() && FControlId != AvBadControlId;
+    return ControlCurrent();
 }
 
 bool TAvCustomMixerControl::IsEnabled() const {
@@ -264,7 +265,8 @@ int TAvCustomMixerControl::GetItems() const {
 
 void TAvCustomMixerControl::CheckUsable() const {
     if (!LineUsable()) throw EAvDeviceError(QStringLiteral("Mixer required for this operation"));
-    if (FControlId == AvBadControlId) throw EAvDeviceError(QStringLiteral("Control not valid"));
+    // An id found on the mixer before its device changed is never asked of the new one.
+    if (!ControlCurrent()) throw EAvDeviceError(QStringLiteral("Control not valid"));
 }
 
 TAvCustomMixerControl::Details TAvCustomMixerControl::ReadDetails(int channel, TAvItemIndex item) {
@@ -400,7 +402,7 @@ TAvItemInfo TAvCustomMixerControl::GetItemInfo(int index) {
 }
 
 TAvItemIndex TAvCustomMixerControl::FindItem(TAvAudioLine* line) {
-    if (!line || line->LineId() == AvBadLineId || !IsValid() ||
+    if (!line || line->LineId() == AvBadLineId || !line->IsCurrent() || !IsValid() ||
         !FControlInfo->Flags().testFlag(cfMultiple) ||
         (FControlType != ctMixer && FControlType != ctMux))
         return AvNoItem;
@@ -455,24 +457,22 @@ bool TAvVolumeControl::AcceptControl(const MIXERCONTROLA& control) const {
     return control.dwControlType == MIXERCONTROL_CONTROLTYPE_VOLUME;
 }
 
-double TAvVolumeControl::LeftFactor() const {
-    return FPanValue <= 0 ? 1.0 : (32767.0 - FPanValue) / 32767.0;
+// The balance in integers, truncated toward zero: a factor kept as a double rounds the product
+// down by one where it is whole (pan 1984, 1057 gives 992 instead of 993 on the left).
+std::int64_t TAvVolumeControl::Left(std::int64_t value) const {
+    return FPanValue <= 0 ? value : value * (32767 - FPanValue) / 32767;
 }
 
-double TAvVolumeControl::RightFactor() const {
-    return FPanValue >= 0 ? 1.0 : (FPanValue + 32768.0) / 32768.0;
+std::int64_t TAvVolumeControl::Right(std::int64_t value) const {
+    return FPanValue >= 0 ? value : value * (FPanValue + 32768) / 32768;
 }
 
 void TAvVolumeControl::SetUnsigned(DWORD value) {
-    TAvCustomMixerControl::SetUnsignedValue(1, AvNoItem,
-                                            static_cast<DWORD>(std::trunc(value * LeftFactor())));
-    TAvCustomMixerControl::SetUnsignedValue(2, AvNoItem,
-                                            static_cast<DWORD>(std::trunc(value * RightFactor())));
+    SetUnsignedValue(0, AvNoItem, value);
 }
 
 void TAvVolumeControl::SetSigned(LONG value) {
-    TAvCustomMixerControl::SetSignedValue(1, AvNoItem, Truncate(value * LeftFactor()));
-    TAvCustomMixerControl::SetSignedValue(2, AvNoItem, Truncate(value * RightFactor()));
+    SetSignedValue(0, AvNoItem, value);
 }
 
 void TAvVolumeControl::SetUnsignedValue(int channel, TAvItemIndex item, DWORD value) {
@@ -480,10 +480,8 @@ void TAvVolumeControl::SetUnsignedValue(int channel, TAvItemIndex item, DWORD va
         TAvCustomMixerControl::SetUnsignedValue(channel, item, value);
         return;
     }
-    TAvCustomMixerControl::SetUnsignedValue(1, item,
-                                            static_cast<DWORD>(std::trunc(value * LeftFactor())));
-    TAvCustomMixerControl::SetUnsignedValue(2, item,
-                                            static_cast<DWORD>(std::trunc(value * RightFactor())));
+    TAvCustomMixerControl::SetUnsignedValue(1, item, static_cast<DWORD>(Left(value)));
+    TAvCustomMixerControl::SetUnsignedValue(2, item, static_cast<DWORD>(Right(value)));
 }
 
 void TAvVolumeControl::SetSignedValue(int channel, TAvItemIndex item, LONG value) {
@@ -491,8 +489,8 @@ void TAvVolumeControl::SetSignedValue(int channel, TAvItemIndex item, LONG value
         TAvCustomMixerControl::SetSignedValue(channel, item, value);
         return;
     }
-    TAvCustomMixerControl::SetSignedValue(1, item, Truncate(value * LeftFactor()));
-    TAvCustomMixerControl::SetSignedValue(2, item, Truncate(value * RightFactor()));
+    TAvCustomMixerControl::SetSignedValue(1, item, static_cast<LONG>(Left(value)));
+    TAvCustomMixerControl::SetSignedValue(2, item, static_cast<LONG>(Right(value)));
 }
 
 void TAvVolumeControl::SetPanValue(std::int32_t value) {
@@ -557,10 +555,11 @@ void TAvPanControl::UpdateControl() {
         throw;
     }
     FQuiet = false;
-    const bool was = FSimulating;
     UpdateSimulation();
     ControlIdChanged();
-    if (FSimulating && !was) ReadSimulatedPan();
+    // Read again on every resolution: the volume control may now stand for another line or
+    // device, whose balance is not the one before.
+    if (FSimulating) ReadSimulatedPan();
     if (LiveVolume()) LiveVolume()->SetPanValue(FSimulating ? FSimulatedPan : 0);
 }
 

@@ -232,13 +232,15 @@ protected:
     void SetControlType(TAvControlType type);
     // Initial type of a fixed-type control: stored without resolving, binding by type.
     void InitControlType(TAvControlType type);
-    // The line is set, valid and resolved.
+    // The line is set, valid and resolved on its mixer as it is now.
     bool LineUsable() const;
     // The line while our observer is still attached to it: a line whose observers have been let
     // go is being destroyed and is never called, even before its removal notice arrives.
     TAvAudioLine* LiveLine() const {
         return FLineObserver && FLineObserver->Observable() ? FAudioLine : nullptr;
     }
+    // The control is resolved, on its line's mixer as it is now.
+    bool ControlCurrent() const;
     // Raises "Mixer required for this operation" / "Control not valid".
     void CheckUsable() const;
 
@@ -260,6 +262,7 @@ private:
     TAvAudioLine* FAudioLine = nullptr;
     TComponent* FAudioLineComponent = nullptr; // the same object, for the removal notice
     TAvControlId FControlId = AvBadControlId;
+    std::uint64_t FGeneration = 0; // the mixer's generation FControlId was found in
     TAvControlType FControlType = ctCustom;
     TAvControlClass FControlClass = ccCustom;
     TAvControlBinding FBinding = cbById;
@@ -294,8 +297,9 @@ public:
     void SetPanValue(std::int32_t value);
     // Stores the balance without writing to the mixer (the simulated pan read it from there).
     void StorePanValue(std::int32_t value) { FPanValue = value; }
-    double LeftFactor() const;
-    double RightFactor() const;
+    // value on the left and on the right channel under PanValue.
+    std::int64_t Left(std::int64_t value) const;
+    std::int64_t Right(std::int64_t value) const;
 
     bool AcceptControl(const MIXERCONTROLA& control) const override;
     void SetUnsigned(DWORD value) override;

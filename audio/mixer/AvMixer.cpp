@@ -346,6 +346,7 @@ void TAvMixerDevice::UpdateDevice() {
 }
 
 void TAvMixerDevice::Changed() {
+    ++FGeneration;
     TAvDeviceChange change;
     if (FLineObservers) FLineObservers->NotifyObservers(&change);
     TAvCustomAudioDevice::Changed();
@@ -386,6 +387,14 @@ bool TAvMixerDevice::CheckDeviceSet() {
     return true;
 }
 
+void TAvMixerDevice::DevicesChanged() {
+    if (IsLoading() || IsDestroying()) return;
+    if (FHandle)
+        CheckDeviceSet();
+    else
+        TAvCustomAudioDevice::DevicesChanged();
+}
+
 void TAvMixerDevice::MixerVanished() {
     // The card of this mixer was removed: fall back to the first mixer left (or none) so the
     // page keeps working, and reopen on it.
@@ -394,7 +403,10 @@ void TAvMixerDevice::MixerVanished() {
     StoreDeviceId(count > 0 ? 0 : AvInvalidId);
     FSeenDeviceCount = count;
     UpdateDevice();
-    if (count > 0) SetActive(true);
+    if (count > 0)
+        SetActive(true);
+    else
+        DeviceLost(true); // the first mixer to come back takes its place, open
 }
 
 void TAvMixerDevice::LineChange(TAvLineId lineId) {
@@ -516,9 +528,14 @@ TAvLineId TAvAudioLine::Connection(int index) {
     if (index < 0 || index >= Connections())
         throw EAvAudioLineError(QStringLiteral("Connection index out of range"));
     MIXERLINEA line;
-    if (IsValid() && LiveMixer()->GetLineInfoBySource(FDestinationIndex, index, line))
+    if (IsCurrent() && LiveMixer()->GetLineInfoBySource(FDestinationIndex, index, line))
         return static_cast<TAvLineId>(line.dwLineID);
     return AvBadLineId;
+}
+
+bool TAvAudioLine::IsCurrent() const {
+    TAvMixerDevice* mixer = LiveMixer();
+    return mixer && mixer->IsValid() && FGeneration == mixer->Generation();
 }
 
 bool TAvAudioLine::IsValid() const {
@@ -603,6 +620,8 @@ void TAvAudioLine::UpdateLine() {
                 FLineId = AvBadLineId;
                 FLineInfo->Clear();
             }
+            // After the lookup: a mixer id that moved during it has told the lines already.
+            FGeneration = FMixer->Generation();
         }
     } catch (...) {
         FUpdating = false;

@@ -163,8 +163,15 @@ public:
     // differs from MixerId.
     bool IsDeviceIdStored() override;
 
+    // Open, the mixer follows its handle (it falls back when its card has gone); closed, as any
+    // device component.
+    void DevicesChanged() override;
+
     HMIXER Handle() const { return FHandle; }
     HWND CallbackWindow() const; // null while closed
+    // Counts the device changes told to the lines. Line and control ids found before the latest
+    // one may belong to another mixer: they are not asked of this one until found again.
+    std::uint64_t Generation() const { return FGeneration; }
 
     TAvLineChangeEvent OnLineChange;
     TAvControlChangeEvent OnControlChange;
@@ -204,6 +211,7 @@ private:
     HMIXER FHandle = nullptr;
     TAvMixerWindow* FWindow = nullptr;
     int FSeenDeviceCount = 0;
+    std::uint64_t FGeneration = 0;
 };
 
 // ---- Audio line ---------------------------------------------------------------------------------
@@ -245,6 +253,8 @@ public:
     TAvLineId Connection(int index);
     // The mixer is set and valid (a line with LineId -1 still counts).
     bool IsValid() const;
+    // Valid, and resolved since the mixer's latest device change: LineId is one of this mixer's.
+    bool IsCurrent() const;
     // Whether source is a source of this destination line; fills its record when found.
     bool FindSource(const TAvAudioLine* source, MIXERLINEA* found = nullptr);
     // Resolves the line (see the header comment); ends with LineIdChanged.
@@ -302,6 +312,7 @@ private:
     TAvComponentType FComponentType = ctDstDigital;
     TAvLineBinding FBinding = lbById;
     int FDestinationIndex = -1;
+    std::uint64_t FGeneration = 0; // the mixer's generation LineId was found in
     bool FUpdating = false;
     std::unique_ptr<TAvLineInfo> FLineInfo;
     std::unique_ptr<TAvObserver> FMixerObserver;

@@ -152,22 +152,33 @@ TAvCustomSlider::~TAvCustomSlider() {
 
 // --- Position -----------------------------------------------------------------------------------
 
+// With Logarithmic, the program's value is kept beside the thumb: several thumb places share one
+// value at the bottom of the travel and several values one thumb place at the top, so neither can
+// be computed from the other without losing steps. The value is what the program wrote last, or
+// what the thumb shows after the user moved it; writing it again (the mixer's echo of a slider's
+// own write) leaves the thumb alone.
 int TAvCustomSlider::Position() const {
-    if (!FLogarithmic) return FPosition;
+    return FLogarithmic ? FValue : FPosition;
+}
+
+void TAvCustomSlider::SetPosition(int v) {
+    if (FLogarithmic)
+        MoveToValue(v, false);
+    else
+        SetThumbPosition(Limit(v, FMin, FMax));
+}
+
+int TAvCustomSlider::ThumbToValue(int thumb) const {
     const int range = FMax - FMin;
     const double s = -static_cast<double>(FSensitivity);
-    float y = static_cast<float>(Limit(FPosition, FMin, FMax));
+    float y = static_cast<float>(Limit(thumb, FMin, FMax));
     if (y != 0.0f && range != 0)
         y = static_cast<float>(std::pow(10.0, (static_cast<double>(y) * s / range - s) / 20.0) *
                                range);
     return Limit(RoundEven(y), FMin, FMax);
 }
 
-void TAvCustomSlider::SetPosition(int v) {
-    if (!FLogarithmic) {
-        SetThumbPosition(Limit(v, FMin, FMax));
-        return;
-    }
+int TAvCustomSlider::ValueToThumb(int v) const {
     const int range = FMax - FMin;
     const double s = -static_cast<double>(FSensitivity);
     int x = 0;
@@ -177,22 +188,37 @@ void TAvCustomSlider::SetPosition(int v) {
         const int raw = Limit(RoundEven(range * static_cast<double>(d) / s), FMin, FMax);
         x = RoundEven(static_cast<float>(raw));
     }
-    SetThumbPosition(Limit(x, FMin, FMax));
+    return Limit(x, FMin, FMax);
+}
+
+void TAvCustomSlider::MoveToValue(int v, bool replace) {
+    v = Limit(v, FMin, FMax);
+    if (v == FValue && !replace && !FRangeChanging) return;
+    const int thumb = ValueToThumb(v);
+    if (v == FValue && thumb == FPosition && !FRangeChanging) return;
+    FValue = v;
+    PlaceThumb(thumb);
+    if (!IsDesigning() && !IsLoading()) Change();
+}
+
+void TAvCustomSlider::PlaceThumb(int p) {
+    FPosition = Limit(p, FMin, FMax);
+    if (IsDesigning() || IsLoading()) {
+        RepaintSlider();
+        return;
+    }
+    const TRect r = ThumbRectFor(FPosition);
+    if (r != FThumbRect) {
+        FThumbRect = r;
+        RepaintSlider();
+    }
 }
 
 bool TAvCustomSlider::SetThumbPosition(int p) {
     if (p == FPosition && !FRangeChanging) return false;
-    FPosition = Limit(p, FMin, FMax);
-    if (IsDesigning() || IsLoading()) {
-        RepaintSlider();
-    } else {
-        const TRect r = ThumbRectFor(FPosition);
-        if (r != FThumbRect) {
-            FThumbRect = r;
-            RepaintSlider();
-        }
-        Change();
-    }
+    PlaceThumb(p);
+    if (FLogarithmic) FValue = ThumbToValue(FPosition);
+    if (!IsDesigning() && !IsLoading()) Change();
     return true;
 }
 
@@ -216,7 +242,10 @@ void TAvCustomSlider::SetLogarithmic(bool v) {
     if (v == FLogarithmic) return;
     const int p = Position();
     FLogarithmic = v;
-    SetPosition(p);
+    if (v)
+        MoveToValue(p, true);
+    else
+        SetThumbPosition(Limit(p, FMin, FMax));
     RepaintSlider();
 }
 
@@ -225,7 +254,7 @@ void TAvCustomSlider::SetSensitivity(int v) {
     if (v == FSensitivity) return;
     const int p = Position();
     FSensitivity = v;
-    SetPosition(p);
+    if (FLogarithmic) MoveToValue(p, true);
 }
 
 // --- Plain setters ------------------------------------------------------------------------------

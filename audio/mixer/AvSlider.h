@@ -180,8 +180,9 @@ protected:
     virtual void DrawThumb(TCanvas* canvas, const TRect& r, bool dragged, bool focused);
     virtual void DrawGroove(TCanvas* canvas, TRect& r);
 
-    // The core of every movement: limits p to Min .. Max, repaints when the thumb moves and runs
-    // Change. False when nothing changed.
+    // The core of every movement of the thumb (user or program): limits p to Min .. Max, repaints
+    // when the thumb moves, takes the program's value from the thumb and runs Change. False when
+    // nothing changed.
     bool SetThumbPosition(int p);
     // Repaints (requests a paint of) the whole slider.
     void RepaintSlider();
@@ -216,6 +217,14 @@ private:
         RepaintSlider();
     }
     void PartChanged(TObject*) { RepaintSlider(); }
+    // The decibel mapping: the program's value a thumb place shows, and the thumb place of a value.
+    int ThumbToValue(int thumb) const;
+    int ValueToThumb(int v) const;
+    // Logarithmic: stores the program's value v and puts the thumb where it shows v. Writing the
+    // value held already does nothing unless replace (a changed mapping) asks to place it anew.
+    void MoveToValue(int v, bool replace);
+    // Puts the thumb at p (limited), repainting when its rectangle moves; no Change.
+    void PlaceThumb(int p);
     // The inner rectangle less the end pictures: the thumb's travel.
     TRect TravelRect() const;
     TRect ThumbRectIn(const TRect& r, int thumbPosition) const;
@@ -233,6 +242,7 @@ private:
     TAvOrientation FOrientation = orHorizontal;
     int FMin = 0, FMax = 10;
     int FPosition = 0;
+    int FValue = 0; // the program's Position while Logarithmic
     int FLineSize = 1, FPageSize = 5;
     bool FLogarithmic = false;
     int FSensitivity = -24;
