@@ -23,6 +23,9 @@ void TAudioOutForm::CreateComponents() {
 void TAudioOutForm::CreateMixerComponents() {
     AvMixerDeviceOut = new TAvMixerDevice(this);
     AvMixerDeviceOut->SetName(QStringLiteral("AvMixerDeviceOut"));
+    // Open, so the mixer's change notices reach the sliders: a volume or mute changed by another
+    // program shows here, and the next move acts from it.
+    AvMixerDeviceOut->SetActive(true);
 
     AvAudioLineWaveSound = new TAvAudioLine(this);
     AvAudioLineWaveSound->SetName(QStringLiteral("AvAudioLineWaveSound"));

@@ -105,6 +105,7 @@ TAudioVideoForm::TAudioVideoForm(TComponent* AOwner)
     BeforeButton = MakeButton(this, "BeforeButton", 224, QStringLiteral("上一步(&B)"), 1);
     NextButton = MakeButton(this, "NextButton", 323, QStringLiteral("下一步(&N)"), 2);
     CancelButton = MakeButton(this, "CancelButton", 423, QStringLiteral("取消(&C)"), 3);
+    CancelButton->SetCancel(true); // Escape closes the wizard as the button does
 
     OnShow.Assign(this, &TAudioVideoForm::FormShow);
     BeforeButton->OnClick.Assign(this, &TAudioVideoForm::BeforeButtonClick);

@@ -30,6 +30,6 @@ TWizardForm::TWizardForm(TComponent* AOwner) : TForm(AOwner) {
                        QStringLiteral("1.关闭所有播放声音或显示视频的其他程序。"));
     Label4 = MakeLabel(
         this, "Label4", 24, 184, 214, 26,
-        QStringLiteral("2.确认您的扬声器，麦克风和网络设置机已经插好并打开，并且没有设为静音。"));
+        QStringLiteral("2.确认您的扬声器，麦克风和网络摄像机已经插好并打开，并且没有设为静音。"));
     EndLoading();
 }

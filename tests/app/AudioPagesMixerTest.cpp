@@ -7,6 +7,7 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -28,8 +29,11 @@ SimConfig TwoCards() {
 
 class AudioPagesMixer : public ::testing::Test {
 protected:
-    void SetUp() override {
-        Backend = std::make_unique<ScopedAudioBackend>(std::make_unique<SimBackend>(TwoCards()));
+    void SetUp() override { Start(TwoCards()); }
+    void Start(SimConfig cfg) {
+        auto sim = std::make_unique<SimBackend>(std::move(cfg));
+        Sim = sim.get();
+        Backend = std::make_unique<ScopedAudioBackend>(std::move(sim));
         App = std::make_unique<TApplication>();
         App->SetMessageBoxHook([this](const QString&, const QString& text, int) {
             Messages << text;
@@ -50,9 +54,26 @@ protected:
         Q_EMIT box->Widget()->activated(item);
     }
 
+    // Delivers posted messages until pred holds (at most two seconds).
+    static bool PumpUntil(const std::function<bool()>& pred) {
+        for (int i = 0; i < 2000 && !pred(); ++i)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        return pred();
+    }
+
+    SimBackend* Sim = nullptr;
     std::unique_ptr<ScopedAudioBackend> Backend;
     std::unique_ptr<TApplication> App;
     QStringList Messages;
+};
+
+class AudioPagesWithoutDevices : public AudioPagesMixer {
+protected:
+    void SetUp() override {
+        SimConfig none;
+        none.cards.clear();
+        Start(none);
+    }
 };
 
 TEST_F(AudioPagesMixer, SpeakerPageStoredValues) {
@@ -69,7 +90,7 @@ TEST_F(AudioPagesMixer, SpeakerPageStoredValues) {
     EXPECT_EQ(box->ItemIndex(), 0);
     EXPECT_TRUE(box->EffectiveEnabled());
 
-    EXPECT_FALSE(f->AvMixerDeviceOut->Active()); // defaults
+    EXPECT_TRUE(f->AvMixerDeviceOut->Active()); // open: changes made elsewhere reach the page
     EXPECT_FALSE(f->AvMixerDeviceOut->IsDeviceIdStored());
     EXPECT_EQ(f->AvAudioLineWaveSound->ComponentType(), ctDstSpeakers);
     EXPECT_EQ(f->AvAudioLineWaveSound->LineInfo()->Name(), "Speakers");
@@ -122,3 +143,36 @@ TEST_F(AudioPagesMixer, PickingTheSecondDeviceMovesEveryLine) {
 }
 
 } // namespace
+
+// Another program turns the speakers down and mutes them: the speaker page's slider shows it,
+// and the next step down goes on from there.
+TEST_F(AudioPagesMixer, SpeakerSliderShowsChangesMadeElsewhere) {
+    TAudioOutForm* f = AudioOutForm;
+    TAvMixerBlockSlider* slider = f->AvMixerBlockSlider6;
+    TAvVolumeControl other(nullptr); // another program's hold on the same line
+    other.SetAudioLine(f->AvAudioLineWaveSound);
+    other.SetUnsigned(static_cast<DWORD>(0.3 * 65535 + 0.5));
+    EXPECT_TRUE(PumpUntil([&] { return slider->Position() == 30; }));
+    slider->SetPosition(slider->Position() - 1);
+    EXPECT_EQ(other.GetUnsignedValue(1, AvNoItem), static_cast<DWORD>(29 * 655.35 + 0.5));
+    EXPECT_TRUE(Messages.isEmpty()) << Messages.join("; ").toStdString();
+}
+
+// No device at all when the pages are made (no sound server yet): no message, empty lists; the
+// first card to come fills both lists and the microphone page's mixer opens on it.
+TEST_F(AudioPagesWithoutDevices, PagesWaitForTheFirstCard) {
+    EXPECT_TRUE(Messages.isEmpty()) << Messages.join("; ").toStdString();
+    EXPECT_EQ(AudioOutForm->AvDeviceComBoxOut->ItemCount(), 0);
+    EXPECT_EQ(AudioInForm->AvDeviceComBoxIn->ItemCount(), 0);
+    EXPECT_FALSE(AudioInForm->AvMixerDeviceIn->Active());
+    Sim->AddCard(SimConfig::StandardCard("Late Card", true));
+    EXPECT_TRUE(PumpUntil([&] {
+        return AudioOutForm->AvDeviceComBoxOut->ItemCount() == 1 &&
+               AudioInForm->AvDeviceComBoxIn->ItemCount() == 1 &&
+               AudioInForm->AvMixerDeviceIn->Active();
+    }));
+    EXPECT_EQ(AudioOutForm->AvDeviceComBoxOut->ItemIndex(), 0);
+    EXPECT_EQ(AudioInForm->AvAudioLineIn->LineInfo()->Name(), "Recording Control");
+    EXPECT_TRUE(AudioOutForm->AvMixerBlockSlider6->EffectiveEnabled());
+    EXPECT_TRUE(Messages.isEmpty()) << Messages.join("; ").toStdString();
+}

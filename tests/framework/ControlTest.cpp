@@ -322,3 +322,90 @@ TEST(Control, ImageTakesThePictureSize) {
     EXPECT_EQ(image.Height(), 333);
     EXPECT_EQ(image.grab().toImage().pixelColor(10, 10), QColor(Qt::blue));
 }
+
+TEST(Form, CaptionIsTheWindowTitle) {
+    TForm form(nullptr);
+    form.SetCaption(QStringLiteral("音频视频设置"));
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("音频视频设置"));
+    form.SetCaption(QStringLiteral("Other"));
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("Other"));
+}
+
+// Tab and Shift+Tab walk the window's controls by their stored tab orders, whatever order they
+// were made in, into a docked page with a wrapped combo box, and wrap; as on the wizard, whose
+// page area comes before Back, Next and Cancel.
+TEST(Form, TabWalksTheTabOrdersAcrossADockedPageAndWraps) {
+    TForm form(nullptr);
+    form.SetBounds(0, 0, 400, 300);
+    auto button = [](TWinControl* parent, int order, int left) {
+        auto* b = new TButton(parent);
+        b->SetParent(parent);
+        b->SetBounds(left, 250, 60, 24);
+        b->SetTabOrder(order);
+        return b;
+    };
+    TButton* next = button(&form, 2, 200);
+    TButton* cancel = button(&form, 3, 300);
+    TButton* back = button(&form, 1, 100);
+    auto* area = new TPanel(&form);
+    area->SetParent(&form);
+    area->SetBounds(0, 0, 400, 240);
+    area->SetTabOrder(0);
+    TForm page(nullptr);
+    auto* combo = new TComboBox(&page);
+    combo->SetParent(&page);
+    combo->SetBounds(10, 40, 150, 21);
+    combo->SetTabOrder(1);
+    TButton* test = button(&page, 0, 10);
+    test->SetTop(10);
+    page.SetParent(area);
+    page.SetAlign(alClient);
+    page.Show();
+    form.Show();
+    QApplication::setActiveWindow(&form);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+
+    const std::vector<TWinControl*> order{test, combo, back, next, cancel};
+    EXPECT_EQ(form.TabChain(), order);
+    auto focused = [&] {
+        for (TWinControl* w : order)
+            if (w == QApplication::focusWidget() || w->isAncestorOf(QApplication::focusWidget()))
+                return w;
+        return static_cast<TWinControl*>(nullptr);
+    };
+    test->SetFocus();
+    for (std::size_t i = 1; i <= order.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(focused(), order[i % order.size()]) << "Tab " << i;
+    }
+    for (std::size_t i = 1; i <= order.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
+        EXPECT_EQ(focused(), order[(2 * order.size() - i) % order.size()]) << "Shift+Tab " << i;
+    }
+    page.SetParent(nullptr);
+}
+
+// Escape presses the window's cancel button wherever the focus is, docked pages included.
+TEST(Form, EscapePressesTheCancelButton) {
+    TForm form(nullptr);
+    form.SetBounds(0, 0, 300, 200);
+    auto* cancel = new TButton(&form);
+    cancel->SetParent(&form);
+    cancel->SetCancel(true);
+    int cancels = 0;
+    cancel->OnClick = [&](TObject*) { ++cancels; };
+    TForm page(nullptr);
+    auto* other = new TButton(&page);
+    other->SetParent(&page);
+    page.SetParent(&form);
+    page.Show();
+    form.Show();
+    QApplication::setActiveWindow(&form);
+    other->SetFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    EXPECT_EQ(cancels, 1);
+    cancel->SetCancel(false);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    EXPECT_EQ(cancels, 1);
+    page.SetParent(nullptr);
+}

@@ -509,7 +509,7 @@ TEST_P(AudioConformance, ControlsByIdByTypeAndAll) {
     ASSERT_EQ(ControlOfType(spk.dwLineID, MIXERCONTROL_CONTROLTYPE_VOLUME, &vol), MMSYSERR_NOERROR);
     EXPECT_EQ(vol.Bounds.dwMinimum, 0u);
     EXPECT_EQ(vol.Bounds.dwMaximum, 0xFFFFu);
-    EXPECT_GT(vol.Metrics.cSteps, 0u);
+    EXPECT_EQ(vol.Metrics.cSteps, 100u); // 1 % each: a mixer slider's range is 0..100
     MIXERCONTROLA none{};
     EXPECT_EQ(ControlOfType(spk.dwLineID, MIXERCONTROL_CONTROLTYPE_BASS, &none),
               MIXERR_INVALCONTROL);

@@ -13,6 +13,7 @@
 
 #include <condition_variable>
 #include <functional>
+#include <thread>
 
 using conformance::Buffer;
 using conformance::CallbackRecorder;
@@ -342,6 +343,28 @@ TEST_F(SimTest, RealTimeClockPlaysOnItsOwnThread) {
     sim_->StopRealTimeClock();
     EXPECT_GE(sim_->Now(), 100000u);
     EXPECT_EQ(waveOutClose(h), MMSYSERR_NOERROR);
+}
+
+// The real-time clock sleeps while no stream is open (nothing to play or record: no CPU spent),
+// wakes when one opens, and sleeps again a while after the last one closed.
+TEST_F(SimTest, RealTimeClockSleepsWithoutStreams) {
+    auto waitFor = [](const std::function<bool()>& pred) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!pred() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return pred();
+    };
+    sim_->StartRealTimeClock(2);
+    ASSERT_TRUE(waitFor([&] { return sim_->ClockSleeping(); }));
+    const std::uint64_t asleep = sim_->Now();
+    EXPECT_LE(asleep, 300000u); // 200 ms of quiet, in steps
+    const WAVEFORMATEX f = Pcm(8000, 1, 16);
+    HWAVEIN h = nullptr;
+    ASSERT_EQ(waveInOpen(&h, 0, &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    EXPECT_TRUE(waitFor([&] { return !sim_->ClockSleeping() && sim_->Now() > asleep; }));
+    EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
+    EXPECT_TRUE(waitFor([&] { return sim_->ClockSleeping(); }));
+    sim_->StopRealTimeClock();
 }
 
 TEST_F(SimTest, ResetAndCloseWhileTheClockThreadDelivers) {

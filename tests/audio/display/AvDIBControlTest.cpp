@@ -164,6 +164,23 @@ TEST(AvDIBControl, PaintDirectShowsAtOnce) {
     EXPECT_EQ(m.ScreenImage().pixel(1 + 30, 8), Px(clLime));
 }
 
+// A bevel change asks for a full repaint; a level drawn at once right after it shows the new
+// bevel too instead of using the pending repaint up.
+TEST(AvDIBControl, PaintDirectAfterAChangeShowsTheWholeNewPicture) {
+    Shown s;
+    TestMeter& m = *s.meter;
+    m.repaint();
+    ASSERT_EQ(m.ScreenImage().pixel(0, 0), Px(clBtnShadow)); // lowered
+    m.Bevel()->SetBevelOuter(bvRaised);
+    m.SetLevel(20);
+    QCoreApplication::processEvents();
+    // What is on screen: the last paint and the direct drawing (a grab would paint anew).
+    const QImage& screen = m.ScreenImage();
+    EXPECT_EQ(screen.pixel(0, 0), Px(clBtnHighlight)); // raised
+    EXPECT_EQ(screen.pixel(59, 16), Px(clBtnShadow));
+    EXPECT_EQ(screen.pixel(1 + 5, 8), Px(clLime));
+}
+
 TEST(AvDIBControl, PaintDirectNeedsAShownControl) {
     TestMeter lone(nullptr); // no parent window
     lone.SetBounds(0, 0, 30, 10);

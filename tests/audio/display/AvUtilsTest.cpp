@@ -160,6 +160,18 @@ TEST(AvUtilsConversions, AlignUpAndDegenerateRecords) {
     EXPECT_EQ(BytesToSamples(nullptr, 100), 0);
 }
 
+// Counts beyond the 32-bit range saturate to the largest whole frame, never past it into a
+// negative count; negative counts stay negative whole frames.
+TEST(AvUtilsConversions, SaturatedCountsStayWholeFramesOfTheRightSign) {
+    const WAVEFORMATEX f = Pcm(16, 2, 8000);
+    EXPECT_EQ(SamplesToBytes(&f, 600000000), 2147483644);
+    EXPECT_EQ(MillisecondsToBytes(&f, 70000000), 2147483644);
+    EXPECT_EQ(SamplesToBytes(&f, -600000000), -2147483648);
+    EXPECT_EQ(MillisecondsToBytes(&f, -1), -32);
+    const WAVEFORMATEX mono8 = Pcm(8, 1, 8000);
+    EXPECT_EQ(MillisecondsToBytes(&mono8, 300000000), 2147483647);
+}
+
 TEST(AvUtilsPeaks, SixteenBit) {
     std::int16_t l, r;
     const WAVEFORMATEX st = Pcm(16, 2, 8000);

@@ -2,8 +2,11 @@
 #include "audio/mixer/AvCCon.h"
 #include "FakeMixerFixture.h"
 
+#include "framework/Forms.h"
 #include "framework/StdCtrls.h"
 
+#include <QApplication>
+#include <QTest>
 #include <gtest/gtest.h>
 
 using namespace fakemixer;
@@ -56,6 +59,63 @@ TEST_F(AvCCon, SliderWritesItsChannelAndItsEchoIsNoSecondChange) {
     EXPECT_EQ(fake->Values(kWaveVolume), (std::vector<LONG>{19660, 6554}));
     s.SetChannel(1);
     EXPECT_EQ(s.Position(), 30); // the left channel again
+}
+
+// A decibel slider over a control of 100 steps, as on the pages. The keys walk the thumb over
+// every place up and down: each press moves it one place, raises OnChange once and moves the
+// control that way (or not at all), and the mixer's echo of the write moves nothing. Lowering the
+// program's value by one step (as the microphone page does) lowers the control every time.
+TEST_F(AvCCon, DecibelSliderStepsSurviveTheEcho) {
+    auto volume = Control(wave.get(), ctVolume);
+    TForm form(nullptr);
+    form.SetBounds(0, 0, 300, 300);
+    auto* s = new TAvMixerSlider(&form);
+    s->SetParent(&form);
+    s->SetBounds(10, 10, 200, 40);
+    s->SetLogarithmic(true);
+    s->SetControl(volume.get());
+    ASSERT_EQ(s->Max(), 100);
+    form.Show();
+    QApplication::setActiveWindow(&form);
+    s->SetFocus();
+    int changes = 0;
+    s->OnChange = [&](TObject*) { ++changes; };
+    auto value = [&] { return fake->Values(kWaveVolume)[0]; };
+    QTest::keyClick(s, Qt::Key_Home); // horizontal: the minimum
+    Pump();
+    ASSERT_EQ(s->ThumbPosition(), 0);
+    int up = 0, down = 0, lowered = 0;
+    for (int t = 1; t <= 100; ++t) {
+        const LONG before = value();
+        const int p = s->Position();
+        changes = 0;
+        QTest::keyClick(s, Qt::Key_Up);
+        Pump();
+        if (s->ThumbPosition() != t || changes != 1 || value() < before || s->Position() < p) ++up;
+    }
+    for (int t = 99; t >= 0; --t) {
+        const LONG before = value();
+        const int p = s->Position();
+        changes = 0;
+        QTest::keyClick(s, Qt::Key_Down);
+        Pump();
+        if (s->ThumbPosition() != t || changes != 1 || value() > before || s->Position() > p)
+            ++down;
+    }
+    s->SetPosition(100);
+    Pump();
+    for (int k = 0; k < 100; ++k) {
+        const LONG before = value();
+        const int thumb = s->ThumbPosition();
+        changes = 0;
+        s->SetPosition(s->Position() - 1);
+        Pump();
+        if (value() >= before || s->ThumbPosition() > thumb || changes != 1) ++lowered;
+    }
+    EXPECT_EQ(up, 0);
+    EXPECT_EQ(down, 0);
+    EXPECT_EQ(lowered, 0);
+    EXPECT_EQ(value(), 0);
 }
 
 TEST_F(AvCCon, ChangeThroughAnotherHandleMovesTheSlider) {

@@ -1,7 +1,10 @@
 // The observer protocol, the audio device base and the device combo box, on the simulated sound
 // system (two cards, a wave mapper, no mixer mapper).
 #include "MixerTestSupport.h"
+#include "audio/mixer/AvCCon.h"
+#include "audio/mixer/AvMixCtl.h"
 #include "audio/mixer/AvMixer.h"
+#include "framework/Forms.h"
 
 #include <QComboBox>
 #include <QMouseEvent>
@@ -429,18 +432,90 @@ TEST_F(AvComboSim, HotPlugRefreshesTheList) {
 }
 
 TEST_F(AvComboSim, ClosedDeviceListCatchesUpWhenOpened) {
-    TAvMixerDevice mixer(nullptr); // closed: it does not hear the card come
+    TAvMixerDevice mixer(nullptr); // closed: it hears the platform's device-change notice
     TAvDeviceComboBox box(nullptr);
     box.SetDevice(&mixer);
     sim_->AddCard(SimConfig::StandardCard("Hot Card", false));
     Pump();
-    EXPECT_EQ(box.ItemCount(), 2);
+    EXPECT_EQ(box.ItemCount(), 3);
     QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
                       Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(box.Widget(), &press);
     box.Widget()->hidePopup();
     EXPECT_EQ(box.ItemCount(), 3);
     EXPECT_EQ(box.ItemIndex(), 0);
+}
+
+// A closed mixer (as on the speaker page) and everything bound to it follow cards coming and
+// going without the list being opened: the list rebuilds at once, the chosen card keeps its place
+// when others go, a vanished choice falls back to the first card, lines and sliders re-bind, and
+// with no card left the first card to come is taken up again.
+TEST_F(AvComboSim, ClosedDeviceFollowsCardsComingAndGoing) {
+    TAvMixerDevice mixer(nullptr);
+    TAvDeviceComboBox box(nullptr);
+    box.SetDevice(&mixer);
+    TAvAudioLine speakers(nullptr);
+    speakers.SetMixer(&mixer);
+    speakers.SetComponentType(ctDstSpeakers);
+    TAvMixerControl volume(nullptr);
+    volume.SetAudioLine(&speakers);
+    volume.SetControlType(ctVolume);
+    TAvMixerSlider slider(nullptr);
+    slider.SetControl(&volume);
+    Pick(&box, 1);
+    ASSERT_EQ(mixer.DeviceCaps()->ProductName(), QStringLiteral("USB Headset"));
+    ASSERT_FALSE(mixer.Active());
+
+    sim_->AddCard(SimConfig::StandardCard("Hot Card", true));
+    EXPECT_TRUE(PumpUntil([&] { return box.ItemCount() == 3; }));
+    EXPECT_EQ(box.ItemIndex(), 1);
+
+    // Another card goes: ours is listed one place earlier and stays chosen.
+    ASSERT_TRUE(sim_->RemoveCard("Virtual Audio Device"));
+    EXPECT_TRUE(PumpUntil([&] { return box.ItemCount() == 2; }));
+    EXPECT_EQ(mixer.DeviceId(), 0);
+    EXPECT_EQ(mixer.DeviceCaps()->ProductName(), QStringLiteral("USB Headset"));
+    EXPECT_EQ(box.ItemIndex(), 0);
+    EXPECT_TRUE(volume.IsValid());
+
+    // Ours goes: the first card left stands in, with the lines, controls and slider on it.
+    ASSERT_TRUE(sim_->RemoveCard("USB Headset"));
+    EXPECT_TRUE(PumpUntil([&] { return box.ItemCount() == 1; }));
+    EXPECT_EQ(mixer.DeviceCaps()->ProductName(), QStringLiteral("Hot Card"));
+    EXPECT_EQ(box.ItemIndex(), 0);
+    EXPECT_TRUE(volume.IsValid());
+    EXPECT_TRUE(slider.EffectiveEnabled());
+    slider.SetPosition(100);
+    EXPECT_EQ(volume.GetUnsignedValue(1, AvNoItem), 0xFFFFu);
+
+    // None left, then one comes.
+    ASSERT_TRUE(sim_->RemoveCard("Hot Card"));
+    EXPECT_TRUE(PumpUntil([&] { return box.ItemCount() == 0; }));
+    EXPECT_FALSE(box.EffectiveEnabled());
+    EXPECT_FALSE(volume.IsValid());
+    EXPECT_FALSE(slider.EffectiveEnabled());
+    sim_->AddCard(SimConfig::StandardCard("Late Card", false));
+    EXPECT_TRUE(PumpUntil([&] { return box.ItemCount() == 1; }));
+    EXPECT_EQ(mixer.DeviceId(), 0);
+    EXPECT_EQ(box.ItemIndex(), 0);
+    EXPECT_TRUE(volume.IsValid());
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join("; ").toStdString();
+}
+
+// A form that stores Active for a mixer while there is no device at all builds without an
+// error and opens the mixer once a card comes.
+TEST_F(AvDeviceNoDevices, StoredActiveOpensWhenADeviceComes) {
+    TForm form(nullptr);
+    form.BeginLoading();
+    auto* mixer = new TAvMixerDevice(&form);
+    mixer->SetActive(true);
+    form.EndLoading();
+    EXPECT_FALSE(mixer->Active());
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join("; ").toStdString();
+    sim_->AddCard(SimConfig::StandardCard("Late Card", true));
+    EXPECT_TRUE(PumpUntil([&] { return mixer->Active(); }));
+    EXPECT_EQ(mixer->DeviceCaps()->ProductName(), QStringLiteral("Late Card"));
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join("; ").toStdString();
 }
 
 TEST_F(AvComboSim, FailedPickDoesNotFreezeTheList) {

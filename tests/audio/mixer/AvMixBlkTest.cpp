@@ -14,7 +14,7 @@ namespace {
 
 class AvMixBlk : public SimFixture {
 protected:
-    AvMixBlk() {
+    explicit AvMixBlk(SimConfig config = SimConfig::Default()) : SimFixture(std::move(config)) {
         mixer = new TAvMixerDevice(&form);
         mixer->SetActive(true);
         speakers = Line(ctDstSpeakers);
@@ -77,6 +77,20 @@ protected:
     TAvMixerDevice* mixer;
     TAvAudioLine *speakers, *wave, *recording;
     TAvMixerBlock* block;
+};
+
+// Two cards whose mixers number their controls differently: the second has fewer speaker
+// sources, so its recording multiplexer and the microphone's volume have other ids.
+SimConfig TwoCardsWithOtherIds() {
+    SimConfig c;
+    c.cards = {SimConfig::StandardCard("Card A", true), SimConfig::StandardCard("Card B", true)};
+    c.cards[1].destinations[0].sources.resize(1); // Wave Out only
+    return c;
+}
+
+class AvMixBlkSwitch : public AvMixBlk {
+protected:
+    AvMixBlkSwitch() : AvMixBlk(TwoCardsWithOtherIds()) {}
 };
 
 template <class E, class F> QString Raised(F&& f) {
@@ -416,4 +430,82 @@ TEST_F(AvMixBlk, LineThatGoesFirstIsForgotten) {
     Slider(srLeftVolume);
     form.DestroyComponents();
     SUCCEED();
+}
+
+// A plain delete of the line a block stands for, with a level and a name label in the block: the
+// block's own controls hear of it first and re-lay the block out, which must not read the
+// line's description any more (run under AddressSanitizer to see the difference).
+TEST_F(AvMixBlk, PlainDeleteOfTheBlocksLine) {
+    auto* late = new TAvAudioLine(nullptr);
+    late->SetMixer(mixer);
+    late->SetComponentType(ctSrcWaveOut);
+    block->SetLine(late);
+    Slider(srLeftVolume);
+    auto* level = new TAvMixerBlockLevel(&form);
+    level->SetIndex(liLeft);
+    level->SetParent(block);
+    TAvMixerBlockLabel* name = Label(biName);
+    ASSERT_EQ(name->Caption(), QStringLiteral("Wave Out"));
+    ASSERT_TRUE(level->Visible());
+    delete late;
+    EXPECT_EQ(block->Line(), nullptr);
+    EXPECT_EQ(name->Caption(), QStringLiteral("Not connected"));
+    EXPECT_FALSE(level->Visible());
+    EXPECT_FALSE(block->VolumeControl()->IsValid());
+}
+
+// The speaker page's block over a stereo line: the balance is the one of the line the volume
+// control stands for now, not of the card it stood for before.
+TEST_F(AvMixBlk, BalanceIsReadAgainWhenTheVolumeMovesToAnotherCard) {
+    block->SetLine(speakers);
+    TAvMixerBlockSlider* slider = Slider(srLeftVolume);
+    TAvVolumeControl* volume = block->VolumeControl();
+    volume->SetUnsignedValue(1, AvNoItem, 65535);
+    volume->SetUnsignedValue(2, AvNoItem, 16384);
+    Pump();
+    ASSERT_LT(volume->PanValue(), 0);
+    mixer->SetDeviceId(1); // balanced
+    Pump();
+    EXPECT_EQ(volume->PanValue(), 0);
+    slider->SetPosition(50);
+    EXPECT_NEAR(volume->GetUnsignedValue(1, AvNoItem), 32768.0, 1.0);
+    EXPECT_EQ(volume->GetUnsignedValue(2, AvNoItem), volume->GetUnsignedValue(1, AvNoItem));
+}
+
+// The microphone page after a test: its block stands for the microphone and selects it in the
+// recording multiplexer. Switching the mixer to a card that numbers its controls differently
+// re-binds everything to the new card without asking it for an id of the old one.
+TEST_F(AvMixBlkSwitch, DeviceSwitchUnderABlockOnAListAsksNoOldId) {
+    TAvMixerControl* mux = Control(recording, ctMux);
+    TAvAudioLine* mic = RecordingSource(QStringLiteral("Microphone"));
+    block->SetLine(mic);
+    TAvMixerBlockSlider* volume = Slider(srLeftVolume);
+    TAvMixerBlockCheck* box = Check();
+    block->SetMixer(mux);
+    ASSERT_EQ(block->MuteKind(), mkSelect);
+    const TAvControlId oldMux = mux->ControlId();
+    const TAvControlId oldVolume = block->VolumeControl()->ControlId();
+
+    EXPECT_NO_THROW(mixer->SetDeviceId(1));
+    Pump();
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join("; ").toStdString();
+    EXPECT_TRUE(mixer->Active());
+    EXPECT_EQ(mixer->DeviceCaps()->ProductName(), QStringLiteral("Card B"));
+    EXPECT_EQ(mic->LineInfo()->Name(), QStringLiteral("Microphone"));
+    EXPECT_NE(mux->ControlId(), oldMux);
+    EXPECT_NE(block->VolumeControl()->ControlId(), oldVolume);
+    EXPECT_EQ(block->MuteKind(), mkSelect);
+    EXPECT_EQ(box->Control(), mux);
+    EXPECT_EQ(box->Item(), mux->FindItem(mic));
+    EXPECT_TRUE(box->Checked()); // card B records from its microphone too
+    EXPECT_TRUE(volume->EffectiveEnabled());
+    volume->SetPosition(100);
+    EXPECT_EQ(block->VolumeControl()->GetUnsignedValue(1, AvNoItem), 0xFFFFu);
+
+    EXPECT_NO_THROW(mixer->SetDeviceId(0)); // and back
+    Pump();
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join("; ").toStdString();
+    EXPECT_EQ(mux->ControlId(), oldMux);
+    EXPECT_EQ(box->Control(), mux);
+    EXPECT_TRUE(box->Checked());
 }

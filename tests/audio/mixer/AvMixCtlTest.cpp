@@ -172,6 +172,10 @@ TEST_F(AvMixCtl, VolumeBalanceTruncatesTowardZero) {
     volume.SetPanValue(0);
     volume.SetSigned(30001);
     EXPECT_EQ(fake->Values(kRecVolume), (std::vector<LONG>{30001, 30001}));
+    // Whole products stay whole: 1057 * 30783 / 32767 is exactly 993.
+    volume.SetPanValue(1984);
+    volume.SetUnsigned(1057);
+    EXPECT_EQ(fake->Values(kRecVolume), (std::vector<LONG>{993, 1057}));
 }
 
 TEST_F(AvMixCtl, PanControlSimulatesFromTheVolumeBalance) {

@@ -116,12 +116,43 @@ TEST(AvSlider, SensitivityIsLimitedAndKeepsProgramPosition) {
     EXPECT_EQ(s.ThumbPosition(), 70);
     s.SetSensitivity(-200);
     EXPECT_EQ(s.Sensitivity(), -96);
-    // 0.96 dB per step cannot hit 50 exactly: the nearest thumb step reads 52.
+    // 0.96 dB per step cannot show 50 exactly: the thumb takes the nearest place, the program
+    // keeps its value.
     EXPECT_EQ(s.ThumbPosition(), 94);
-    EXPECT_EQ(s.Position(), 52);
+    EXPECT_EQ(s.Position(), 50);
     s.SetLogarithmic(false);
-    EXPECT_EQ(s.Position(), 52);
-    EXPECT_EQ(s.ThumbPosition(), 52);
+    EXPECT_EQ(s.Position(), 50);
+    EXPECT_EQ(s.ThumbPosition(), 50);
+}
+
+// Every one-step change of the program's value on a decibel slider is kept and moves the thumb
+// that way or not at all, on a range of 100 and of 65535; writing the value held changes nothing.
+TEST(AvSlider, LogarithmicStepsAreKeptAndMoveTheThumbOneWay) {
+    for (int range : {100, 65535}) {
+        TAvSlider s(nullptr);
+        s.SetRange(0, range);
+        s.SetLogarithmic(true);
+        Counts c;
+        Watch(&s, c);
+        int lost = 0, backwards = 0, extraChanges = 0;
+        for (int k = 100; k >= 1; --k) {
+            const int p = static_cast<int>(static_cast<long long>(range) * k / 100);
+            s.SetPosition(p);
+            const int thumb = s.ThumbPosition();
+            const int changes = c.change;
+            s.SetPosition(s.Position()); // the same value again
+            extraChanges += c.change - changes;
+            if (s.ThumbPosition() != thumb) ++backwards;
+            s.SetPosition(s.Position() - 1);
+            if (s.Position() != p - 1) ++lost;
+            if (s.ThumbPosition() > thumb) ++backwards;
+            s.SetPosition(p);
+            if (s.Position() != p || s.ThumbPosition() != thumb) ++lost;
+        }
+        EXPECT_EQ(lost, 0) << "range " << range;
+        EXPECT_EQ(backwards, 0) << "range " << range;
+        EXPECT_EQ(extraChanges, 0) << "range " << range;
+    }
 }
 
 TEST(AvSlider, ShapeSetsOrientationAndHomeGoesToMaxOnVertical) {

@@ -4,6 +4,7 @@
 #include "../AudioTestSupport.h"
 #include "PulseAdmin.h"
 #include "PulseMonitor.h"
+#include "PulseTestSupport.h"
 #include "platform/mmsystem.h"
 #include "platform/pulse/PulseMixer.h"
 
@@ -28,6 +29,9 @@
 namespace {
 
 using conformance::Pcm;
+using pulsetest::DoneCounter;
+using pulsetest::PrivateDaemon;
+using pulsetest::RecordRms;
 
 // Messages posted to a window, asked about by message and handle.
 class MessageLog : public conformance::MessageRecorder {
@@ -45,22 +49,6 @@ public:
     }
 };
 
-// Counts wave buffers coming back (CALLBACK_FUNCTION, on the backend's thread).
-struct DoneCounter {
-    std::atomic<int> done{0};
-    static void Proc(HDRVR, UINT msg, DWORD_PTR self, DWORD_PTR, DWORD_PTR) {
-        if (msg == MM_WOM_DONE || msg == MM_WIM_DATA) ++reinterpret_cast<DoneCounter*>(self)->done;
-    }
-    DWORD_PTR Callback() const { return reinterpret_cast<DWORD_PTR>(&Proc); }
-    DWORD_PTR Instance() { return reinterpret_cast<DWORD_PTR>(this); }
-};
-
-double Rms(const std::int16_t* s, std::size_t n) {
-    double sum = 0;
-    for (std::size_t i = 0; i < n; ++i)
-        sum += static_cast<double>(s[i]) * s[i];
-    return n ? std::sqrt(sum / static_cast<double>(n)) : 0;
-}
 
 class PulseBackendTest : public ::testing::Test {
 protected:
@@ -123,32 +111,6 @@ protected:
         return v;
     }
 
-    // Records ms of 8 kHz mono from wave input id; the RMS of all but the first 100 ms.
-    double RecordRms(UINT id, int ms) {
-        DoneCounter counter;
-        HWAVEIN h = nullptr;
-        const WAVEFORMATEX f = Pcm(8000, 1, 16);
-        EXPECT_EQ(waveInOpen(&h, id, &f, counter.Callback(), counter.Instance(), CALLBACK_FUNCTION),
-                  MMSYSERR_NOERROR);
-        if (!h) return -1;
-        std::vector<std::unique_ptr<Buffer>> bufs;
-        for (int t = 0; t < ms; t += 100) {
-            bufs.push_back(std::make_unique<Buffer>(1600));
-            waveInPrepareHeader(h, &bufs.back()->hdr, sizeof(WAVEHDR));
-            waveInAddBuffer(h, &bufs.back()->hdr, sizeof(WAVEHDR));
-        }
-        EXPECT_EQ(waveInStart(h), MMSYSERR_NOERROR);
-        EXPECT_TRUE(
-            WaitUntil([&] { return counter.done == static_cast<int>(bufs.size()); }, ms + 2000));
-        waveInReset(h);
-        waveInClose(h);
-        std::vector<std::int16_t> all;
-        for (std::size_t i = 1; i < bufs.size(); ++i) {
-            auto* s = reinterpret_cast<const std::int16_t*>(bufs[i]->data.data());
-            all.insert(all.end(), s, s + bufs[i]->hdr.dwBytesRecorded / 2);
-        }
-        return Rms(all.data(), all.size());
-    }
 
     std::string sink_ = "avsetup_test_sink", source_ = "avsetup_test_sine";
     PulseAdmin admin_;
@@ -185,66 +147,6 @@ TEST(PulseNoServer, NoDevicesAndClearErrorsWithoutWaiting) {
     HMIXER mx = nullptr;
     EXPECT_EQ(mixerOpen(&mx, 0, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
 }
-
-// A daemon of the test's own, to stop and start again.
-class PrivateDaemon {
-public:
-    PrivateDaemon() {
-        char tmpl[] = "/tmp/avsetup-restart.XXXXXX";
-        if (!mkdtemp(tmpl)) return;
-        dir_ = tmpl;
-        for (const char* sub : {"/runtime", "/home", "/state"})
-            mkdir((dir_ + sub).c_str(), 0700);
-        FILE* f = std::fopen((dir_ + "/default.pa").c_str(), "w");
-        std::fprintf(f,
-                     "load-module module-null-sink sink_name=restart_sink "
-                     "sink_properties=device.description=Restart_Sink\n"
-                     "load-module module-native-protocol-unix socket=%s/native "
-                     "auth-anonymous=1\n",
-                     dir_.c_str());
-        std::fclose(f);
-    }
-    ~PrivateDaemon() {
-        Stop();
-        if (!dir_.empty()) std::system(("rm -rf " + dir_).c_str());
-    }
-    std::string Server() const { return "unix:" + dir_ + "/native"; }
-    bool Start() {
-        std::vector<std::string> env{
-            "XDG_RUNTIME_DIR=" + dir_ + "/runtime", "HOME=" + dir_ + "/home",
-            "PULSE_STATE_PATH=" + dir_ + "/state", "PULSE_RUNTIME_PATH=" + dir_ + "/runtime",
-            std::string("PATH=") + (std::getenv("PATH") ?: "/usr/bin")};
-        std::vector<std::string> args{"pulseaudio",
-                                      "-n",
-                                      "-F",
-                                      dir_ + "/default.pa",
-                                      "--daemonize=no",
-                                      "--exit-idle-time=-1",
-                                      "--use-pid-file=no",
-                                      "--disable-shm=yes",
-                                      "--log-target=file:" + dir_ + "/log"};
-        std::vector<char*> argv, envp;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        for (auto& e : env)
-            envp.push_back(e.data());
-        argv.push_back(nullptr);
-        envp.push_back(nullptr);
-        if (posix_spawnp(&pid_, "pulseaudio", nullptr, nullptr, argv.data(), envp.data()) != 0)
-            return false;
-        return WaitUntil([&] { return access((dir_ + "/native").c_str(), F_OK) == 0; }, 5000);
-    }
-    void Stop() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-        pid_ = 0;
-    }
-
-private:
-    std::string dir_;
-    pid_t pid_ = 0;
-};
 
 TEST(PulseServerRestart, DevicesGoWithTheServerAndComeBackWithIt) {
     if (!std::getenv("PULSE_SERVER"))
@@ -395,7 +297,7 @@ TEST_F(PulseBackendTest, SpeakerControlsActOnTheSinkAndFollowIt) {
     ASSERT_EQ(ControlOfType(id, spk.dwLineID, MIXERCONTROL_CONTROLTYPE_MUTE, &mute),
               MMSYSERR_NOERROR);
 
-    // Written through the mixer: the server holds the linear image of the value.
+    // Written through the mixer: the server holds the value as an amplitude (half: -6 dB).
     ASSERT_EQ(SetValue(id, vol.dwControlID, 0x8000), MMSYSERR_NOERROR);
     EXPECT_TRUE(win.Has(MM_MIXM_CONTROL_CHANGE, hw, vol.dwControlID));
     PulseAdmin::Device d;
@@ -403,12 +305,12 @@ TEST_F(PulseBackendTest, SpeakerControlsActOnTheSinkAndFollowIt) {
         [&] { return admin_.FindSink(sink_, &d) && d.volume.values[0] == LevelToPulse(0x8000); },
         2000));
     EXPECT_EQ(d.volume.values[1], LevelToPulse(0x8000));
-    EXPECT_NEAR(static_cast<double>(d.volume.values[0]), PA_VOLUME_NORM / 2.0, 2);
+    EXPECT_NEAR(pa_sw_volume_to_linear(d.volume.values[0]), 0.5, 0.0001);
 
     // Changed by another client: a notice arrives and the new value reads back.
     const std::size_t before = win.Count(MM_MIXM_CONTROL_CHANGE, hw);
     pa_cvolume quarter;
-    pa_cvolume_set(&quarter, 2, PA_VOLUME_NORM / 4);
+    pa_cvolume_set(&quarter, 2, pa_sw_volume_from_linear(0.25));
     ASSERT_TRUE(admin_.SetSinkVolume(sink_, quarter));
     ASSERT_TRUE(WaitUntil([&] { return win.Count(MM_MIXM_CONTROL_CHANGE, hw) > before; }, 2000));
     EXPECT_TRUE(win.Has(MM_MIXM_CONTROL_CHANGE, hw, vol.dwControlID));
@@ -565,9 +467,8 @@ TEST_F(PulseBackendTest, RecordedLevelFollowsTheMicrophoneVolume) {
     ASSERT_EQ(SetValue(mx, mute.dwControlID, 0), MMSYSERR_NOERROR);
 
     EXPECT_GT(full, 5000); // the test tone
-    // The server's volume scale is cubic: half of the slider is an eighth of the amplitude.
-    EXPECT_GT(half, full * 0.08);
-    EXPECT_LT(half, full * 0.2);
+    // Control values are linear in amplitude: half of the range is half the amplitude (-6 dB).
+    EXPECT_NEAR(half / full, 0.5, 0.03);
     EXPECT_LT(none, 50);
     EXPECT_LT(muted, 50);
 }

@@ -1,0 +1,145 @@
+#pragma once
+// Shared pieces of the tests against a real sound server: buffers and a counter of the ones that
+// come back, recording the RMS of a wave input through the API, and a daemon of the test's own to
+// stop and start again.
+#include "../AudioTestSupport.h"
+#include "PulseAdmin.h"
+#include "platform/mmsystem.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace pulsetest {
+
+// Counts wave buffers coming back (CALLBACK_FUNCTION, on the backend's thread).
+struct DoneCounter {
+    std::atomic<int> done{0};
+    static void Proc(HDRVR, UINT msg, DWORD_PTR self, DWORD_PTR, DWORD_PTR) {
+        if (msg == MM_WOM_DONE || msg == MM_WIM_DATA) ++reinterpret_cast<DoneCounter*>(self)->done;
+    }
+    DWORD_PTR Callback() const { return reinterpret_cast<DWORD_PTR>(&Proc); }
+    DWORD_PTR Instance() { return reinterpret_cast<DWORD_PTR>(this); }
+};
+
+struct Buffer {
+    explicit Buffer(std::size_t bytes) : data(bytes) {
+        hdr.lpData = data.data();
+        hdr.dwBufferLength = static_cast<DWORD>(bytes);
+    }
+    std::vector<char> data;
+    WAVEHDR hdr{};
+};
+
+inline double Rms(const std::int16_t* s, std::size_t n) {
+    double sum = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        sum += static_cast<double>(s[i]) * s[i];
+    return n ? std::sqrt(sum / static_cast<double>(n)) : 0;
+}
+
+// Records ms of 8 kHz mono from wave input id; the RMS of all but the first 100 ms.
+inline double RecordRms(UINT id, int ms) {
+    DoneCounter counter;
+    HWAVEIN h = nullptr;
+    const WAVEFORMATEX f = conformance::Pcm(8000, 1, 16);
+    EXPECT_EQ(waveInOpen(&h, id, &f, counter.Callback(), counter.Instance(), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    if (!h) return -1;
+    std::vector<std::unique_ptr<Buffer>> bufs;
+    for (int t = 0; t < ms; t += 100) {
+        bufs.push_back(std::make_unique<Buffer>(1600));
+        waveInPrepareHeader(h, &bufs.back()->hdr, sizeof(WAVEHDR));
+        waveInAddBuffer(h, &bufs.back()->hdr, sizeof(WAVEHDR));
+    }
+    EXPECT_EQ(waveInStart(h), MMSYSERR_NOERROR);
+    EXPECT_TRUE(
+        WaitUntil([&] { return counter.done == static_cast<int>(bufs.size()); }, ms + 2000));
+    waveInReset(h);
+    waveInClose(h);
+    std::vector<std::int16_t> all;
+    for (std::size_t i = 1; i < bufs.size(); ++i) {
+        auto* s = reinterpret_cast<const std::int16_t*>(bufs[i]->data.data());
+        all.insert(all.end(), s, s + bufs[i]->hdr.dwBytesRecorded / 2);
+    }
+    return Rms(all.data(), all.size());
+}
+
+// A daemon of the test's own, to stop and start again: its own directories and socket, the
+// modules given (one "load-module ..." line each) and nothing else.
+class PrivateDaemon {
+public:
+    explicit PrivateDaemon(const std::string& modules =
+                               "load-module module-null-sink sink_name=restart_sink "
+                               "sink_properties=device.description=Restart_Sink\n") {
+        char tmpl[] = "/tmp/avsetup-restart.XXXXXX";
+        if (!mkdtemp(tmpl)) return;
+        dir_ = tmpl;
+        for (const char* sub : {"/runtime", "/home", "/state"})
+            mkdir((dir_ + sub).c_str(), 0700);
+        FILE* f = std::fopen((dir_ + "/default.pa").c_str(), "w");
+        std::fprintf(f,
+                     "%s"
+                     "load-module module-native-protocol-unix socket=%s/native "
+                     "auth-anonymous=1\n",
+                     modules.c_str(), dir_.c_str());
+        std::fclose(f);
+    }
+    ~PrivateDaemon() {
+        Stop();
+        if (!dir_.empty()) std::system(("rm -rf " + dir_).c_str());
+    }
+    PrivateDaemon(const PrivateDaemon&) = delete;
+    PrivateDaemon& operator=(const PrivateDaemon&) = delete;
+    std::string Server() const { return "unix:" + dir_ + "/native"; }
+    bool Start() {
+        std::vector<std::string> env{
+            "XDG_RUNTIME_DIR=" + dir_ + "/runtime", "HOME=" + dir_ + "/home",
+            "PULSE_STATE_PATH=" + dir_ + "/state", "PULSE_RUNTIME_PATH=" + dir_ + "/runtime",
+            std::string("PATH=") + (std::getenv("PATH") ?: "/usr/bin")};
+        std::vector<std::string> args{"pulseaudio",
+                                      "-n",
+                                      "-F",
+                                      dir_ + "/default.pa",
+                                      "--daemonize=no",
+                                      "--exit-idle-time=-1",
+                                      "--use-pid-file=no",
+                                      "--disable-shm=yes",
+                                      "--log-target=file:" + dir_ + "/log"};
+        std::vector<char*> argv, envp;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        for (auto& e : env)
+            envp.push_back(e.data());
+        argv.push_back(nullptr);
+        envp.push_back(nullptr);
+        if (posix_spawnp(&pid_, "pulseaudio", nullptr, nullptr, argv.data(), envp.data()) != 0)
+            return false;
+        return WaitUntil([&] { return access((dir_ + "/native").c_str(), F_OK) == 0; }, 5000);
+    }
+    void Stop() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+        pid_ = 0;
+        unlink((dir_ + "/native").c_str());
+    }
+
+private:
+    std::string dir_;
+    pid_t pid_ = 0;
+};
+
+} // namespace pulsetest
