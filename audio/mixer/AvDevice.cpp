@@ -348,10 +348,14 @@ void TAvCustomAudioDevice::SetDeviceKind(TAvDeviceKind kind) {
     Close();
     FDeviceKind = kind;
     FDeviceId = 0;
+    UpdateDeviceOrNone();
+}
+
+void TAvCustomAudioDevice::UpdateDeviceOrNone() {
     try {
         UpdateDevice();
     } catch (const Exception&) {
-        // A device 0 whose capabilities cannot be read is no device (as at construction).
+        // A device whose capabilities cannot be read is no device (as at construction).
         FDeviceId = AvInvalidId;
         FDeviceCaps->Clear();
         Changed();
@@ -398,13 +402,7 @@ void TAvCustomAudioDevice::DevicesChanged() {
     }
     FDeviceLost = id == AvInvalidId && (FDeviceLost || FDeviceId != AvInvalidId);
     FDeviceId = id;
-    try {
-        UpdateDevice();
-    } catch (const Exception&) {
-        FDeviceId = AvInvalidId;
-        FDeviceCaps->Clear();
-        Changed();
-    }
+    UpdateDeviceOrNone();
     if (FOpenWhenPresent && IsValid()) {
         FOpenWhenPresent = false;
         GuardedCall(this, [this] { SetActive(true); });

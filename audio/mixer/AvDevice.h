@@ -294,6 +294,8 @@ protected:
     }
 
 private:
+    // UpdateDevice; a device whose capabilities cannot be read becomes -2, told as a change.
+    void UpdateDeviceOrNone();
     // Where the device of the stored capabilities is listed now; -2 when it is no more.
     TAvDeviceId FindListedDevice() const;
     void DeviceWindowProc(TMessage& message);
