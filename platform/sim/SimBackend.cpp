@@ -936,7 +936,7 @@ MMRESULT SimBackend::OpenWaveOut(UINT id, const WAVEFORMATEX& format, DWORD flag
         if (auto s = OpenStream(*core_, false, id, format, flags, events, &r))
             *stream = std::make_unique<SimWaveOut>(core_, std::move(s));
     }
-    if (*stream) WakeClock();
+    if (stream && *stream) WakeClock();
     return r;
 }
 
@@ -948,7 +948,7 @@ MMRESULT SimBackend::OpenWaveIn(UINT id, const WAVEFORMATEX& format, DWORD flags
         if (auto s = OpenStream(*core_, true, id, format, flags, events, &r))
             *stream = std::make_unique<SimWaveIn>(core_, std::move(s));
     }
-    if (*stream) WakeClock();
+    if (stream && *stream) WakeClock();
     return r;
 }
 
