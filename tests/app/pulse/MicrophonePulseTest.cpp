@@ -167,8 +167,8 @@ TEST_F(MicrophonePulse, ALoudMicrophoneIsTurnedDownOnTheServerUntilItsPeaksStayB
     EXPECT_LT(SourceVolume(), full);
     // Not silenced either: both channels still carry the tone, and the meter shows it.
     const auto& last = Peaks.back();
-    EXPECT_GT(last.first, 500);
-    EXPECT_GT(last.second, 500);
+    EXPECT_GT(std::abs(int{last.first}), 500); // peaks are signed: the loudest either way
+    EXPECT_GT(std::abs(int{last.second}), 500);
     EXPECT_GT(Page->AvLevel1->LevelSpots(), 0);
     LeaveAndCheckNoRecordStream();
     EXPECT_TRUE(Messages.isEmpty()) << Messages.join("; ").toStdString();
