@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -110,7 +111,9 @@ bool TIniFile::Load(QByteArray& data) const {
     QFile f(FFileName);
     if (!f.exists()) return false;
     if (!f.open(QIODevice::ReadOnly) || f.size() > kMaxFileSize) return false;
-    data = f.read(kMaxFileSize + 1);
+    // As much as the file holds (a pipe or device tells no size): a buffer of the largest size
+    // allowed for every read of a small file would cost far more than the parsing.
+    data = f.read(f.isSequential() ? kMaxFileSize + 1 : f.size() + 1);
     if (data.size() > kMaxFileSize) return false;
     return true;
 }
@@ -193,9 +196,13 @@ void TIniFile::WriteInteger(const QString& section, const QString& key, int valu
 }
 
 void TIniFile::WriteString(const QString& section, const QString& key, const QString& value) {
-    if (section.trimmed().isEmpty() || key.trimmed().isEmpty() || key.contains('=') ||
-        key.contains('\n') || value.contains('\n') || value.contains('\r') ||
-        section.contains(']') || section.contains('\n'))
+    // A key line must read back as that key: not a comment, not a section header.
+    const QString k = key.trimmed();
+    const bool badKey = k.isEmpty() || key.contains('=') || k.startsWith('[') ||
+                        k.startsWith(';') || k.startsWith('#');
+    auto breaksLine = [](const QString& s) { return s.contains('\n') || s.contains('\r'); };
+    if (badKey || section.trimmed().isEmpty() || section.contains(']') || breaksLine(section) ||
+        breaksLine(key) || breaksLine(value))
         throw EIniFileException(
             QStringLiteral("Invalid section or key for %1: [%2] %3").arg(FFileName, section, key));
     QByteArray data;
@@ -255,6 +262,20 @@ QStringList TIniFile::ReadSection(const QString& section) const {
         if (IsKeyLine(data.mid(lines[i].start, lines[i].end - lines[i].start), k, eq)) keys << k;
     }
     return keys;
+}
+
+QStringList TIniFile::ReadSections() const {
+    QStringList names;
+    QByteArray data;
+    if (!Load(data)) return names;
+    for (const Line& l : SplitLines(data)) {
+        QString name;
+        if (IsSectionLine(data.mid(l.start, l.end - l.start), name) &&
+            std::none_of(names.cbegin(), names.cend(),
+                         [&](const QString& n) { return SameName(n, name); }))
+            names << name;
+    }
+    return names;
 }
 
 void TIniFile::DeleteKey(const QString& section, const QString& key) {

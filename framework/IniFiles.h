@@ -32,6 +32,7 @@ public:
     bool SectionExists(const QString& section) const;
     bool ValueExists(const QString& section, const QString& key) const;
     QStringList ReadSection(const QString& section) const; // the keys
+    QStringList ReadSections() const; // the section names, each once, in file order
     void DeleteKey(const QString& section, const QString& key);
     void EraseSection(const QString& section);
     void UpdateFile() {} // writes are immediate

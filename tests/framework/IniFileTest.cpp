@@ -94,6 +94,12 @@ TEST(IniFile, RefusedWriteRaisesAndKeepsTheOldFile) {
     TIniFile ini(dir.filePath("a.ini"));
     EXPECT_THROW(ini.WriteString("Audio", "Bad=Key", "1"), EIniFileException);
     EXPECT_THROW(ini.WriteString("Audio", "Key", "two\nlines"), EIniFileException);
+    // Keys that would read back as a comment or a section header (which would move the keys
+    // after it into another section), and names with a line break.
+    for (const char* key : {"[Video]x", " ;k", "#k", "a\rb"})
+        EXPECT_THROW(ini.WriteString("Audio", key, "1"), EIniFileException) << key;
+    EXPECT_THROW(ini.WriteString("Au\rdio", "Key", "1"), EIniFileException);
+    EXPECT_FALSE(QFile::exists(dir.filePath("a.ini")));
     try {
         missingDir.WriteInteger("Audio", "DeviceIn", 1);
     } catch (const EIniFileException& e) {
