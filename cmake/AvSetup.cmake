@@ -25,11 +25,15 @@ function(av_library name)
   endif()
 endfunction()
 
-# One GoogleTest program per test folder; every test case becomes one ctest entry.
-#   av_test(<name> DIRS <folder>... LIBS <target>... [LABELS <label>...] [ENV <VAR=value>...]
+# One GoogleTest program per test folder; every test case becomes one ctest entry, labelled with
+# its program's name (ctest -L '^test_mixer$'; the discovery script passes one label only).
+# Programs with THREADS are where threads meet: the target threaded_tests builds them for the
+# thread checker, and tests/threaded-labels in the build folder holds the ctest label expression
+# that selects them (make test-tsan).
+#   av_test(<name> DIRS <folder>... LIBS <target>... [THREADS] [ENV <VAR=value>...]
 #           [PROPERTIES <ctest property> <value>...])
 function(av_test name)
-  cmake_parse_arguments(A "" "" "DIRS;LIBS;LABELS;ENV;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(A "THREADS" "" "DIRS;LIBS;ENV;PROPERTIES" ${ARGN})
   set(srcs)
   foreach(d ${A_DIRS})
     file(GLOB s CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${d}/*.cpp)
@@ -39,11 +43,32 @@ function(av_test name)
     return()
   endif()
   add_executable(${name} ${PROJECT_SOURCE_DIR}/tests/test_main.cpp ${srcs})
+  if(A_THREADS)
+    if(NOT TARGET threaded_tests)
+      add_custom_target(threaded_tests)
+    endif()
+    add_dependencies(threaded_tests ${name})
+    set_property(GLOBAL APPEND PROPERTY AV_THREADED_TESTS ${name})
+    get_property(threaded GLOBAL PROPERTY AV_THREADED_TESTS)
+    string(REPLACE ";" "|" threaded "${threaded}")
+    file(WRITE ${CMAKE_BINARY_DIR}/tests/threaded-labels "^(${threaded})$\n")
+  endif()
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${A_LIBS} Qt6::Widgets Qt6::Test GTest::gtest)
-  set(env QT_QPA_PLATFORM=offscreen AVSETUP_BACKEND=sim ${A_ENV})
+  # The environment goes into the program (tests/test_main.cpp sets what the caller has not): the
+  # discovery script would split an ENVIRONMENT list into separate properties and misread the rest.
+  set(env ${A_ENV} QT_QPA_PLATFORM=offscreen AVSETUP_BACKEND=sim) # the first of a name wins
+  list(TRANSFORM env PREPEND "\"")
+  list(TRANSFORM env APPEND "\"")
+  list(JOIN env "," env)
+  target_compile_definitions(${name} PRIVATE "AV_TEST_ENV=${env}")
+  # The checkers' builds run several times slower.
+  set(timeout 120)
+  if(AVSETUP_SANITIZE OR AVSETUP_TSAN)
+    set(timeout 600)
+  endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES
-    PROPERTIES ENVIRONMENT "${env}" TIMEOUT 120 LABELS "${A_LABELS}" ${A_PROPERTIES})
+    PROPERTIES TIMEOUT ${timeout} LABELS ${name} ${A_PROPERTIES})
 endfunction()
 
 function(av_bench name)
