@@ -1,6 +1,9 @@
 # Everything a fresh Debian machine needs: `make run` and `make test` install missing packages first.
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
+BUILD_TSAN ?= build-tsan
+BUILD_FUZZ ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 PACKAGES   := cmake ninja-build ccache g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev \
@@ -8,12 +11,12 @@ PACKAGES   := cmake ninja-build ccache g++ pkg-config qt6-base-dev qt6-base-dev-
               libv4l-dev libsamplerate0-dev fonts-wqy-microhei xvfb xauth \
               python3 libavcodec-dev libavutil-dev libswresample-dev \
               libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base \
-              gstreamer1.0-plugins-good gstreamer1.0-tools
+              gstreamer1.0-plugins-good gstreamer1.0-tools clang libclang-rt-14-dev
 # Paths relative to the tree, so every checkout and build folder shares one compiler cache.
 export CCACHE_BASEDIR := $(CURDIR)
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build build-asan run demo test test-asan bench screenshots format clean
+.PHONY: all deps build build-asan run demo test test-asan test-tsan fuzz bench screenshots format clean
 
 all: build
 
@@ -31,6 +34,13 @@ $(BUILD)/build.ninja: | deps
 
 $(BUILD_ASAN)/build.ninja: | deps
 	cmake -S . -B $(BUILD_ASAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DAVSETUP_SANITIZE=ON
+
+$(BUILD_TSAN)/build.ninja: | deps
+	cmake -S . -B $(BUILD_TSAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAVSETUP_TSAN=ON
+
+# libFuzzer wants clang; the fuzz tree builds the fuzz targets and the libraries they need only.
+$(BUILD_FUZZ)/build.ninja: | deps
+	CXX=clang++ cmake -S . -B $(BUILD_FUZZ) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAVSETUP_FUZZ=ON
 
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
@@ -54,6 +64,18 @@ test-asan: build-asan
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  tests/run-ctest.sh $(BUILD_ASAN) -j $(JOBS)
 
+# The suites where threads meet (THREADS in tests/CMakeLists.txt), built with ThreadSanitizer; only
+# those programs are built. Reports from inside libraries we do not build are in tests/tsan.supp.
+test-tsan: deps $(BUILD_TSAN)/build.ninja
+	cmake --build $(BUILD_TSAN) -j $(JOBS) --target threaded_tests
+	TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp second_deadlock_stack=1 history_size=4" \
+	  tests/run-ctest.sh $(BUILD_TSAN) -j $(JOBS) -L "$$(cat $(BUILD_TSAN)/tests/threaded-labels)"
+
+# Every fuzz target for FUZZ_SECONDS each, from the seeds under tests/fuzz/; fails on any finding.
+fuzz: deps $(BUILD_FUZZ)/build.ninja
+	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzz_targets
+	tests/fuzz/run-fuzz.sh $(BUILD_FUZZ) $(FUZZ_SECONDS)
+
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; tests/with-pulse.sh $$b; done
 
@@ -65,4 +87,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) $(BUILD_FUZZ)
