@@ -57,7 +57,8 @@ function(av_test name)
   target_link_libraries(${name} PRIVATE ${A_LIBS} Qt6::Widgets Qt6::Test GTest::gtest)
   # The environment goes into the program (tests/test_main.cpp sets what the caller has not): the
   # discovery script would split an ENVIRONMENT list into separate properties and misread the rest.
-  set(env ${A_ENV} QT_QPA_PLATFORM=offscreen AVSETUP_BACKEND=sim) # the first of a name wins
+  # The first of a name wins: the defaults the suites have always run with come first.
+  set(env QT_QPA_PLATFORM=offscreen AVSETUP_BACKEND=sim ${A_ENV})
   list(TRANSFORM env PREPEND "\"")
   list(TRANSFORM env APPEND "\"")
   list(JOIN env "," env)
