@@ -1,5 +1,10 @@
 #include "app/AudioOutWizardUnit.h"
 
+#include "app/AudioVideoSet.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
 TAudioOutForm* AudioOutForm = nullptr;
 
 TAudioOutForm::TAudioOutForm(TComponent* AOwner) : TForm(AOwner) {
@@ -11,6 +16,7 @@ TAudioOutForm::TAudioOutForm(TComponent* AOwner) : TForm(AOwner) {
 
     CreateComponents();
     EndLoading();
+    OnClick.Assign(this, &TAudioOutForm::FormClick);
 }
 
 void TAudioOutForm::CreateComponents() {
@@ -18,6 +24,21 @@ void TAudioOutForm::CreateComponents() {
     CreateMixerComponents();
     CreateControls();
     CreateBlocks();
+    CreatePlayer();
+}
+
+void TAudioOutForm::CreatePlayer() {
+    AvWavePlayer1 = new TAvWavePlayer(this);
+    AvWavePlayer1->SetName(QStringLiteral("AvWavePlayer1"));
+    AvWavePlayer1->SetBufferSize(2048);
+    AvWavePlayer1->SetNumBuffers(10);
+    AvWavePlayer1->SetDeviceID(0);
+    AvWavePlayer1->SetTimeFormat(tfByte);
+    AvWavePlayer1->SetCallBackMode(cmWindow);
+    AvWavePlayer1->SetLooping(true);
+    AvWavePlayer1->SetLoopCount(0);
+    TestSoundFile =
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("TestSnd.wav"));
 }
 
 void TAudioOutForm::CreateMixerComponents() {
@@ -193,7 +214,24 @@ void TAudioOutForm::ButtonTestClick(TObject*) {
         ButtonTest->SetTag(0);
         ButtonTest->SetCaption(QStringLiteral("播放声音"));
     }
+    // The remembered volume; the wave-output slider and the mixer follow through the change event.
+    AvMixerBlockSlider6->SetPosition(RememberedOutPos);
 }
 
-void TAudioOutForm::StartTestSound() {}
-void TAudioOutForm::StopTestSound() {}
+void TAudioOutForm::FormClick(TObject*) {
+    StopTestSound();
+    ButtonTest->SetTag(0);
+    ButtonTest->SetCaption(QStringLiteral("播放声音"));
+}
+
+void TAudioOutForm::StartTestSound() {
+    // Item i of the list is mixer i and playback device i; nothing chosen: the mapper.
+    AvWavePlayer1->SetDeviceID(AvDeviceComBoxOut->ItemIndex() >= 0 ? AvDeviceComBoxOut->ItemIndex()
+                                                                   : -1);
+    AvWavePlayer1->OpenFile(TestSoundFile);
+    AvWavePlayer1->Play();
+}
+
+void TAudioOutForm::StopTestSound() {
+    AvWavePlayer1->Stop();
+}

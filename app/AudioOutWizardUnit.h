@@ -5,6 +5,7 @@
 #include "audio/mixer/AvMixBlk.h"
 #include "audio/mixer/AvMixCtl.h"
 #include "audio/mixer/AvMixer.h"
+#include "audio/stream/AvWPlay.h"
 #include "framework/Forms.h"
 #include "framework/StdCtrls.h"
 
@@ -42,10 +43,17 @@ public:
     TAvMixerBlockCheck* AvMixerBlockCheck4;
     TAvMixerBlockSlider* AvMixerBlockSlider7;
 
+    // Plays the test sound in a loop on the chosen device.
+    TAvWavePlayer* AvWavePlayer1;
+    // The test sound: "TestSnd.wav" in the program's folder (tests may point elsewhere).
+    QString TestSoundFile;
+
     // Toggles the test sound.
     void ButtonTestClick(TObject* Sender);
     // The speaker slider moved: the wave-output slider takes the same position.
     void AvMixerBlockSlider6Change(TObject* Sender);
+    // A click on the page's own background stops the test sound.
+    void FormClick(TObject* Sender);
 
 private:
     // The one place where the page's components are made and their stored properties set; runs
@@ -55,6 +63,7 @@ private:
     void CreateMixerComponents();
     void CreateControls();
     void CreateBlocks();
+    void CreatePlayer();
 
     // Where the player starts and stops; the button state is kept by ButtonTestClick.
     void StartTestSound();
