@@ -22,6 +22,7 @@ QString Usage();
 // Commands.
 int Info(int argc, char** argv, const QStringList& args);
 int Play(int argc, char** argv, const QStringList& args);
+int Decode(int argc, char** argv, const QStringList& args);
 
 // Helpers for commands: messages to stderr prefixed with "avwav: ".
 void Error(const QString& message);

@@ -1,6 +1,8 @@
 // avwav: looks at WAVE files through the audio library, outside the wizard.
 //   avwav info FILE     format, sizes, length, INFO tags and every repair the reader made
 //   avwav play FILE [--device N] [--loop K|inf]   plays it until its end or Ctrl+C
+//   avwav decode FILE OUT.raw [--bits 8|16]
+//                       the PCM bytes the player would send to the device, raw and interleaved
 // Exit codes: 0 done, 1 the file was refused or could not be played, 2 wrong use.
 #include "tools/avwav/Commands.h"
 
