@@ -152,8 +152,8 @@ protected:
         return Monitors.back().first.get();
     }
     void Click() { QTest::mouseClick(Page->ButtonTest->Widget(), Qt::LeftButton); }
-    // A stretch of the sound's first note (left only), in frames from its start.
-    std::vector<std::int16_t> Segment(double at, int frames = 1024) const {
+    // A stretch of the sound from at seconds on (from 0.04: the first note's onset, left only).
+    std::vector<std::int16_t> Segment(double at, int frames = 2048) const {
         const size_t f = size_t(at * Rate);
         return {Sound.begin() + 2 * f, Sound.begin() + 2 * (f + frames)};
     }
@@ -187,14 +187,14 @@ TEST_F(SpeakerPagePulse, TheChosenSinkPlaysTheSoundInALoopAndStopSilencesIt) {
     ASSERT_EQ(Page->ButtonTest->Caption(), QStringLiteral("停止"));
 
     // The first pass and the start of the second (the left arpeggio's first notes).
-    const auto seg = Segment(0.06);
+    const auto seg = Segment(0.04);
     ASSERT_TRUE(PumpUntil(
         [&] { return std::ptrdiff_t(main->Size() / 2) > atClick + frames + Rate; }, 15000));
     auto rec = main->Samples();
     const auto first =
         OffMainThread([&] { return Find(rec, seg, atClick - Rate / 5, atClick + Rate * 3 / 2); });
     ASSERT_GT(first.second, 0.9) << "the test sound's start is not in the recording";
-    const std::ptrdiff_t start = first.first - std::ptrdiff_t(0.06 * Rate);
+    const std::ptrdiff_t start = first.first - std::ptrdiff_t(0.04 * Rate);
     // Heard on the left first: the right channel is silent during the first note.
     const size_t note = size_t(2 * (start + Rate / 10));
     EXPECT_GT(PeakAbs(rec, note, note + size_t(Rate), 0), 8000);
@@ -212,9 +212,10 @@ TEST_F(SpeakerPagePulse, TheChosenSinkPlaysTheSoundInALoopAndStopSilencesIt) {
     Click();
     ASSERT_EQ(Page->ButtonTest->Caption(), QStringLiteral("播放声音"));
 
-    // "停止" again, in a loud part, after a second start (which goes on from where the reader
-    // stood, so positions count in the file): the recording falls silent within 100 ms of the
-    // position the device had reached.
+    // "停止" again, in a loud part, after a second start: silence within 100 ms. Times are read
+    // on the recording, which lags the sink by the monitor's delivery; the first start showed how
+    // long sound takes to appear there, and a stop may take that long too.
+    const std::ptrdiff_t startLatency = std::max<std::ptrdiff_t>(start - atClick, 0);
     Click();
     TAvWavePlayer* player = Page->AvWavePlayer1;
     auto loud = [&](std::int64_t bytes) {
@@ -222,25 +223,18 @@ TEST_F(SpeakerPagePulse, TheChosenSinkPlaysTheSoundInALoopAndStopSilencesIt) {
         return (t > 0.4 && t < 0.8) || (t > 1.55 && t < 1.9) || (t > 2.65 && t < 2.9);
     };
     ASSERT_TRUE(PumpUntil([&] { return loud(player->GetPosition()); }, 8000));
-    const std::int64_t pos = player->GetPosition() / Format.nBlockAlign; // frames into the file
     const size_t atStop = main->Size();
     Click();
     EXPECT_EQ(Page->ButtonTest->Caption(), QStringLiteral("播放声音"));
     ASSERT_TRUE(WaitUntil([&] { return main->Size() >= atStop + size_t(2 * Rate); }, 5000));
     rec = main->Samples();
-    // Where file position pos - 0.25 s was heard, and so where pos was.
-    const std::ptrdiff_t back = Rate / 4;
-    const auto before = Segment(double(pos - back) / Rate);
-    const std::ptrdiff_t stopFrame = std::ptrdiff_t(atStop / 2);
-    const auto at = OffMainThread(
-        [&] { return Find(rec, before, stopFrame - 2 * Rate, stopFrame + Rate / 2); });
-    ASSERT_GT(at.second, 0.8);
-    const std::ptrdiff_t heardAtStop = at.first + back;
+    EXPECT_GT(PeakAbs(rec, atStop - size_t(Rate * 6 / 10), atStop), 1000)
+        << "no sound before the stop";
     std::ptrdiff_t lastSound = 0;
     for (size_t i = 0; i < rec.size(); ++i)
         if (std::abs(int(rec[i])) > 30) lastSound = std::ptrdiff_t(i / 2);
-    EXPECT_LE(lastSound - heardAtStop, Rate / 10) << "still sounding 100 ms after the stop";
-    EXPECT_GE(lastSound - heardAtStop, -Rate / 20) << "the sound had stopped before";
+    EXPECT_LE(lastSound - std::ptrdiff_t(atStop / 2), Rate / 10 + startLatency)
+        << "still sounding 100 ms after the stop (start latency " << startLatency << " frames)";
     EXPECT_LT(PeakAbs(second->Samples(), 0, SIZE_MAX), 30) << "the other sink got sound";
 }
 
@@ -254,7 +248,7 @@ TEST_F(SpeakerPagePulse, TheSecondSinkChosenInTheListGetsTheSoundInstead) {
     ASSERT_TRUE(Messages.isEmpty()) << Messages.join("; ").toStdString();
     EXPECT_EQ(Page->AvWavePlayer1->DeviceID(), SinkIndex(kSecondSink));
     // An idle null sink delivers its monitor in lumps: wait for the sound with a deadline.
-    const auto seg = Segment(0.06);
+    const auto seg = Segment(0.04);
     std::pair<std::ptrdiff_t, double> found{-1, 0};
     std::ptrdiff_t searched = 0; // frames already searched
     ASSERT_TRUE(PumpUntil(
