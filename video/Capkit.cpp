@@ -1,5 +1,11 @@
 #include "video/Capkit.h"
 
+#include "framework/Colors.h"
+
+#include <QDateTime>
+#include <QPainter>
+#include <QTimer>
+
 #include <algorithm>
 #include <cmath>
 #include <unistd.h>
@@ -721,4 +727,477 @@ HRESULT TFilter::QueryInterface(REFIID riid, void** ppv) {
     *ppv = nullptr;
     if (!FFilter) return E_NOINTERFACE;
     return FFilter->QueryInterface(riid, ppv);
+}
+
+// ---- TColorControl ------------------------------------------------------------------------------
+namespace {
+void CheckRange(int v, int lo, int hi, const char* text) {
+    if (v < lo || v > hi)
+        throw Exception(QStringLiteral("Value %1 out of range. Value must bee between %2")
+                            .arg(v)
+                            .arg(QLatin1String(text)));
+}
+} // namespace
+
+TColorControl::TColorControl(TDSVideoWindowEx2* owner) : FOwner(owner) {
+    FRecord = {sizeof(DDCOLORCONTROL), 127, 750, 10000, 0, 10000, 5, 1, 1, 0};
+}
+
+void TColorControl::Assign(const TPersistent* source) {
+    if (auto* o = dynamic_cast<const TColorControl*>(source)) {
+        FBrightness = o->FBrightness;
+        FContrast = o->FContrast;
+        FHue = o->FHue;
+        FSaturation = o->FSaturation;
+        FSharpness = o->FSharpness;
+        FGamma = o->FGamma;
+        FColorEnable = o->FColorEnable;
+        WriteOut();
+        return;
+    }
+    TPersistent::Assign(source);
+}
+
+void TColorControl::ReadBack() {
+    auto cc = FOwner->FRenderer.As<IAvColorControl>();
+    if (!cc || !FOwner->FFilterGraph || !FOwner->FFilterGraph->Active()) return;
+    DDCOLORCONTROL r{};
+    r.dwSize = sizeof r;
+    if (FAILED(cc->GetColorControls(&r))) return;
+    FRecord.dwFlags = r.dwFlags; // what the renderer supports
+    if (r.dwFlags & DDCOLOR_BRIGHTNESS) FBrightness = r.lBrightness;
+    if (r.dwFlags & DDCOLOR_CONTRAST) FContrast = r.lContrast;
+    if (r.dwFlags & DDCOLOR_HUE) FHue = r.lHue;
+    if (r.dwFlags & DDCOLOR_SATURATION) FSaturation = r.lSaturation;
+    if (r.dwFlags & DDCOLOR_COLORENABLE) FColorEnable = r.lColorEnable != 0;
+}
+
+void TColorControl::WriteOut() {
+    if (FOwner->IsDesigning()) return;
+    auto cc = FOwner->FRenderer.As<IAvColorControl>();
+    if (!cc || !FOwner->FFilterGraph || !FOwner->FFilterGraph->Active()) return;
+    DDCOLORCONTROL r{
+        sizeof(DDCOLORCONTROL), 127, FBrightness, FContrast, FHue, FSaturation, FSharpness, FGamma,
+        FColorEnable ? 1 : 0,   0};
+    cc->SetColorControls(&r);
+}
+
+int TColorControl::Brightness() {
+    ReadBack();
+    return FBrightness;
+}
+int TColorControl::Contrast() {
+    ReadBack();
+    return FContrast;
+}
+int TColorControl::Hue() {
+    ReadBack();
+    return FHue;
+}
+int TColorControl::Saturation() {
+    ReadBack();
+    return FSaturation;
+}
+int TColorControl::Sharpness() {
+    ReadBack();
+    return FSharpness;
+}
+int TColorControl::Gamma() {
+    ReadBack();
+    return FGamma;
+}
+bool TColorControl::ColorEnable() {
+    ReadBack();
+    return FColorEnable;
+}
+
+void TColorControl::SetBrightness(int v) {
+    CheckRange(v, 0, 10000, "0 -> 10.000");
+    FBrightness = v;
+    WriteOut();
+}
+void TColorControl::SetContrast(int v) {
+    CheckRange(v, 0, 20000, "0 -> 20.000");
+    FContrast = v;
+    WriteOut();
+}
+void TColorControl::SetHue(int v) {
+    CheckRange(v, -180, 180, "-180 -> 180");
+    FHue = v;
+    WriteOut();
+}
+void TColorControl::SetSaturation(int v) {
+    CheckRange(v, 0, 20000, "0 -> 20.000");
+    FSaturation = v;
+    WriteOut();
+}
+void TColorControl::SetSharpness(int v) {
+    CheckRange(v, 0, 10, "0 -> 10");
+    FSharpness = v;
+    WriteOut();
+}
+void TColorControl::SetGamma(int v) {
+    CheckRange(v, 1, 500, "1 -> 500");
+    FGamma = v;
+    WriteOut();
+}
+void TColorControl::SetColorEnable(bool v) {
+    FColorEnable = v;
+    WriteOut();
+}
+
+bool TDSVideoWindowEx2Caps::CanOverlayGraphic() const {
+    return FOwner->FOverlay;
+}
+bool TDSVideoWindowEx2Caps::Flag(DWORD f) const {
+    return FOwner->FOverlay && (FOwner->FColorControl->Record().dwFlags & f) != 0;
+}
+
+// ---- TDSVideoWindowEx2 --------------------------------------------------------------------------
+
+TDSVideoWindowEx2::TDSVideoWindowEx2(TComponent* AOwner)
+    : TCustomControl(AOwner), FColorControl(std::make_unique<TColorControl>(this)),
+      FCaps(std::make_unique<TDSVideoWindowEx2Caps>(this)), FColorKey(RGB(16, 0, 16)) {
+    SetBounds(0, 0, 320, 240);
+    SetColor(clBlack);
+    SetTabStop(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    FIdleTimer = new QTimer(this);
+    FIdleTimer->setInterval(100);
+    QObject::connect(FIdleTimer, &QTimer::timeout, this, [this] { IdleCheck(); });
+    FLastActivity = QDateTime::currentMSecsSinceEpoch();
+}
+
+TDSVideoWindowEx2::~TDSVideoWindowEx2() {
+    SetFilterGraph(nullptr);
+    if (auto sink = FRenderer.As<IAvVideoFrameSink>()) sink->SetFrameCallback(nullptr, nullptr);
+}
+
+void TDSVideoWindowEx2::SetFilterGraph(TFilterGraph* graph) {
+    if (graph == FFilterGraph) return;
+    if (FFilterGraph) {
+        FFilterGraph->RemoveEventNotifier(this);
+        FFilterGraph->RemoveFilter(this);
+        FFilterGraph->RemoveFreeNotification(this);
+    }
+    FFilterGraph = graph;
+    if (FFilterGraph) {
+        FFilterGraph->FreeNotification(this);
+        FFilterGraph->InsertFilter(this);
+        FFilterGraph->InsertEventNotifier(this);
+    }
+}
+
+void TDSVideoWindowEx2::Notification(TComponent* AComponent, TOperation Operation) {
+    TCustomControl::Notification(AComponent, Operation);
+    if (Operation == opRemove && AComponent == FFilterGraph) FFilterGraph = nullptr;
+}
+
+void TDSVideoWindowEx2::NotifyFilter(TFilterOperation operation, int) {
+    switch (operation) {
+    case foAdding:
+        FPrepared = false;
+        CoCreateInstance(CLSID_VideoRenderer, nullptr, CLSCTX_INPROC_SERVER,
+                         IID_PPV_ARGS(FRenderer));
+        break;
+    case foAdded:
+        if (auto sink = FRenderer.As<IAvVideoFrameSink>()) sink->SetFrameCallback(&OnFrame, this);
+        break;
+    case foRemoving:
+        if (FRenderer) {
+            FRenderer->Stop();
+            TPinList pins(FRenderer.Get());
+            for (int i = 0; i < pins.Count(); ++i)
+                pins.Items(i)->Disconnect();
+            if (auto sink = FRenderer.As<IAvVideoFrameSink>())
+                sink->SetFrameCallback(nullptr, nullptr);
+        }
+        break;
+    case foRemoved:
+        FPrepared = false;
+        FOverlay = false;
+        FOverlayShown = false;
+        FRenderer.Reset();
+        {
+            std::lock_guard g(FFrameLock);
+            FFrame = QImage();
+        }
+        update();
+        break;
+    case foRefresh:
+        break;
+    }
+}
+
+void TDSVideoWindowEx2::OnFrame(void* self, const AvVideoFrame& f) {
+    // Streaming thread: keep a copy, ask the main thread for one repaint at a time.
+    auto* w = static_cast<TDSVideoWindowEx2*>(self);
+    QImage image(f.bits, f.width, f.height, f.stride, QImage::Format_RGB32);
+    {
+        std::lock_guard g(w->FFrameLock);
+        w->FFrame = image.copy();
+    }
+    if (!w->FRepaintQueued.exchange(true))
+        QMetaObject::invokeMethod(
+            w,
+            [w] {
+                w->FRepaintQueued = false;
+                w->update();
+            },
+            Qt::QueuedConnection);
+}
+
+QImage TDSVideoWindowEx2::CurrentFrame() const {
+    std::lock_guard g(FFrameLock);
+    return FFrame;
+}
+
+void TDSVideoWindowEx2::Prepare() {
+    if (FPrepared) return;
+    FPrepared = true;
+    // The renderer's colour stage plays the overlay mixer's part.
+    FOverlay = static_cast<bool>(FRenderer.As<IAvColorControl>());
+    if (FOverlay) {
+        FColorControl->ReadBack();
+        FColorControl->WriteOut();
+    }
+}
+
+void TDSVideoWindowEx2::GraphEvent(long event, LONG_PTR, LONG_PTR) {
+    if (event == EC_PALETTE_CHANGED || event == EC_CLOCK_CHANGED) update();
+}
+
+void TDSVideoWindowEx2::ControlEvent(TControlEvent event, int) {
+    switch (event) {
+    case cePlay:
+    case cePause:
+        Prepare();
+        if (FOverlay && !FOverlayShown) {
+            FOverlayShown = true;
+            if (OnOverlayVisible) OnOverlayVisible(this, true);
+            update();
+        }
+        break;
+    case ceStop:
+        Prepare();
+        if (FOverlay && FOverlayShown) {
+            FOverlayShown = false;
+            update();
+            if (OnOverlayVisible) OnOverlayVisible(this, false);
+        }
+        break;
+    case ceFileRendered:
+    case ceDVDRendered:
+        FPrepared = false;
+        Prepare();
+        break;
+    default:
+        break;
+    }
+}
+
+HRESULT TDSVideoWindowEx2::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    return FRenderer ? FRenderer->QueryInterface(riid, ppv) : E_NOINTERFACE;
+}
+
+void TDSVideoWindowEx2::SetAspectRatio(TRatioModes v) {
+    FAspectRatio = v;
+    update();
+}
+
+void TDSVideoWindowEx2::SetDigitalZoom(int v) {
+    if (v < 0 || v > 99)
+        throw Exception(
+            QStringLiteral("Value %1 out of range. Value must bee between 0 -> 99").arg(v));
+    FDigitalZoom = v;
+    update();
+}
+
+QRect TDSVideoWindowEx2::SourceRect(const QSize& native) const {
+    const int w = native.width(), h = native.height();
+    if (FDigitalZoom == 0 || w <= 0 || h <= 0) return QRect(QPoint(0, 0), native);
+    const int nw = w - FDigitalZoom * w / 100;
+    const int nh = nw * h / w;
+    return QRect((w - nw) / 2, (h - nh) / 2, nw, nh);
+}
+
+TRect TDSVideoWindowEx2::VideoRect() const {
+    const TRect client = ClientRect();
+    const QImage frame = CurrentFrame();
+    if (FAspectRatio != rmLetterBox || frame.isNull()) return client;
+    const QSize native = SourceRect(frame.size()).size();
+    const int cw = client.Width(), ch = client.Height();
+    if (native.isEmpty() || cw <= 0 || ch <= 0) return client;
+    int w = cw, h = int(qint64(native.height()) * cw / native.width());
+    if (h > ch) {
+        h = ch;
+        w = int(qint64(native.width()) * ch / native.height());
+    }
+    const int left = client.Left + (cw - w) / 2, top = client.Top + (ch - h) / 2;
+    return Rect(left, top, left + w, top + h);
+}
+
+void TDSVideoWindowEx2::Paint() {
+    // Drawn into one picture first, so the background never flickers through the video.
+    QImage picture(std::max(1, Width()), std::max(1, Height()), QImage::Format_RGB32);
+    picture.fill(ToQColor(Color()));
+    const QImage frame = CurrentFrame();
+    if (!frame.isNull()) {
+        QPainter p(&picture);
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        const QRect source = SourceRect(frame.size());
+        if (FAspectRatio == rmCrop) {
+            // Fill the window, cutting what does not fit (centred).
+            const QSize fitted =
+                source.size().scaled(picture.size(), Qt::KeepAspectRatioByExpanding);
+            const QRect target((picture.width() - fitted.width()) / 2,
+                               (picture.height() - fitted.height()) / 2, fitted.width(),
+                               fitted.height());
+            p.drawImage(target, frame, source);
+        } else {
+            const TRect r = VideoRect();
+            p.drawImage(QRect(r.Left, r.Top, r.Width(), r.Height()), frame, source);
+        }
+    }
+    QPainter(this).drawImage(0, 0, picture);
+    if (OnPaint) OnPaint(this);
+}
+
+void TDSVideoWindowEx2::SetAutoHideCursor(int ms) {
+    FAutoHideCursor = std::max(0, ms);
+    if (FAutoHideCursor > 0 && !IsDesigning())
+        FIdleTimer->start();
+    else
+        FIdleTimer->stop();
+}
+
+void TDSVideoWindowEx2::IdleCheck() {
+    if (FAutoHideCursor == 0 || IsDesigning() || !FRenderer || FCursorHidden) return;
+    if (QDateTime::currentMSecsSinceEpoch() - FLastActivity < FAutoHideCursor) return;
+    FCursorHidden = true;
+    setCursor(Qt::BlankCursor);
+    if (OnCursorShowHide) OnCursorShowHide(this, false);
+}
+
+void TDSVideoWindowEx2::MouseActivity(int x, int y) {
+    FLastMouse = QPoint(x, y);
+    FLastActivity = QDateTime::currentMSecsSinceEpoch();
+    if (FCursorHidden) {
+        FCursorHidden = false;
+        unsetCursor();
+        if (OnCursorShowHide) OnCursorShowHide(this, true);
+    }
+}
+
+void TDSVideoWindowEx2::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
+    MouseActivity(x, y);
+    TCustomControl::MouseDown(button, shift, x, y);
+}
+
+void TDSVideoWindowEx2::MouseMove(TShiftState shift, int x, int y) {
+    if (QPoint(x, y) != FLastMouse) MouseActivity(x, y);
+    TCustomControl::MouseMove(shift, x, y);
+}
+
+void TDSVideoWindowEx2::MouseUp(TMouseButton button, TShiftState shift, int x, int y) {
+    MouseActivity(x, y);
+    TCustomControl::MouseUp(button, shift, x, y);
+}
+
+// ---- TSampleGrabber -----------------------------------------------------------------------------
+
+TSampleGrabber::TSampleGrabber(TComponent* AOwner) : TNonVisualComponent(AOwner) {
+    ComPtr<IBaseFilter> probe;
+    if (FAILED(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC, IID_PPV_ARGS(probe))))
+        throw EAssertionFailed(
+            QStringLiteral("The SampleGrabber Filter is not available on this system."));
+    FMediaType = std::make_unique<TMediaType>(MEDIATYPE_Video);
+    FMediaType->SetSubType(MEDIASUBTYPE_RGB24);
+    FMediaType->SetFormatType(FORMAT_VideoInfo);
+}
+
+TSampleGrabber::~TSampleGrabber() {
+    SetFilterGraph(nullptr);
+}
+
+void TSampleGrabber::SetFilterGraph(TFilterGraph* graph) {
+    if (graph == FFilterGraph) return;
+    if (FFilterGraph) {
+        FFilterGraph->RemoveFilter(this);
+        FFilterGraph->RemoveFreeNotification(this);
+    }
+    FFilterGraph = graph;
+    if (FFilterGraph) {
+        FFilterGraph->FreeNotification(this);
+        FFilterGraph->InsertFilter(this);
+    }
+}
+
+void TSampleGrabber::Notification(TComponent* AComponent, TOperation Operation) {
+    TNonVisualComponent::Notification(AComponent, Operation);
+    if (Operation == opRemove && AComponent == FFilterGraph) FFilterGraph = nullptr;
+}
+
+void TSampleGrabber::UpdateMediaType() {
+    if (!FGrabber) return;
+    FFilter->Stop();
+    if (FInPin) FInPin->Disconnect();
+    FGrabber->SetMediaType(FMediaType->AMMediaType());
+}
+
+void TSampleGrabber::NotifyFilter(TFilterOperation operation, int) {
+    switch (operation) {
+    case foAdding:
+        CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC, IID_PPV_ARGS(FFilter));
+        break;
+    case foAdded: {
+        FGrabber = FFilter.As<ISampleGrabber>();
+        if (!FGrabber) break;
+        TPinList pins(FFilter.Get());
+        if (pins.Count() > 0) FInPin = pins.Items(0);
+        if (pins.Count() > 1) FOutPin = pins.Items(1);
+        UpdateMediaType();
+        FGrabber->SetBufferSamples(TRUE);
+        FGrabber->SetCallback(this, 1);
+        break;
+    }
+    case foRemoving:
+        if (FFilter) FFilter->Stop();
+        if (FInPin) FInPin->Disconnect();
+        if (FOutPin) FOutPin->Disconnect();
+        break;
+    case foRemoved:
+        if (FGrabber) {
+            FGrabber->SetCallback(nullptr, 1);
+            FGrabber->SetBufferSamples(FALSE);
+        }
+        FGrabber.Reset();
+        FInPin.Reset();
+        FOutPin.Reset();
+        FFilter.Reset();
+        break;
+    case foRefresh:
+        UpdateMediaType();
+        break;
+    }
+}
+
+HRESULT TSampleGrabber::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (riid == IID_IUnknown || riid == IID_ISampleGrabberCB) {
+        *ppv = static_cast<ISampleGrabberCB*>(this);
+        return S_OK;
+    }
+    return FFilter ? FFilter->QueryInterface(riid, ppv) : E_NOINTERFACE;
+}
+
+HRESULT TSampleGrabber::BufferCB(double sampleTime, BYTE* buffer, long bufferLen) {
+    if (OnBuffer) {
+        std::lock_guard g(FLock);
+        OnBuffer(this, buffer, bufferLen, sampleTime);
+    }
+    return S_OK;
 }

@@ -3,12 +3,16 @@
 // puts a stored camera into it (TFilter). Main thread only; graph events reach the main thread
 // through the graph's hidden message window.
 #include "framework/Classes.h"
+#include "framework/Controls.h"
 #include "framework/MessageWindow.h"
 #include "video/DSUtil.h"
 
 #include <QFile>
+#include <QImage>
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 class TFilterGraph;
@@ -256,4 +260,187 @@ private:
     TFilterGraph* FFilterGraph = nullptr;
     std::unique_ptr<TBaseFilter> FBaseFilter;
     ComPtr<IBaseFilter> FFilter;
+};
+
+// ---- Video window -------------------------------------------------------------------------------
+// The platform's renderer opens no window: it hands each frame to this control (on the streaming
+// thread; the control keeps the newest and repaints on the main thread), which paints it in its
+// video rectangle. The overlay notions map onto the renderer's colour stage: "overlay mode" means
+// the renderer offers colour controls (it always does here), so CanOverlayGraphic is true while
+// the graph is prepared; the colour key is kept as a value but never painted.
+
+enum TRatioModes { rmStretched, rmLetterBox, rmCrop };
+
+class TDSVideoWindowEx2;
+
+class TColorControl : public TPersistent {
+public:
+    explicit TColorControl(TDSVideoWindowEx2* owner);
+    void Assign(const TPersistent* source) override;
+
+    // Range errors raise Exception "Value %d out of range. Value must bee between ..." (the
+    // platform component's own wording).
+    int Brightness();
+    void SetBrightness(int v);
+    int Contrast();
+    void SetContrast(int v);
+    int Hue();
+    void SetHue(int v);
+    int Saturation();
+    void SetSaturation(int v);
+    int Sharpness();
+    void SetSharpness(int v);
+    int Gamma();
+    void SetGamma(int v);
+    bool ColorEnable();
+    void SetColorEnable(bool v);
+
+    // The record with the renderer's supported flags (127 before it was read).
+    const DDCOLORCONTROL& Record() const { return FRecord; }
+
+private:
+    friend class TDSVideoWindowEx2;
+    void ReadBack(); // from the renderer, when the graph is active
+    void WriteOut(); // to the renderer, when the graph is active
+    TDSVideoWindowEx2* FOwner;
+    DDCOLORCONTROL FRecord;
+    int FBrightness = 750, FContrast = 10000, FHue = 0, FSaturation = 10000, FSharpness = 5,
+        FGamma = 1;
+    bool FColorEnable = true;
+};
+
+class TDSVideoWindowEx2Caps : public TPersistent {
+public:
+    explicit TDSVideoWindowEx2Caps(TDSVideoWindowEx2* owner) : FOwner(owner) {}
+    bool CanOverlayGraphic() const;
+    bool CanControlBrigtness() const { return Flag(DDCOLOR_BRIGHTNESS); }
+    bool CanControlContrast() const { return Flag(DDCOLOR_CONTRAST); }
+    bool CanControlHue() const { return Flag(DDCOLOR_HUE); }
+    bool CanControlSaturation() const { return Flag(DDCOLOR_SATURATION); }
+    bool CanControlSharpness() const { return Flag(DDCOLOR_SHARPNESS); }
+    bool CanControlGamma() const { return Flag(DDCOLOR_GAMMA); }
+    bool CanControlColorEnabled() const { return Flag(DDCOLOR_COLORENABLE); }
+
+private:
+    bool Flag(DWORD f) const;
+    TDSVideoWindowEx2* FOwner;
+};
+
+class TDSVideoWindowEx2 : public TCustomControl, public IFilter, public IEvent {
+    Q_OBJECT
+public:
+    explicit TDSVideoWindowEx2(TComponent* AOwner);
+    ~TDSVideoWindowEx2() override;
+
+    TFilterGraph* FilterGraph() const { return FFilterGraph; }
+    void SetFilterGraph(TFilterGraph* graph);
+    TRatioModes AspectRatio() const { return FAspectRatio; }
+    void SetAspectRatio(TRatioModes v);
+    int DigitalZoom() const { return FDigitalZoom; }
+    void SetDigitalZoom(int v); // 0..99, else Exception
+    int AutoHideCursor() const { return FAutoHideCursor; }
+    void SetAutoHideCursor(int ms);
+    bool NoScreenSaver() const { return FNoScreenSaver; }
+    void SetNoScreenSaver(bool v) { FNoScreenSaver = v; }
+    bool FullScreenTopMost() const { return FFullScreenTopMost; }
+    void SetFullScreenTopMost(bool v) { FFullScreenTopMost = v; }
+    TColorControl* ColorControl() const { return FColorControl.get(); }
+    TDSVideoWindowEx2Caps* Caps() const { return FCaps.get(); }
+    TColor ColorKey() const { return FColorKey; }
+    bool OverlayMode() const { return FOverlay; }
+    bool OverlayVisible() const { return FOverlayShown; }
+    // Where the picture goes in the client area (letter-box: the native size fitted and centred).
+    TRect VideoRect() const;
+    // The newest frame (null before the first).
+    QImage CurrentFrame() const;
+
+    // IFilter
+    ComPtr<IBaseFilter> GetFilter() override { return FRenderer; }
+    QString GetName() override { return Name(); }
+    void NotifyFilter(TFilterOperation operation, int param = 0) override;
+    // IEvent
+    void GraphEvent(long event, LONG_PTR param1, LONG_PTR param2) override;
+    void ControlEvent(TControlEvent event, int param = 0) override;
+
+    HRESULT QueryInterface(REFIID riid, void** ppv);
+
+    TNotifyEvent OnPaint, OnColorKeyChanged;
+    TEvent<TObject*, bool> OnOverlayVisible, OnCursorShowHide;
+
+protected:
+    void Paint() override;
+    void Notification(TComponent* AComponent, TOperation Operation) override;
+    void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override;
+    void MouseMove(TShiftState shift, int x, int y) override;
+    void MouseUp(TMouseButton button, TShiftState shift, int x, int y) override;
+
+private:
+    friend class TColorControl;
+    friend class TDSVideoWindowEx2Caps;
+    static void OnFrame(void* self, const AvVideoFrame& frame);
+    void Prepare();
+    void MouseActivity(int x, int y);
+    void IdleCheck();
+    QRect SourceRect(const QSize& native) const;
+
+    TFilterGraph* FFilterGraph = nullptr;
+    TRatioModes FAspectRatio = rmLetterBox;
+    int FDigitalZoom = 0;
+    int FAutoHideCursor = 0;
+    bool FNoScreenSaver = false;
+    bool FFullScreenTopMost = false;
+    std::unique_ptr<TColorControl> FColorControl;
+    std::unique_ptr<TDSVideoWindowEx2Caps> FCaps;
+    ComPtr<IBaseFilter> FRenderer;
+    bool FPrepared = false, FOverlay = false, FOverlayShown = false;
+    TColor FColorKey;
+    mutable std::mutex FFrameLock;
+    QImage FFrame;
+    std::atomic<bool> FRepaintQueued{false};
+    QPoint FLastMouse;
+    qint64 FLastActivity = 0;
+    bool FCursorHidden = false;
+    class QTimer* FIdleTimer = nullptr;
+};
+
+// ---- Sample grabber -----------------------------------------------------------------------------
+// A graph client holding the platform's sample grabber; every buffer through it goes to OnBuffer
+// on the streaming thread, one call at a time under the component's lock (never touch widgets
+// there).
+class TSampleGrabber : public TNonVisualComponent, public IFilter, public ISampleGrabberCB {
+    Q_OBJECT
+public:
+    // EAssertionFailed "The SampleGrabber Filter is not available on this system." without one.
+    explicit TSampleGrabber(TComponent* AOwner);
+    ~TSampleGrabber() override;
+
+    TFilterGraph* FilterGraph() const { return FFilterGraph; }
+    void SetFilterGraph(TFilterGraph* graph);
+    TMediaType* MediaType() const { return FMediaType.get(); }
+    // Applies MediaType to the grabber now (the graph's refresh notice does the same).
+    void UpdateMediaType();
+
+    ComPtr<IBaseFilter> GetFilter() override { return FFilter; }
+    QString GetName() override { return Name(); }
+    void NotifyFilter(TFilterOperation operation, int param = 0) override;
+
+    HRESULT QueryInterface(REFIID riid, void** ppv) override;
+    ULONG AddRef() override { return 1; }
+    ULONG Release() override { return 1; }
+    HRESULT SampleCB(double, IMediaSample*) override { return S_OK; }
+    HRESULT BufferCB(double sampleTime, BYTE* buffer, long bufferLen) override;
+
+    // (sender, buffer, length in bytes, sample time in seconds); streaming thread.
+    TEvent<TObject*, BYTE*, long, double> OnBuffer;
+
+protected:
+    void Notification(TComponent* AComponent, TOperation Operation) override;
+
+private:
+    TFilterGraph* FFilterGraph = nullptr;
+    std::unique_ptr<TMediaType> FMediaType;
+    ComPtr<IBaseFilter> FFilter;
+    ComPtr<ISampleGrabber> FGrabber;
+    ComPtr<IPin> FInPin, FOutPin;
+    std::mutex FLock;
 };

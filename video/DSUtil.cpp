@@ -1,5 +1,14 @@
 #include "video/DSUtil.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QVBoxLayout>
 #include <QtEndian>
 
 #include <cstring>
@@ -403,4 +412,162 @@ ComPtr<IBaseFilter> TBaseFilter::CreateFilter() const {
     if (!moniker) return filter;
     if (FAILED(moniker->BindToObject(nullptr, nullptr, IID_PPV_ARGS(filter)))) filter.Reset();
     return filter;
+}
+
+// ---- Property pages -----------------------------------------------------------------------------
+
+TCameraControlsDialog::TCameraControlsDialog(QWidget* parent, const QString& caption,
+                                             IAvDeviceControls* controls)
+    : QDialog(parent), FControls(controls) {
+    setWindowTitle(caption);
+    setModal(true);
+    auto* form = new QFormLayout;
+    std::vector<AvDeviceControl> list;
+    if (FControls) FControls->GetControls(&list);
+    for (const AvDeviceControl& c : list) {
+        const DWORD id = c.id;
+        QWidget* editor = nullptr;
+        const QString name = QString::fromStdString(c.name);
+        switch (c.type) {
+        case avcInteger: {
+            auto* slider = new QSlider(Qt::Horizontal);
+            slider->setRange(int(c.minimum), int(c.maximum));
+            slider->setSingleStep(int(std::max<LONG>(1, c.step)));
+            slider->setPageStep(int(std::max<LONG>(1, c.step)) * 10);
+            auto* value = new QLabel;
+            value->setMinimumWidth(40);
+            connect(slider, &QSlider::valueChanged, this, [this, id, value](int v) {
+                value->setNum(v);
+                FControls->SetValue(id, v);
+            });
+            auto* row = new QWidget;
+            auto* h = new QHBoxLayout(row);
+            h->setContentsMargins(0, 0, 0, 0);
+            h->addWidget(slider, 1);
+            h->addWidget(value);
+            slider->setObjectName(name);
+            form->addRow(name, row);
+            editor = slider;
+            break;
+        }
+        case avcBoolean: {
+            auto* box = new QCheckBox;
+            connect(box, &QCheckBox::toggled, this,
+                    [this, id](bool on) { FControls->SetValue(id, on ? 1 : 0); });
+            editor = box;
+            break;
+        }
+        case avcMenu: {
+            auto* combo = new QComboBox;
+            for (const auto& [v, text] : c.menu)
+                combo->addItem(QString::fromStdString(text), int(v));
+            connect(combo, QOverload<int>::of(&QComboBox::activated), this,
+                    [this, id, combo](int index) {
+                        FControls->SetValue(id, combo->itemData(index).toInt());
+                    });
+            editor = combo;
+            break;
+        }
+        case avcButton: {
+            auto* button = new QPushButton(name);
+            connect(button, &QPushButton::clicked, this,
+                    [this, id] { FControls->SetValue(id, 1); });
+            editor = button;
+            break;
+        }
+        }
+        if (!editor) continue;
+        if (c.type != avcInteger) {
+            editor->setObjectName(name);
+            form->addRow(c.type == avcButton ? QString() : name, editor);
+        }
+        FRows.push_back({c, editor});
+        LONG value = c.defaultValue;
+        FControls->GetValue(id, &value);
+        Show(FRows.back(), value);
+    }
+    auto* defaults = new QPushButton(QStringLiteral("默认值"));
+    defaults->setObjectName(QStringLiteral("Defaults"));
+    connect(defaults, &QPushButton::clicked, this, &TCameraControlsDialog::RestoreDefaults);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
+    buttons->addButton(defaults, QDialogButtonBox::ResetRole);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(buttons);
+}
+
+void TCameraControlsDialog::Show(const Row& row, LONG value) {
+    if (auto* slider = qobject_cast<QSlider*>(row.editor)) {
+        slider->setValue(int(value)); // also shows the number and writes it back (the same)
+        if (auto* label = slider->parentWidget()->findChild<QLabel*>()) label->setNum(int(value));
+    } else if (auto* box = qobject_cast<QCheckBox*>(row.editor)) {
+        box->setChecked(value != 0);
+    } else if (auto* combo = qobject_cast<QComboBox*>(row.editor)) {
+        combo->setCurrentIndex(combo->findData(int(value)));
+    }
+}
+
+void TCameraControlsDialog::RestoreDefaults() {
+    for (const Row& row : FRows) {
+        if (row.control.type == avcButton) continue;
+        FControls->SetValue(row.control.id, row.control.defaultValue);
+        Show(row, row.control.defaultValue);
+    }
+}
+
+HRESULT ShowFilterPropertyPage(QWidget* parent, IBaseFilter* filter, TPropertyPage kind) {
+    if (!filter || kind < ppDefault || kind > ppVFWCompAbout) return S_FALSE;
+    HRESULT hr = S_OK;
+    switch (kind) {
+    case ppDefault: {
+        ComPtr<ISpecifyPropertyPages> pages;
+        hr = filter->QueryInterface(IID_PPV_ARGS(pages));
+        if (hr != S_OK) return hr;
+        CAUUID list{0, nullptr};
+        hr = pages->GetPages(&list);
+        if (hr != S_OK) return hr;
+        FILTER_INFO info{};
+        hr = filter->QueryFilterInfo(&info);
+        if (hr == S_OK) {
+            // The property frame: one page here, the camera's controls.
+            ComPtr<IAvDeviceControls> controls;
+            hr = filter->QueryInterface(IID_PPV_ARGS(controls));
+            if (hr == S_OK) {
+                TCameraControlsDialog dialog(parent, QString::fromUtf16(info.achName),
+                                             controls.Get());
+                dialog.exec();
+            }
+            if (info.pGraph) info.pGraph->Release();
+        }
+        CoTaskMemFree(list.pElems);
+        return hr;
+    }
+    case ppVFWCapDisplay:
+    case ppVFWCapFormat:
+    case ppVFWCapSource: {
+        static const int codes[] = {0, VfwCaptureDialog_Display, VfwCaptureDialog_Format,
+                                    VfwCaptureDialog_Source};
+        ComPtr<IAMVfwCaptureDialogs> dialogs;
+        hr = filter->QueryInterface(IID_PPV_ARGS(dialogs));
+        if (FAILED(hr)) return hr;
+        hr = dialogs->HasDialog(codes[kind]);
+        if (hr == S_OK) hr = dialogs->ShowDialog(codes[kind], nullptr);
+        return hr;
+    }
+    case ppVFWCompConfig:
+    case ppVFWCompAbout: {
+        const int query =
+            kind == ppVFWCompConfig ? VfwCompressDialog_QueryConfig : VfwCompressDialog_QueryAbout;
+        const int dialog =
+            kind == ppVFWCompConfig ? VfwCompressDialog_Config : VfwCompressDialog_About;
+        ComPtr<IAMVfwCompressDialogs> dialogs;
+        hr = filter->QueryInterface(IID_PPV_ARGS(dialogs));
+        if (FAILED(hr)) return hr;
+        hr = dialogs->ShowDialog(query, nullptr);
+        if (hr == S_OK) hr = dialogs->ShowDialog(dialog, nullptr);
+        return hr;
+    }
+    }
+    return hr;
 }

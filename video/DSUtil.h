@@ -7,6 +7,7 @@
 #include "platform/dshow/dshow.h"
 
 #include <QByteArray>
+#include <QDialog>
 #include <QString>
 
 #include <memory>
@@ -184,4 +185,40 @@ public:
     void SetMoniker(IMoniker* moniker);
     // The device bound as a filter; none without a moniker or when the device is gone.
     ComPtr<IBaseFilter> CreateFilter() const;
+};
+
+// ---- Property pages -----------------------------------------------------------------------------
+enum TPropertyPage {
+    ppDefault,
+    ppVFWCapDisplay,
+    ppVFWCapFormat,
+    ppVFWCapSource,
+    ppVFWCompConfig,
+    ppVFWCompAbout
+};
+
+// Opens the filter's configuration dialog, modal over parent: its property pages (here the
+// camera's own controls, captioned with the filter's name in its graph) or an older driver's
+// dialog. S_FALSE without a filter or for an unknown kind; E_NOINTERFACE (nothing shown) when the
+// filter offers none.
+HRESULT ShowFilterPropertyPage(QWidget* parent, IBaseFilter* filter,
+                               TPropertyPage kind = ppDefault);
+
+// The dialog of a camera's controls: a slider per range (with its steps), a check box per switch,
+// a list per menu, a button per action; each change acts at once. "默认值" restores the driver's
+// defaults. Object names: the control's name (widgets), "Defaults" (the button).
+class TCameraControlsDialog : public QDialog {
+    Q_OBJECT
+public:
+    TCameraControlsDialog(QWidget* parent, const QString& caption, IAvDeviceControls* controls);
+    void RestoreDefaults();
+
+private:
+    struct Row {
+        AvDeviceControl control;
+        QWidget* editor;
+    };
+    void Show(const Row& row, LONG value);
+    ComPtr<IAvDeviceControls> FControls;
+    std::vector<Row> FRows;
 };

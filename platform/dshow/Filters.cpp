@@ -668,7 +668,9 @@ AvElementFilter::AvElementFilter(const CLSID& clsid, GstElement* element, std::u
 
 // ---- Capture filters ----------------------------------------------------------------------------
 namespace {
-class CaptureFilter final : public AvFilter {
+class CaptureFilter final : public AvFilter,
+                            public ISpecifyPropertyPages,
+                            public IAvDeviceControls {
 public:
     CaptureFilter(std::shared_ptr<IVideoBackend> backend, VideoDevice device)
         : AvFilter(CLSID_Proxy, gst_bin_new(nullptr)), FBackend(std::move(backend)),
@@ -695,7 +697,58 @@ public:
         });
     }
 
-    ~CaptureFilter() override { FBackend->RemoveListener(FListener); }
+    ~CaptureFilter() override {
+        FBackend->RemoveListener(FListener);
+        if (FControlElement) gst_object_unref(FControlElement);
+    }
+
+    ULONG AddRef() override { return AvFilter::AddRef(); }
+    ULONG Release() override { return AvFilter::Release(); }
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        return AvFilter::QueryInterface(riid, ppv);
+    }
+
+    // ISpecifyPropertyPages: one page, the camera's controls, when it has any.
+    HRESULT GetPages(CAUUID* pages) override {
+        if (!pages) return E_POINTER;
+        pages->cElems = 1;
+        pages->pElems = static_cast<GUID*>(CoTaskMemAlloc(sizeof(GUID)));
+        if (!pages->pElems) {
+            pages->cElems = 0;
+            return E_OUTOFMEMORY;
+        }
+        pages->pElems[0] = CLSID_AvCameraControlsPage;
+        return S_OK;
+    }
+
+    // IAvDeviceControls over the simulated camera's colour stage.
+    HRESULT GetControls(std::vector<AvDeviceControl>* controls) override {
+        if (!controls) return E_POINTER;
+        controls->clear();
+        for (const SimControl& c : kSimControls) {
+            AvDeviceControl d;
+            d.id = c.id;
+            d.name = c.name;
+            d.minimum = c.minimum;
+            d.maximum = c.maximum;
+            d.defaultValue = c.defaultValue;
+            controls->push_back(d);
+        }
+        return S_OK;
+    }
+    HRESULT GetValue(DWORD id, LONG* value) override {
+        if (!value) return E_POINTER;
+        if (id >= FControlValues.size()) return E_INVALIDARG;
+        *value = FControlValues[id];
+        return S_OK;
+    }
+    HRESULT SetValue(DWORD id, LONG value) override {
+        if (id >= FControlValues.size()) return E_INVALIDARG;
+        const SimControl& c = kSimControls[id];
+        FControlValues[id] = std::clamp(value, c.minimum, c.maximum);
+        ApplyControls();
+        return S_OK;
+    }
 
     bool Build(HRESULT* hr) {
         if (FDevice.formats.empty()) {
@@ -723,6 +776,8 @@ public:
         return S_OK;
     }
 
+    bool HasControls() const { return FControlElement != nullptr; }
+
     // Whether this filter has reported its device lost (once per loss).
     bool MarkLostReported() { return !FLostReported.exchange(true); }
 
@@ -741,6 +796,42 @@ private:
         gst_caps_unref(caps);
         if (!gst_element_link(FSource, FCapsFilter)) return VFW_E_INVALIDMEDIATYPE;
         gst_element_sync_state_with_parent(FSource);
+        if (FControlElement) gst_object_unref(FControlElement);
+        FControlElement =
+            GST_IS_BIN(FSource) ? gst_bin_get_by_name(GST_BIN(FSource), "controls") : nullptr;
+        ApplyControls();
+        return S_OK;
+    }
+
+    struct SimControl {
+        DWORD id;
+        const char* name;
+        const char* property;
+        LONG minimum, maximum, defaultValue;
+        double scale;
+    };
+    static constexpr SimControl kSimControls[] = {
+        {0, "Brightness", "brightness", -100, 100, 0, 100.0},
+        {1, "Contrast", "contrast", 0, 200, 100, 100.0},
+        {2, "Hue", "hue", -180, 180, 0, 180.0},
+        {3, "Saturation", "saturation", 0, 200, 100, 100.0},
+    };
+
+    void ApplyControls() {
+        if (!FControlElement) return;
+        for (const SimControl& c : kSimControls)
+            g_object_set(FControlElement, c.property, FControlValues[c.id] / c.scale, nullptr);
+    }
+
+    HRESULT QueryExtra(REFIID riid, void** ppv) override {
+        if (!FControlElement) return E_NOINTERFACE;
+        if (riid == IID_ISpecifyPropertyPages)
+            *ppv = static_cast<ISpecifyPropertyPages*>(this);
+        else if (riid == IID_IAvDeviceControls)
+            *ppv = static_cast<IAvDeviceControls*>(this);
+        else
+            return E_NOINTERFACE;
+        AddRef();
         return S_OK;
     }
 
@@ -762,8 +853,10 @@ private:
         if (arrived && !FLost) return;
         if (arrived) FLostReported = false;
         AddRef(); // released by FreeEventParams
-        events->Push(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(this)),
-                     arrived ? 1 : 0);
+        events->Push(
+            EC_DEVICE_LOST,
+            reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(static_cast<IBaseFilter*>(this))),
+            arrived ? 1 : 0);
         events->Log("device " + std::string(arrived ? "arrived: " : "lost: ") + FDevice.path);
     }
 
@@ -772,6 +865,8 @@ private:
     VideoFormat FCurrent;
     GstElement* FCapsFilter = nullptr;
     GstElement* FSource = nullptr;
+    GstElement* FControlElement = nullptr;
+    std::vector<LONG> FControlValues{0, 100, 0, 100};
     int FListener = 0;
     std::atomic<bool> FLost{false};
     std::atomic<bool> FLostReported{false};

@@ -3,10 +3,15 @@
 
 #include <gst/app/gstappsink.h>
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
-class VideoRenderer final : public AvFilter, public IAvVideoFrameSink {
+class VideoRenderer final : public AvFilter, public IAvVideoFrameSink, public IAvColorControl {
 public:
-    explicit VideoRenderer(GstElement* sink) : AvFilter(CLSID_VideoRenderer, sink) {
+    explicit VideoRenderer(GstElement* bin) : AvFilter(CLSID_VideoRenderer, bin) {
+        FBalance = gst_bin_get_by_name(GST_BIN(bin), "balance");
+        GstElement* sink = gst_bin_get_by_name(GST_BIN(bin), "sink");
         GstCaps* caps = gst_caps_from_string("video/x-raw,format=BGRx");
         g_object_set(sink, "caps", caps, "sync", TRUE, "max-buffers", 1, "drop", TRUE,
                      "enable-last-sample", FALSE, nullptr);
@@ -14,8 +19,10 @@ public:
         GstAppSinkCallbacks callbacks{};
         callbacks.new_sample = &VideoRenderer::OnSample;
         gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
-        AddPin(gst_element_get_static_pad(sink, "sink"), PINDIR_INPUT, u"Input");
+        gst_object_unref(sink);
+        AddPin(gst_element_get_static_pad(bin, "sink"), PINDIR_INPUT, u"Input");
     }
+    ~VideoRenderer() override { gst_object_unref(FBalance); }
 
     ULONG AddRef() override { return AvFilter::AddRef(); }
     ULONG Release() override { return AvFilter::Release(); }
@@ -31,10 +38,37 @@ public:
     }
     ULONGLONG FrameCount() override { return FFrames.load(); }
 
+    HRESULT GetColorControls(DDCOLORCONTROL* cc) override {
+        if (!cc) return E_POINTER;
+        *cc = FColors;
+        return S_OK;
+    }
+    HRESULT SetColorControls(const DDCOLORCONTROL* cc) override {
+        if (!cc) return E_POINTER;
+        const DWORD f = cc->dwFlags;
+        if (f & DDCOLOR_BRIGHTNESS)
+            FColors.lBrightness = std::clamp<LONG>(cc->lBrightness, 0, 10000);
+        if (f & DDCOLOR_CONTRAST) FColors.lContrast = std::clamp<LONG>(cc->lContrast, 0, 20000);
+        if (f & DDCOLOR_HUE) FColors.lHue = std::clamp<LONG>(cc->lHue, -180, 180);
+        if (f & DDCOLOR_SATURATION)
+            FColors.lSaturation = std::clamp<LONG>(cc->lSaturation, 0, 20000);
+        if (f & DDCOLOR_COLORENABLE) FColors.lColorEnable = cc->lColorEnable ? 1 : 0;
+        // 750 is the platform's normal black level (7.5 IRE): it maps to the picture unchanged.
+        g_object_set(FBalance, "brightness",
+                     std::clamp((FColors.lBrightness - 750) / 10000.0, -1.0, 1.0), "contrast",
+                     FColors.lContrast / 10000.0, "hue", FColors.lHue / 180.0, "saturation",
+                     FColors.lColorEnable ? FColors.lSaturation / 10000.0 : 0.0, nullptr);
+        return S_OK;
+    }
+
 protected:
     HRESULT QueryExtra(REFIID riid, void** ppv) override {
-        if (!(riid == IID_IAvVideoFrameSink)) return E_NOINTERFACE;
-        *ppv = static_cast<IAvVideoFrameSink*>(this);
+        if (riid == IID_IAvVideoFrameSink)
+            *ppv = static_cast<IAvVideoFrameSink*>(this);
+        else if (riid == IID_IAvColorControl)
+            *ppv = static_cast<IAvColorControl*>(this);
+        else
+            return E_NOINTERFACE;
         AddRef();
         return S_OK;
     }
@@ -67,6 +101,18 @@ private:
         return GST_FLOW_OK;
     }
 
+    GstElement* FBalance = nullptr;
+    DDCOLORCONTROL FColors{sizeof(DDCOLORCONTROL),
+                           DDCOLOR_BRIGHTNESS | DDCOLOR_CONTRAST | DDCOLOR_HUE |
+                               DDCOLOR_SATURATION | DDCOLOR_COLORENABLE,
+                           750,
+                           10000,
+                           0,
+                           10000,
+                           5,
+                           1,
+                           1,
+                           0};
     std::mutex FLock;
     Callback FCallback = nullptr;
     void* FContext = nullptr;
@@ -76,11 +122,139 @@ private:
 
 ComPtr<IUnknown> AvCreateVideoRenderer() {
     EnsureGStreamer();
-    GstElement* sink = gst_element_factory_make("appsink", nullptr);
-    if (!sink) return nullptr;
-    return ComPtr<IUnknown>(static_cast<IBaseFilter*>(new VideoRenderer(sink)));
+    GError* error = nullptr;
+    GstElement* bin = gst_parse_bin_from_description(
+        "videobalance name=balance ! appsink name=sink", TRUE, &error);
+    if (!bin) {
+        g_clear_error(&error);
+        return nullptr;
+    }
+    return ComPtr<IUnknown>(static_cast<IBaseFilter*>(new VideoRenderer(bin)));
 }
 
+namespace {
+// The sample grabber: a caps filter (the accepted type) and an identity whose hand-offs reach
+// the callback on the streaming thread.
+class SampleGrabber final : public AvFilter, public ISampleGrabber {
+public:
+    explicit SampleGrabber(GstElement* bin) : AvFilter(CLSID_SampleGrabber, bin) {
+        FCaps = gst_bin_get_by_name(GST_BIN(bin), "accept");
+        GstElement* tap = gst_bin_get_by_name(GST_BIN(bin), "tap");
+        g_signal_connect(tap, "handoff", G_CALLBACK(&SampleGrabber::OnHandoff), this);
+        gst_object_unref(tap);
+        AddPin(gst_element_get_static_pad(bin, "sink"), PINDIR_INPUT, u"Input");
+        AddPin(gst_element_get_static_pad(bin, "src"), PINDIR_OUTPUT, u"Output");
+    }
+    ~SampleGrabber() override {
+        {
+            std::lock_guard g(FLock);
+            if (FCallback) FCallback->Release();
+            FCallback = nullptr;
+        }
+        gst_object_unref(FCaps);
+    }
+
+    ULONG AddRef() override { return AvFilter::AddRef(); }
+    ULONG Release() override { return AvFilter::Release(); }
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        return AvFilter::QueryInterface(riid, ppv);
+    }
+
+    HRESULT SetOneShot(BOOL oneShot) override {
+        FOneShot = oneShot != FALSE;
+        return S_OK;
+    }
+    HRESULT SetMediaType(const AM_MEDIA_TYPE* type) override {
+        GstCaps* caps = CapsFromMediaType(type);
+        if (!caps) caps = gst_caps_new_any();
+        g_object_set(FCaps, "caps", caps, nullptr);
+        gst_caps_unref(caps);
+        return S_OK;
+    }
+    HRESULT GetConnectedMediaType(AM_MEDIA_TYPE* type) override {
+        if (!type) return E_POINTER;
+        return Pins().front()->ConnectionMediaType(type);
+    }
+    HRESULT SetBufferSamples(BOOL bufferThem) override {
+        std::lock_guard g(FLock);
+        FBufferSamples = bufferThem != FALSE;
+        if (!FBufferSamples) FLast.clear();
+        return S_OK;
+    }
+    HRESULT GetCurrentBuffer(long* bufferSize, long* buffer) override {
+        if (!bufferSize) return E_POINTER;
+        std::lock_guard g(FLock);
+        if (!FBufferSamples || FLast.empty()) return VFW_E_WRONG_STATE;
+        if (!buffer) {
+            *bufferSize = long(FLast.size());
+            return S_OK;
+        }
+        if (*bufferSize < long(FLast.size())) return E_OUTOFMEMORY;
+        std::memcpy(buffer, FLast.data(), FLast.size());
+        *bufferSize = long(FLast.size());
+        return S_OK;
+    }
+    HRESULT GetCurrentSample(IMediaSample** sample) override {
+        if (sample) *sample = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT SetCallback(ISampleGrabberCB* callback, long whichMethod) override {
+        if (callback && whichMethod != 1) return E_NOTIMPL;
+        if (callback) callback->AddRef();
+        ISampleGrabberCB* old;
+        {
+            // The streaming thread holds the lock around each call: the old callback is not
+            // called after this returns.
+            std::lock_guard g(FLock);
+            old = FCallback;
+            FCallback = callback;
+        }
+        if (old) old->Release();
+        return S_OK;
+    }
+
+protected:
+    HRESULT QueryExtra(REFIID riid, void** ppv) override {
+        if (!(riid == IID_ISampleGrabber)) return E_NOINTERFACE;
+        *ppv = static_cast<ISampleGrabber*>(this);
+        AddRef();
+        return S_OK;
+    }
+
+private:
+    static void OnHandoff(GstElement*, GstBuffer* buffer, gpointer data) {
+        auto* self = static_cast<SampleGrabber*>(data);
+        if (self->FOneShot && self->FShotTaken) return;
+        GstMapInfo map;
+        if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) return;
+        const double time =
+            GST_BUFFER_PTS_IS_VALID(buffer) ? double(GST_BUFFER_PTS(buffer)) / GST_SECOND : 0.0;
+        {
+            std::lock_guard g(self->FLock);
+            if (self->FBufferSamples) self->FLast.assign(map.data, map.data + map.size);
+            if (self->FCallback) self->FCallback->BufferCB(time, map.data, long(map.size));
+        }
+        gst_buffer_unmap(buffer, &map);
+        self->FShotTaken = true;
+    }
+
+    GstElement* FCaps = nullptr;
+    std::mutex FLock;
+    ISampleGrabberCB* FCallback = nullptr;
+    bool FBufferSamples = false;
+    std::vector<BYTE> FLast;
+    std::atomic<bool> FOneShot{false}, FShotTaken{false};
+};
+} // namespace
+
 ComPtr<IUnknown> AvCreateSampleGrabber() {
-    return nullptr;
+    EnsureGStreamer();
+    GError* error = nullptr;
+    GstElement* bin = gst_parse_bin_from_description(
+        "capsfilter name=accept ! identity name=tap signal-handoffs=true", TRUE, &error);
+    if (!bin) {
+        g_clear_error(&error);
+        return nullptr;
+    }
+    return ComPtr<IUnknown>(static_cast<IBaseFilter*>(new SampleGrabber(bin)));
 }

@@ -319,12 +319,13 @@ ScopedVideoBackend::~ScopedVideoBackend() {
 std::vector<SimCameraConfig> DefaultSimCameras() {
     SimCameraConfig v;
     v.name = "Virtual Camera";
+    v.pattern = "smpte";
     for (auto [w, h] : {std::pair{176, 144}, std::pair{320, 240}, std::pair{640, 480}})
         for (const GUID* st : {&MEDIASUBTYPE_YUY2, &MEDIASUBTYPE_MJPG})
             v.formats.push_back({*st, w, h, 30, 1});
     SimCameraConfig hd;
     hd.name = "HD Camera";
-    hd.pattern = "smpte";
+    hd.pattern = "ball";
     hd.formats.push_back({MEDIASUBTYPE_YUY2, 1280, 720, 30, 1});
     return {v, hd};
 }
@@ -416,8 +417,13 @@ GstElement* SimVideoBackend::CreateSource(const std::string& path, const VideoFo
     }
     g_object_set(src, "is-live", TRUE, nullptr);
     gst_util_set_object_arg(G_OBJECT(src), "pattern", pattern.c_str());
-    gst_bin_add(GST_BIN(bin), src);
-    GstElement* last = src;
+    // Every picture moves (the ball moves by itself), so a test can tell frames apart.
+    if (pattern != "ball") g_object_set(src, "horizontal-speed", 2, nullptr);
+    // The camera's own controls act here (brightness, contrast, hue, saturation).
+    GstElement* controls = gst_element_factory_make("videobalance", "controls");
+    gst_bin_add_many(GST_BIN(bin), src, controls, nullptr);
+    gst_element_link(src, controls);
+    GstElement* last = controls;
     if (format.subtype == MEDIASUBTYPE_MJPG) {
         GstElement* raw = gst_element_factory_make("capsfilter", nullptr);
         VideoFormat rawFormat = format;
@@ -431,7 +437,7 @@ GstElement* SimVideoBackend::CreateSource(const std::string& path, const VideoFo
             return nullptr;
         }
         gst_bin_add_many(GST_BIN(bin), raw, enc, nullptr);
-        gst_element_link_many(src, raw, enc, nullptr);
+        gst_element_link_many(controls, raw, enc, nullptr);
         last = enc;
     }
     GstPad* pad = gst_element_get_static_pad(last, "src");

@@ -10,6 +10,10 @@
 #include "platform/ComPtr.h"
 #include "platform/objbase.h"
 
+#include <string>
+#include <utility>
+#include <vector>
+
 using REFERENCE_TIME = LONGLONG; // 100 ns units
 using OAHWND = LONG_PTR;
 using OAEVENT = LONG_PTR;
@@ -487,3 +491,104 @@ struct IAvVideoFrameSink : IUnknown {
 };
 AV_INTERFACE_ID(IAvVideoFrameSink, 0x9D3E1F70, 0x42A1, 0x4B7C, 0x8E, 0x0D, 0x61, 0x2B, 0x55, 0xC4,
                 0x19, 0xA3);
+
+// ---- Sample grabber -----------------------------------------------------------------------------
+struct IMediaSample;
+
+// Called on GStreamer's streaming thread for every buffer that passes the grabber.
+struct ISampleGrabberCB : IUnknown {
+    virtual HRESULT SampleCB(double sampleTime, IMediaSample* sample) = 0;
+    virtual HRESULT BufferCB(double sampleTime, BYTE* buffer, long bufferLen) = 0;
+};
+AV_INTERFACE_ID(ISampleGrabberCB, 0x0579154A, 0x2B53, 0x4994, 0xB0, 0xD0, 0xE7, 0x73, 0x14, 0x8E,
+                0xFF, 0x85);
+
+struct ISampleGrabber : IUnknown {
+    virtual HRESULT SetOneShot(BOOL oneShot) = 0;
+    // The type the input accepts (partial types match by major type and subtype).
+    virtual HRESULT SetMediaType(const AM_MEDIA_TYPE* type) = 0;
+    virtual HRESULT GetConnectedMediaType(AM_MEDIA_TYPE* type) = 0;
+    virtual HRESULT SetBufferSamples(BOOL bufferThem) = 0;
+    // With buffer none: the size needed. VFW_E_WRONG_STATE when no sample is kept.
+    virtual HRESULT GetCurrentBuffer(long* bufferSize, long* buffer) = 0;
+    virtual HRESULT GetCurrentSample(IMediaSample** sample) = 0;
+    // whichMethod 0: SampleCB (not offered here, E_NOTIMPL), 1: BufferCB.
+    virtual HRESULT SetCallback(ISampleGrabberCB* callback, long whichMethod) = 0;
+};
+AV_INTERFACE_ID(ISampleGrabber, 0x6B652FFF, 0x11FE, 0x4FCE, 0x92, 0xAD, 0x02, 0x66, 0xB5, 0xD7,
+                0xC7, 0x8F);
+
+// ---- Colour controls of this platform's renderer ------------------------------------------------
+// The renderer's colour stage stands where the platform's overlay mixer adjusts the overlay
+// surface: the same record, ranges and defaults (brightness 0..10000, 750 = normal; contrast and
+// saturation 0..20000, 10000 = normal; hue -180..180; colour enable). Sharpness and gamma are not
+// supported (their flags stay clear).
+inline constexpr DWORD DDCOLOR_BRIGHTNESS = 0x01;
+inline constexpr DWORD DDCOLOR_CONTRAST = 0x02;
+inline constexpr DWORD DDCOLOR_HUE = 0x04;
+inline constexpr DWORD DDCOLOR_SATURATION = 0x08;
+inline constexpr DWORD DDCOLOR_SHARPNESS = 0x10;
+inline constexpr DWORD DDCOLOR_GAMMA = 0x20;
+inline constexpr DWORD DDCOLOR_COLORENABLE = 0x40;
+struct DDCOLORCONTROL {
+    DWORD dwSize;
+    DWORD dwFlags;
+    LONG lBrightness, lContrast, lHue, lSaturation, lSharpness, lGamma, lColorEnable;
+    DWORD dwReserved1;
+};
+static_assert(sizeof(DDCOLORCONTROL) == 40);
+
+struct IAvColorControl : IUnknown {
+    // Reading fills the values and the supported flags; writing takes the flagged values.
+    virtual HRESULT GetColorControls(DDCOLORCONTROL* cc) = 0;
+    virtual HRESULT SetColorControls(const DDCOLORCONTROL* cc) = 0;
+};
+AV_INTERFACE_ID(IAvColorControl, 0x9D3E1F71, 0x42A1, 0x4B7C, 0x8E, 0x0D, 0x61, 0x2B, 0x55, 0xC4,
+                0x19, 0xA3);
+
+// ---- Property pages -----------------------------------------------------------------------------
+struct CAUUID {
+    ULONG cElems;
+    GUID* pElems; // CoTaskMemAlloc'ed
+};
+struct ISpecifyPropertyPages : IUnknown {
+    virtual HRESULT GetPages(CAUUID* pages) = 0;
+};
+AV_INTERFACE_ID(ISpecifyPropertyPages, 0xB196B28B, 0xBAB4, 0x101A, 0xB6, 0x9C, 0x00, 0xAA, 0x00,
+                0x34, 0x1D, 0x07);
+struct IAMVfwCaptureDialogs : IUnknown {
+    virtual HRESULT HasDialog(int dialog) = 0;
+    virtual HRESULT ShowDialog(int dialog, HWND parent) = 0;
+};
+AV_INTERFACE_ID(IAMVfwCaptureDialogs, 0xD8D715A0, 0x6E5E, 0x11D0, 0xB3, 0xF0, 0x00, 0xAA, 0x00,
+                0x37, 0x61, 0xC5);
+struct IAMVfwCompressDialogs : IUnknown {
+    virtual HRESULT ShowDialog(int dialog, HWND parent) = 0;
+};
+AV_INTERFACE_ID(IAMVfwCompressDialogs, 0xD8D715A3, 0x6E5E, 0x11D0, 0xB3, 0xF0, 0x00, 0xAA, 0x00,
+                0x37, 0x61, 0xC5);
+inline constexpr int VfwCaptureDialog_Source = 1, VfwCaptureDialog_Format = 2,
+                     VfwCaptureDialog_Display = 4;
+inline constexpr int VfwCompressDialog_Config = 1, VfwCompressDialog_About = 2,
+                     VfwCompressDialog_QueryConfig = 4, VfwCompressDialog_QueryAbout = 8;
+
+// A camera's own controls (V4L2 controls; brightness, contrast, hue, saturation on a simulated
+// camera). Its property page (CLSID_AvCameraControlsPage) is one dialog built from this list.
+AV_DEFINE_GUID(CLSID_AvCameraControlsPage, 0x5A7C0B1E, 0x2F6D, 0x4E83, 0x9C, 0x4A, 0x1B, 0x7E, 0x30,
+               0xD2, 0x66, 0x51);
+enum AvControlType { avcInteger = 1, avcBoolean = 2, avcMenu = 3, avcButton = 4 };
+struct AvDeviceControl {
+    DWORD id = 0;
+    std::string name;
+    AvControlType type = avcInteger;
+    LONG minimum = 0, maximum = 0, step = 1, defaultValue = 0;
+    std::vector<std::pair<LONG, std::string>> menu; // value, name
+};
+struct IAvDeviceControls : IUnknown {
+    virtual HRESULT GetControls(std::vector<AvDeviceControl>* controls) = 0;
+    virtual HRESULT GetValue(DWORD id, LONG* value) = 0;
+    // Acts on the picture at once; out-of-range values are clamped.
+    virtual HRESULT SetValue(DWORD id, LONG value) = 0;
+};
+AV_INTERFACE_ID(IAvDeviceControls, 0x5A7C0B1F, 0x2F6D, 0x4E83, 0x9C, 0x4A, 0x1B, 0x7E, 0x30, 0xD2,
+                0x66, 0x51);
