@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <cstdio>
 
 int main(int argc, char** argv) {
@@ -41,6 +42,13 @@ int main(int argc, char** argv) {
     AudioVideoForm->NextButton->Click();
     save("page-microphone.png");
     AudioVideoForm->NextButton->Click();
+    // The camera page with its preview running (the simulated camera's test picture).
+    VideoForm->ButtonTest->Click();
+    QElapsedTimer waited;
+    waited.start();
+    while (VideoForm->DSVideoWindowEx21->CurrentFrame().isNull() && waited.elapsed() < 10000)
+        Application->ProcessMessages();
     save("page-camera.png");
+    VideoForm->ButtonTest->Click();
     return failures == 0 ? 0 : 1;
 }
