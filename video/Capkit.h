@@ -425,6 +425,11 @@ public:
     void NotifyFilter(TFilterOperation operation, int param = 0) override;
 
     HRESULT QueryInterface(REFIID riid, void** ppv) override;
+    template <class I> ComPtr<I> Get() {
+        ComPtr<I> out;
+        QueryInterface(uuidof<I>(), out.AsVoid());
+        return out;
+    }
     ULONG AddRef() override { return 1; }
     ULONG Release() override { return 1; }
     HRESULT SampleCB(double, IMediaSample*) override { return S_OK; }
