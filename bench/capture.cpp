@@ -3,6 +3,7 @@
 //   the camera page does) to the first frame at the renderer;
 // - CPU per second of a running 176 x 144, 30 fps graph into a null renderer, against
 //   gst-launch-1.0 running the same pipeline (its CPU from getrusage of the child).
+#include "app/VideoWizard.h"
 #include "platform/dshow/VideoBackend.h"
 #include "video/Capkit.h"
 
@@ -182,11 +183,77 @@ void BM_RunningGraphCpuGstLaunch(benchmark::State& state) {
     state.counters["cpu_ms_per_s"] = cpuPerSecond * 1000;
 }
 BENCHMARK(BM_RunningGraphCpuGstLaunch)->Iterations(1)->Unit(benchmark::kSecond);
+// The camera page's running preview (176 x 144, 30 fps) in its window, and with the window
+// enlarged to 640 x 480 (the cost of scaling), for 5 s.
+void BM_CameraPagePreviewCpu(benchmark::State& state) {
+    ScopedVideoBackend scope(CreateSimVideoBackend());
+    double cpuPerSecond = 0;
+    for (auto _ : state) {
+        TApplication app;
+        Application->CreateForm(VideoForm);
+        VideoForm->Show();
+        if (state.range(0) > 176) VideoForm->DSVideoWindowEx21->SetBounds(8, 64, 640, 480);
+        VideoForm->ButtonTest->Click();
+        rusage before{}, after{};
+        getrusage(RUSAGE_SELF, &before);
+        const auto t0 = Clock::now();
+        while (Clock::now() - t0 < std::chrono::duration<double>(kSeconds)) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        getrusage(RUSAGE_SELF, &after);
+        cpuPerSecond = (CpuSeconds(after) - CpuSeconds(before)) / kSeconds;
+        VideoForm->ButtonTest->Click();
+        VideoForm = nullptr;
+    }
+    state.counters["cpu_ms_per_s"] = cpuPerSecond * 1000;
+}
+BENCHMARK(BM_CameraPagePreviewCpu)->Arg(176)->Arg(640)->Iterations(1)->Unit(benchmark::kSecond);
+
+// gst-launch-1.0 converting the same test source to the renderer's pixels (headless: no window).
+void BM_PreviewCpuGstLaunch(benchmark::State& state) {
+    double cpuPerSecond = 0;
+    for (auto _ : state) {
+        auto run = [](double seconds) {
+            const char* argv[] = {"gst-launch-1.0",
+                                  "-q",
+                                  "videotestsrc",
+                                  "is-live=true",
+                                  "pattern=smpte",
+                                  "horizontal-speed=2",
+                                  "!",
+                                  "video/x-raw,format=YUY2,width=176,height=144,framerate=30/1",
+                                  "!",
+                                  "videoconvert",
+                                  "!",
+                                  "video/x-raw,format=BGRx",
+                                  "!",
+                                  "fakesink",
+                                  "sync=true",
+                                  nullptr};
+            pid_t pid = -1;
+            if (posix_spawnp(&pid, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ) !=
+                0)
+                return -1.0;
+            std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+            kill(pid, SIGINT);
+            int status = 0;
+            rusage child{};
+            wait4(pid, &status, 0, &child);
+            return CpuSeconds(child);
+        };
+        const double shortRun = run(1), longRun = run(1 + kSeconds);
+        if (shortRun < 0 || longRun < 0) return state.SkipWithError("gst-launch-1.0 not found");
+        cpuPerSecond = std::max(0.0, longRun - shortRun) / kSeconds;
+    }
+    state.counters["cpu_ms_per_s"] = cpuPerSecond * 1000;
+}
+BENCHMARK(BM_PreviewCpuGstLaunch)->Iterations(1)->Unit(benchmark::kSecond);
 } // namespace
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    QApplication qtApp(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
