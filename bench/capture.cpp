@@ -22,6 +22,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 extern char** environ;
 
@@ -147,21 +148,14 @@ void BM_RunningGraphCpu(benchmark::State& state) {
 }
 BENCHMARK(BM_RunningGraphCpu)->Iterations(1)->Unit(benchmark::kSecond);
 
-// CPU seconds of gst-launch-1.0 running the same pipeline for the given time; < 0 when missing.
-double GstLaunchCpu(double seconds) {
-    const char* argv[] = {"gst-launch-1.0",
-                          "-q",
-                          "videotestsrc",
-                          "is-live=true",
-                          "pattern=ball",
-                          "!",
-                          "video/x-raw,format=YUY2,width=176,height=144,framerate=30/1",
-                          "!",
-                          "fakesink",
-                          "sync=true",
-                          nullptr};
+// CPU seconds of gst-launch-1.0 running a pipeline (after the program name) for the given time;
+// < 0 when it is missing.
+double GstLaunchCpu(std::vector<const char*> argv, double seconds) {
+    argv.insert(argv.begin(), {"gst-launch-1.0", "-q"});
+    argv.push_back(nullptr);
     pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, const_cast<char**>(argv.data()), environ) !=
+        0)
         return -1;
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     kill(pid, SIGINT);
@@ -171,14 +165,22 @@ double GstLaunchCpu(double seconds) {
     return CpuSeconds(child);
 }
 
+// Its running cost per second: start-up (loading plugins) is taken off with a short run's CPU.
+double GstLaunchCpuPerSecond(const std::vector<const char*>& pipeline) {
+    const double shortRun = GstLaunchCpu(pipeline, 1);
+    const double longRun = GstLaunchCpu(pipeline, 1 + kSeconds);
+    if (shortRun < 0 || longRun < 0) return -1;
+    return std::max(0.0, longRun - shortRun) / kSeconds;
+}
+
 void BM_RunningGraphCpuGstLaunch(benchmark::State& state) {
     double cpuPerSecond = 0;
     for (auto _ : state) {
-        // Start-up (loading plugins) is not running cost: a short run's CPU is taken off.
-        const double shortRun = GstLaunchCpu(1);
-        const double longRun = GstLaunchCpu(1 + kSeconds);
-        if (shortRun < 0 || longRun < 0) return state.SkipWithError("gst-launch-1.0 not found");
-        cpuPerSecond = std::max(0.0, longRun - shortRun) / kSeconds;
+        cpuPerSecond =
+            GstLaunchCpuPerSecond({"videotestsrc", "is-live=true", "pattern=ball", "!",
+                                   "video/x-raw,format=YUY2,width=176,height=144,framerate=30/1",
+                                   "!", "fakesink", "sync=true"});
+        if (cpuPerSecond < 0) return state.SkipWithError("gst-launch-1.0 not found");
     }
     state.counters["cpu_ms_per_s"] = cpuPerSecond * 1000;
 }
@@ -214,37 +216,11 @@ BENCHMARK(BM_CameraPagePreviewCpu)->Arg(176)->Arg(640)->Iterations(1)->Unit(benc
 void BM_PreviewCpuGstLaunch(benchmark::State& state) {
     double cpuPerSecond = 0;
     for (auto _ : state) {
-        auto run = [](double seconds) {
-            const char* argv[] = {"gst-launch-1.0",
-                                  "-q",
-                                  "videotestsrc",
-                                  "is-live=true",
-                                  "pattern=smpte",
-                                  "horizontal-speed=2",
-                                  "!",
-                                  "video/x-raw,format=YUY2,width=176,height=144,framerate=30/1",
-                                  "!",
-                                  "videoconvert",
-                                  "!",
-                                  "video/x-raw,format=BGRx",
-                                  "!",
-                                  "fakesink",
-                                  "sync=true",
-                                  nullptr};
-            pid_t pid = -1;
-            if (posix_spawnp(&pid, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ) !=
-                0)
-                return -1.0;
-            std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-            kill(pid, SIGINT);
-            int status = 0;
-            rusage child{};
-            wait4(pid, &status, 0, &child);
-            return CpuSeconds(child);
-        };
-        const double shortRun = run(1), longRun = run(1 + kSeconds);
-        if (shortRun < 0 || longRun < 0) return state.SkipWithError("gst-launch-1.0 not found");
-        cpuPerSecond = std::max(0.0, longRun - shortRun) / kSeconds;
+        cpuPerSecond = GstLaunchCpuPerSecond(
+            {"videotestsrc", "is-live=true", "pattern=smpte", "horizontal-speed=2", "!",
+             "video/x-raw,format=YUY2,width=176,height=144,framerate=30/1", "!", "videoconvert",
+             "!", "video/x-raw,format=BGRx", "!", "fakesink", "sync=true"});
+        if (cpuPerSecond < 0) return state.SkipWithError("gst-launch-1.0 not found");
     }
     state.counters["cpu_ms_per_s"] = cpuPerSecond * 1000;
 }

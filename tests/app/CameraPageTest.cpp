@@ -3,6 +3,7 @@
 // 176-wide format, no camera at all, and a camera unplugged while previewing.
 #include "app/VideoWizard.h"
 #include "platform/dshow/VideoBackend.h"
+#include "video/VideoTestSupport.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -18,16 +19,6 @@
 #include <thread>
 
 namespace {
-bool WaitFor(const std::function<bool()>& pred, int maxMs = 15000) {
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > maxMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
 // Mean brightness (0..255) of a picture's area.
 double Luma(const QImage& image, const QRect& r) {
     double sum = 0;
