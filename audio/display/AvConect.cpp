@@ -365,8 +365,15 @@ void TAvConnector::FormatToDisplays() {
         FIsPcm = true;
         use = input;
     } else {
-        // Non-PCM input would need the compression manager; it is passed on but not shown.
+        // Non-PCM input is shown through the PCM format the compression manager suggests for it,
+        // when it can convert to that; otherwise it is passed on but not shown.
         FIsPcm = false;
+        FSuggested.reset();
+        if (FAutoConvert) {
+            TAvFormatPtr pcm = AcmSuggestPcm(input);
+            if (pcm && CanConvertACM(input, pcm.get(), cqLow)) FSuggested = std::move(pcm);
+        }
+        use = FSuggested.get();
     }
     if (!use) return;
     FSilence = SilenceByte(use);
@@ -390,6 +397,7 @@ void TAvConnector::StartCopy() {
         FCopyFormat = nullptr;
         FOwnedFormat.reset();
         FConverting = false;
+        FConverter.Close();
         const WAVEFORMATEX* input = PWaveFormat();
         FIsPcm = IsValidPcmFormat(input);
         if (FIsPcm) {
@@ -398,6 +406,18 @@ void TAvConnector::StartCopy() {
             FCopyCapacity = std::max(BufferSize(), 0);
             FCopy.reset(new std::uint8_t[static_cast<size_t>(FCopyCapacity) + 1]());
             FCopyData = FCopy.get();
+        } else if (FAutoConvert && input) {
+            TAvFormatPtr pcm = AcmSuggestPcm(input);
+            if (pcm && FConverter.Open(input, pcm.get(), cqLow, std::max(BufferSize(), 1)) &&
+                FConverter.OutputCapacity() > 0) {
+                FOwnedFormat = std::move(pcm);
+                FCopyFormat = FOwnedFormat.get();
+                FConverting = true;
+                FCopyCapacity = FConverter.OutputCapacity();
+                FCopyData = const_cast<std::uint8_t*>(FConverter.Output());
+            } else {
+                FConverter.Close();
+            }
         }
         for (int g = 0; g < dgCount; ++g) {
             FArmed[g] = false;
@@ -423,6 +443,7 @@ void TAvConnector::ReleaseCopy() {
     FCopySize = 0;
     FCopyCapacity = 0;
     FConverting = false;
+    FConverter.Close();
     for (bool& a : FArmed)
         a = false;
 }
@@ -533,8 +554,15 @@ void TAvConnector::BufferArrived(const void* data, int byteCount) {
         std::lock_guard<std::mutex> lock(FLock);
         if (!FCopyData || !FCopyFormat) return;
         const std::int64_t now = Now();
-        FCopySize = std::min(byteCount, FCopyCapacity);
-        std::memcpy(FCopyData, data, static_cast<size_t>(FCopySize));
+        if (FConverting) {
+            // The source area holds one buffer; what a longer buffer leaves over is not shown.
+            const int made = FConverter.ConvertFrom(data, byteCount, false);
+            if (made <= 0) return;
+            FCopySize = std::min(made, FCopyCapacity);
+        } else {
+            FCopySize = std::min(byteCount, FCopyCapacity);
+            std::memcpy(FCopyData, data, static_cast<size_t>(FCopySize));
+        }
         ArmAll(now);
     }
     if (!FRealTime) {

@@ -18,6 +18,7 @@
 //   - The paused re-arm tick: the timer service's thread, under the same lock.
 //   In the non-real-time mode Pump runs on the delivering thread and meters draw from there.
 #include "audio/display/AvLevel.h"
+#include "audio/stream/AvACMCvt.h"
 #include "audio/stream/AvDSPObj.h"
 #include "framework/Exceptions.h"
 
@@ -217,6 +218,10 @@ private:
     std::uint8_t* FCopyData = nullptr;
     bool FIsPcm = false;
     bool FConverting = false;
+    // Non-PCM input with AutoConvert: the conversion to the suggested PCM format (FCopyData is its
+    // output area while it runs), and that format while no stream runs, for the displays.
+    TAvACMChain FConverter;
+    TAvFormatPtr FSuggested;
     std::atomic<int> FPendingPumps{0};
     bool FArmed[dgCount] = {};
     int FPosition[dgCount] = {};

@@ -434,7 +434,9 @@ private:
         const std::size_t need = static_cast<std::size_t>(room) * dstBlockAlign_;
         if (outTail_ + need > out_.size()) {
             // Move what is waiting to the front; grow only when that is not enough.
-            std::memmove(out_.data(), out_.data() + outHead_, outTail_ - outHead_);
+            // An empty queue may have no storage yet; memmove must not see a null pointer.
+            if (outTail_ > outHead_)
+                std::memmove(out_.data(), out_.data() + outHead_, outTail_ - outHead_);
             outTail_ -= outHead_;
             outHead_ = 0;
             if (outTail_ + need > out_.size()) out_.resize(outTail_ + need);

@@ -24,7 +24,8 @@ struct Fed {
 // The page's meter (vertical 17 x 191, 16-bit stereo: 200-byte blocks) on a shown form, and a
 // connector opened and started by hand with the recorder's format and buffer size.
 struct Rig {
-    Rig(bool realTime = true) {
+    // input: the recorder's format (default 16-bit stereo PCM at 8 kHz).
+    Rig(bool realTime = true, const WAVEFORMATEX* input = nullptr, bool autoConvert = true) {
         TimerServiceSetManual(true);
         TAvConnector::SetClock(&FakeClock);
         FakeNow = 5'000'000;
@@ -39,11 +40,13 @@ struct Rig {
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&form));
         c = new TAvConnector(&form);
         c->SetRealTime(realTime);
+        c->SetAutoConvert(autoConvert);
         c->SetLevel1(level);
         TAvConnector::SetFeedProbe([this](std::int64_t due, std::int64_t at) {
             fed.push_back({due, at});
         });
         BuildPcmFormat(&fmt, 16, 2, 8000);
+        if (input) fmt = *input;
         c->SetBufferSize(2000);
         c->SetPWaveFormat(&fmt);
         c->Opened();
@@ -108,6 +111,37 @@ TEST(AvConnector, EveryBlockOfABufferReachesTheMeterAtItsDueTimeOnePerPass) {
     TAvConnector::RunPass();
     EXPECT_EQ(r.fed.size(), 12u);
     EXPECT_EQ(r.fed.back().due, t1 + 6250);
+}
+
+TEST(AvConnector, NonPcmInputReachesTheMeterAsPcmOnlyWithAutoConvert) {
+    WAVEFORMATEX mulaw{};
+    mulaw.wFormatTag = WAVE_FORMAT_MULAW;
+    mulaw.nChannels = 2;
+    mulaw.nSamplesPerSec = 8000;
+    mulaw.wBitsPerSample = 8;
+    mulaw.nBlockAlign = 2;
+    mulaw.nAvgBytesPerSec = 16000;
+    {
+        Rig r(true, &mulaw);
+        ASSERT_TRUE(r.c->Active());
+        const WAVEFORMATEX* shown = r.c->CopyFormat();
+        ASSERT_NE(shown, nullptr);
+        EXPECT_EQ(shown->wFormatTag, WAVE_FORMAT_PCM);
+        EXPECT_EQ(shown->wBitsPerSample, 16);
+        EXPECT_EQ(shown->nChannels, 2);
+        EXPECT_EQ(shown->nSamplesPerSec, 8000u);
+        // 1000 bytes of loud mu-law (0x80 and 0x00 are its extremes) are 2000 bytes of PCM.
+        std::vector<std::uint8_t> loud(1000);
+        for (size_t i = 0; i < loud.size(); ++i)
+            loud[i] = (i / 2) % 2 ? 0x80 : 0x00;
+        r.c->BufferArrived(loud.data(), static_cast<int>(loud.size()));
+        EXPECT_EQ(r.c->CopySize(), 2000);
+        TAvConnector::RunPass();
+        ASSERT_EQ(r.fed.size(), 1u);
+        EXPECT_GT(r.level->LevelSpots(), 0);
+    }
+    Rig off(true, &mulaw, false);
+    EXPECT_FALSE(off.c->Active()) << "without AutoConvert non-PCM input is passed on, not shown";
 }
 
 TEST(AvConnector, SlotsSmallBuffersAndTheLoopOnTheMessageQueue) {
