@@ -74,7 +74,7 @@ protected:
     std::vector<std::int16_t> Played(const char* card) {
         const auto b = Sim->TakePlayed(card);
         std::vector<std::int16_t> s(b.size() / 2);
-        std::memcpy(s.data(), b.data(), s.size() * 2);
+        if (!s.empty()) std::memcpy(s.data(), b.data(), s.size() * 2);
         return s;
     }
 
