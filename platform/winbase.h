@@ -1,11 +1,12 @@
 #pragma once
-// The few kernel services the audio components use beside the multimedia API: global memory
-// blocks for buffer headers and thread priorities.
+// The few kernel services the components use beside the multimedia API: global memory blocks
+// for buffer headers, thread priorities, and the execution state (the screen kept on).
 //
 // Threads: every function may be called from any thread.
 #include "platform/windef.h"
 
 #include <cstddef>
+#include <memory>
 
 using SIZE_T = std::size_t;
 using HGLOBAL = void*;
@@ -49,3 +50,30 @@ HANDLE OpenThreadById(DWORD threadId);
 BOOL SetThreadPriority(HANDLE hThread, int nPriority);
 // The priority last set through SetThreadPriority for that thread (NORMAL when never set).
 int GetThreadPriority(HANDLE hThread);
+
+// ---- Execution state ----------------------------------------------------------------------------
+using EXECUTION_STATE = DWORD;
+constexpr EXECUTION_STATE ES_SYSTEM_REQUIRED = 0x00000001;
+constexpr EXECUTION_STATE ES_DISPLAY_REQUIRED = 0x00000002;
+constexpr EXECUTION_STATE ES_CONTINUOUS = 0x80000000;
+
+// With ES_CONTINUOUS the calling thread's state lasts until its next call with ES_CONTINUOUS
+// (ES_CONTINUOUS alone ends it); without it the idle timers are reset once. While any thread asks
+// for the display or the system, the desktop session's screen saver and blanking are inhibited
+// (org.freedesktop.ScreenSaver, else GNOME's session manager, over the session bus). Returns the
+// thread's previous state, or 0 when the session has no such service (no session bus, a bare X
+// server): then nothing is kept on and the caller simply goes on. Any thread.
+EXECUTION_STATE SetThreadExecutionState(EXECUTION_STATE esFlags);
+
+// Where the inhibitions go: the session bus, or what a test installs (nullptr: the bus again).
+// Returns the one installed before. Calls arrive under SetThreadExecutionState's lock.
+class IScreenSaverSession {
+public:
+    virtual ~IScreenSaverSession() = default;
+    // false when the session offers no screen saver service.
+    virtual bool Inhibit(const char* reason, unsigned* cookie) = 0;
+    virtual void UnInhibit(unsigned cookie) = 0;
+    virtual bool SimulateUserActivity() = 0;
+};
+std::shared_ptr<IScreenSaverSession>
+SetScreenSaverSession(std::shared_ptr<IScreenSaverSession> session);

@@ -1,6 +1,7 @@
 #include "video/Capkit.h"
 
 #include "framework/Colors.h"
+#include "platform/winbase.h"
 
 #include <QDateTime>
 #include <QPainter>
@@ -869,6 +870,7 @@ TDSVideoWindowEx2::TDSVideoWindowEx2(TComponent* AOwner)
 }
 
 TDSVideoWindowEx2::~TDSVideoWindowEx2() {
+    KeepScreenOn(false);
     SetFilterGraph(nullptr);
     if (auto sink = FRenderer.As<IAvVideoFrameSink>()) sink->SetFrameCallback(nullptr, nullptr);
 }
@@ -904,6 +906,8 @@ void TDSVideoWindowEx2::NotifyFilter(TFilterOperation operation, int) {
         if (auto sink = FRenderer.As<IAvVideoFrameSink>()) sink->SetFrameCallback(&OnFrame, this);
         break;
     case foRemoving:
+        FPlaying = false;
+        KeepScreenOn(false);
         if (FRenderer) {
             FRenderer->Stop();
             TPinList pins(FRenderer.Get());
@@ -971,6 +975,8 @@ void TDSVideoWindowEx2::ControlEvent(TControlEvent event, int) {
     switch (event) {
     case cePlay:
     case cePause:
+        FPlaying = event == cePlay;
+        KeepScreenOn(FPlaying && FNoScreenSaver);
         Prepare();
         if (FOverlay && !FOverlayShown) {
             FOverlayShown = true;
@@ -979,6 +985,8 @@ void TDSVideoWindowEx2::ControlEvent(TControlEvent event, int) {
         }
         break;
     case ceStop:
+        FPlaying = false;
+        KeepScreenOn(false);
         Prepare();
         if (FOverlay && FOverlayShown) {
             FOverlayShown = false;
@@ -1000,6 +1008,23 @@ HRESULT TDSVideoWindowEx2::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     return FRenderer ? FRenderer->QueryInterface(riid, ppv) : E_NOINTERFACE;
+}
+
+void TDSVideoWindowEx2::SetNoScreenSaver(bool v) {
+    FNoScreenSaver = v;
+    KeepScreenOn(FPlaying && FNoScreenSaver && !IsDesigning());
+}
+
+void TDSVideoWindowEx2::KeepScreenOn(bool on) {
+    if (on == FScreenKeptOn) return;
+    if (on) {
+        // A session without the service keeps nothing on: the preview plays all the same.
+        FScreenKeptOn =
+            SetThreadExecutionState(ES_CONTINUOUS | ES_DISPLAY_REQUIRED | ES_SYSTEM_REQUIRED) != 0;
+    } else {
+        SetThreadExecutionState(ES_CONTINUOUS);
+        FScreenKeptOn = false;
+    }
 }
 
 void TDSVideoWindowEx2::SetAspectRatio(TRatioModes v) {

@@ -267,7 +267,8 @@ private:
 // thread; the control keeps the newest and repaints on the main thread), which paints it in its
 // video rectangle. The overlay notions map onto the renderer's colour stage: "overlay mode" means
 // the renderer offers colour controls (it always does here), so CanOverlayGraphic is true while
-// the graph is prepared; the colour key is kept as a value but never painted.
+// the graph is prepared; the colour key is kept as a value but never painted. The system-command
+// messages NoScreenSaver refuses on the platform map onto its execution state.
 
 enum TRatioModes { rmStretched, rmLetterBox, rmCrop };
 
@@ -340,8 +341,10 @@ public:
     void SetDigitalZoom(int v); // 0..99, else Exception
     int AutoHideCursor() const { return FAutoHideCursor; }
     void SetAutoHideCursor(int ms);
+    // While on and the graph plays, the screen saver and blanking stay off (the platform's
+    // execution state); a stop, a removed renderer or switching it off lets them back.
     bool NoScreenSaver() const { return FNoScreenSaver; }
-    void SetNoScreenSaver(bool v) { FNoScreenSaver = v; }
+    void SetNoScreenSaver(bool v);
     bool FullScreenTopMost() const { return FFullScreenTopMost; }
     void SetFullScreenTopMost(bool v) { FFullScreenTopMost = v; }
     TColorControl* ColorControl() const { return FColorControl.get(); }
@@ -379,6 +382,7 @@ private:
     friend class TDSVideoWindowEx2Caps;
     static void OnFrame(void* self, const AvVideoFrame& frame);
     void Prepare();
+    void KeepScreenOn(bool on);
     void MouseActivity(int x, int y);
     void IdleCheck();
     QRect SourceRect(const QSize& native) const;
@@ -400,6 +404,7 @@ private:
     QPoint FLastMouse;
     qint64 FLastActivity = 0;
     bool FCursorHidden = false;
+    bool FPlaying = false, FScreenKeptOn = false;
     class QTimer* FIdleTimer = nullptr;
 };
 

@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QVBoxLayout>
 #include <QtEndian>
@@ -438,7 +439,7 @@ TCameraControlsDialog::TCameraControlsDialog(QWidget* parent, const QString& cap
             value->setMinimumWidth(40);
             connect(slider, &QSlider::valueChanged, this, [this, id, value](int v) {
                 value->setNum(v);
-                FControls->SetValue(id, v);
+                Changed(id, v);
             });
             auto* row = new QWidget;
             auto* h = new QHBoxLayout(row);
@@ -453,7 +454,7 @@ TCameraControlsDialog::TCameraControlsDialog(QWidget* parent, const QString& cap
         case avcBoolean: {
             auto* box = new QCheckBox;
             connect(box, &QCheckBox::toggled, this,
-                    [this, id](bool on) { FControls->SetValue(id, on ? 1 : 0); });
+                    [this, id](bool on) { Changed(id, on ? 1 : 0); });
             editor = box;
             break;
         }
@@ -462,16 +463,13 @@ TCameraControlsDialog::TCameraControlsDialog(QWidget* parent, const QString& cap
             for (const auto& [v, text] : c.menu)
                 combo->addItem(QString::fromStdString(text), int(v));
             connect(combo, QOverload<int>::of(&QComboBox::activated), this,
-                    [this, id, combo](int index) {
-                        FControls->SetValue(id, combo->itemData(index).toInt());
-                    });
+                    [this, id, combo](int index) { Changed(id, combo->itemData(index).toInt()); });
             editor = combo;
             break;
         }
         case avcButton: {
             auto* button = new QPushButton(name);
-            connect(button, &QPushButton::clicked, this,
-                    [this, id] { FControls->SetValue(id, 1); });
+            connect(button, &QPushButton::clicked, this, [this, id] { Changed(id, 1); });
             editor = button;
             break;
         }
@@ -482,10 +480,8 @@ TCameraControlsDialog::TCameraControlsDialog(QWidget* parent, const QString& cap
             form->addRow(c.type == avcButton ? QString() : name, editor);
         }
         FRows.push_back({c, editor});
-        LONG value = c.defaultValue;
-        FControls->GetValue(id, &value);
-        Show(FRows.back(), value);
     }
+    Refresh(0, false);
     auto* defaults = new QPushButton(QStringLiteral("默认值"));
     defaults->setObjectName(QStringLiteral("Defaults"));
     connect(defaults, &QPushButton::clicked, this, &TCameraControlsDialog::RestoreDefaults);
@@ -497,9 +493,35 @@ TCameraControlsDialog::TCameraControlsDialog(QWidget* parent, const QString& cap
     layout->addWidget(buttons);
 }
 
+void TCameraControlsDialog::Changed(DWORD id, LONG value) {
+    // The row being moved keeps what the user does; the others show what the write did to them
+    // (an automatic switch makes its manual value inactive, a failed write shows the old value).
+    const bool ok = SUCCEEDED(FControls->SetValue(id, value));
+    Refresh(id, ok);
+}
+
+void TCameraControlsDialog::Refresh(DWORD except, bool skipExcept) {
+    std::vector<AvDeviceControl> now;
+    FControls->GetControls(&now);
+    for (Row& row : FRows) {
+        for (const AvDeviceControl& c : now)
+            if (c.id == row.control.id) {
+                row.control.readOnly = c.readOnly;
+                row.control.inactive = c.inactive;
+            }
+        row.editor->setEnabled(!row.control.readOnly && !row.control.inactive);
+        if (skipExcept && row.control.id == except) continue;
+        LONG value = row.control.defaultValue;
+        if (row.control.type != avcButton && SUCCEEDED(FControls->GetValue(row.control.id, &value)))
+            Show(row, value);
+    }
+}
+
 void TCameraControlsDialog::Show(const Row& row, LONG value) {
+    // Showing a value writes nothing back.
+    const QSignalBlocker block(row.editor);
     if (auto* slider = qobject_cast<QSlider*>(row.editor)) {
-        slider->setValue(int(value)); // also shows the number and writes it back (the same)
+        slider->setValue(int(value));
         if (auto* label = slider->parentWidget()->findChild<QLabel*>()) label->setNum(int(value));
     } else if (auto* box = qobject_cast<QCheckBox*>(row.editor)) {
         box->setChecked(value != 0);
@@ -509,11 +531,15 @@ void TCameraControlsDialog::Show(const Row& row, LONG value) {
 }
 
 void TCameraControlsDialog::RestoreDefaults() {
-    for (const Row& row : FRows) {
-        if (row.control.type == avcButton) continue;
-        FControls->SetValue(row.control.id, row.control.defaultValue);
-        Show(row, row.control.defaultValue);
-    }
+    // Switches first, so an automatic mode going back on takes its manual values with it and the
+    // manual values the driver then refuses do not stop the rest.
+    for (int pass = 0; pass < 2; ++pass)
+        for (const Row& row : FRows) {
+            if (row.control.type == avcButton || row.control.readOnly) continue;
+            if ((row.control.type == avcInteger) != (pass == 1)) continue;
+            FControls->SetValue(row.control.id, row.control.defaultValue);
+        }
+    Refresh(0, false);
 }
 
 HRESULT ShowFilterPropertyPage(QWidget* parent, IBaseFilter* filter, TPropertyPage kind) {

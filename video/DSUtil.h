@@ -205,8 +205,10 @@ HRESULT ShowFilterPropertyPage(QWidget* parent, IBaseFilter* filter,
                                TPropertyPage kind = ppDefault);
 
 // The dialog of a camera's controls: a slider per range (with its steps), a check box per switch,
-// a list per menu, a button per action; each change acts at once. "默认值" restores the driver's
-// defaults. Object names: the control's name (widgets), "Defaults" (the button).
+// a list per menu, a button per action; each change acts at once. Controls that are read-only or
+// not in effect now (a manual value under its automatic switch) are shown disabled and follow the
+// other rows. "默认值" restores the driver's defaults. Object names: the control's name (widgets),
+// "Defaults" (the button). Main thread.
 class TCameraControlsDialog : public QDialog {
     Q_OBJECT
 public:
@@ -218,6 +220,10 @@ private:
         AvDeviceControl control;
         QWidget* editor;
     };
+    void Changed(DWORD id, LONG value);
+    // Every row again from the device: values (but the one just moved, after a good write) and
+    // which rows can be changed now.
+    void Refresh(DWORD except, bool skipExcept);
     void Show(const Row& row, LONG value);
     ComPtr<IAvDeviceControls> FControls;
     std::vector<Row> FRows;

@@ -1,4 +1,5 @@
 #include "platform/dshow/Filters.h"
+#include "platform/v4l2/V4l2Controls.h"
 
 #include <algorithm>
 #include <chrono>
@@ -721,9 +722,10 @@ public:
         return S_OK;
     }
 
-    // IAvDeviceControls over the simulated camera's colour stage.
+    // IAvDeviceControls: a real camera's V4L2 controls, or the simulated camera's colour stage.
     HRESULT GetControls(std::vector<AvDeviceControl>* controls) override {
         if (!controls) return E_POINTER;
+        if (FV4l2) return FV4l2->GetControls(controls);
         controls->clear();
         for (const SimControl& c : kSimControls) {
             AvDeviceControl d;
@@ -738,11 +740,13 @@ public:
     }
     HRESULT GetValue(DWORD id, LONG* value) override {
         if (!value) return E_POINTER;
+        if (FV4l2) return FV4l2->GetValue(id, value);
         if (id >= FControlValues.size()) return E_INVALIDARG;
         *value = FControlValues[id];
         return S_OK;
     }
     HRESULT SetValue(DWORD id, LONG value) override {
+        if (FV4l2) return FV4l2->SetValue(id, value);
         if (id >= FControlValues.size()) return E_INVALIDARG;
         const SimControl& c = kSimControls[id];
         FControlValues[id] = std::clamp(value, c.minimum, c.maximum);
@@ -824,7 +828,9 @@ private:
     }
 
     HRESULT QueryExtra(REFIID riid, void** ppv) override {
-        if (!FControlElement) return E_NOINTERFACE;
+        if (!(riid == IID_ISpecifyPropertyPages) && !(riid == IID_IAvDeviceControls))
+            return E_NOINTERFACE;
+        if (!FControlElement && !V4l2Controls()) return E_NOINTERFACE;
         if (riid == IID_ISpecifyPropertyPages)
             *ppv = static_cast<ISpecifyPropertyPages*>(this);
         else if (riid == IID_IAvDeviceControls)
@@ -833,6 +839,16 @@ private:
             return E_NOINTERFACE;
         AddRef();
         return S_OK;
+    }
+
+    // The camera's device node is opened when its controls are first asked for (the driver
+    // allows that beside the streaming source).
+    IAvDeviceControls* V4l2Controls() {
+        if (!FV4l2Tried) {
+            FV4l2Tried = true;
+            FV4l2 = CreateV4l2Controls(OpenV4l2Device(FBackend->ControlNode(FDevice.path)));
+        }
+        return FV4l2.Get();
     }
 
     void OnJoin(const std::shared_ptr<GraphEvents>& events) override {
@@ -867,6 +883,8 @@ private:
     GstElement* FSource = nullptr;
     GstElement* FControlElement = nullptr;
     std::vector<LONG> FControlValues{0, 100, 0, 100};
+    bool FV4l2Tried = false;
+    ComPtr<IAvDeviceControls> FV4l2;
     int FListener = 0;
     std::atomic<bool> FLost{false};
     std::atomic<bool> FLostReported{false};

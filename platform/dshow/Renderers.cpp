@@ -133,6 +133,71 @@ ComPtr<IUnknown> AvCreateVideoRenderer() {
 }
 
 namespace {
+// A buffer of the stream as a sample: holds the buffer (mapped for reading) while referenced.
+class BufferSample final : public IMediaSample {
+    AV_UNKNOWN_IMPL(IMediaSample)
+public:
+    explicit BufferSample(GstBuffer* buffer) : FBuffer(gst_buffer_ref(buffer)) {
+        FMapped = gst_buffer_map(FBuffer, &FMap, GST_MAP_READ);
+    }
+    ~BufferSample() {
+        if (FMapped) gst_buffer_unmap(FBuffer, &FMap);
+        gst_buffer_unref(FBuffer);
+    }
+    bool Mapped() const { return FMapped; }
+
+    HRESULT GetPointer(BYTE** buffer) override {
+        if (!buffer) return E_POINTER;
+        *buffer = FMap.data;
+        return S_OK;
+    }
+    long GetSize() override { return long(FMap.size); }
+    HRESULT GetTime(REFERENCE_TIME* start, REFERENCE_TIME* end) override {
+        if (!start || !end) return E_POINTER;
+        if (!GST_BUFFER_PTS_IS_VALID(FBuffer)) return VFW_E_SAMPLE_TIME_NOT_SET;
+        *start = REFERENCE_TIME(GST_BUFFER_PTS(FBuffer) / 100);
+        if (!GST_BUFFER_DURATION_IS_VALID(FBuffer)) {
+            *end = *start + 1; // as the platform reports a sample without a stop time
+            return VFW_S_NO_STOP_TIME;
+        }
+        *end = *start + REFERENCE_TIME(GST_BUFFER_DURATION(FBuffer) / 100);
+        return S_OK;
+    }
+    HRESULT SetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
+    HRESULT IsSyncPoint() override {
+        return GST_BUFFER_FLAG_IS_SET(FBuffer, GST_BUFFER_FLAG_DELTA_UNIT) ? S_FALSE : S_OK;
+    }
+    HRESULT SetSyncPoint(BOOL) override { return E_NOTIMPL; }
+    HRESULT IsPreroll() override { return S_FALSE; }
+    HRESULT SetPreroll(BOOL) override { return E_NOTIMPL; }
+    long GetActualDataLength() override { return long(FMap.size); }
+    HRESULT SetActualDataLength(long) override { return E_NOTIMPL; }
+    HRESULT GetMediaType(AM_MEDIA_TYPE** type) override {
+        if (!type) return E_POINTER;
+        *type = nullptr;
+        return S_FALSE;
+    }
+    HRESULT SetMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+    HRESULT IsDiscontinuity() override {
+        return GST_BUFFER_FLAG_IS_SET(FBuffer, GST_BUFFER_FLAG_DISCONT) ? S_OK : S_FALSE;
+    }
+    HRESULT SetDiscontinuity(BOOL) override { return E_NOTIMPL; }
+    HRESULT GetMediaTime(LONGLONG* start, LONGLONG* end) override {
+        if (!start || !end) return E_POINTER;
+        if (!GST_BUFFER_OFFSET_IS_VALID(FBuffer)) return VFW_E_MEDIA_TIME_NOT_SET;
+        *start = LONGLONG(GST_BUFFER_OFFSET(FBuffer));
+        *end = GST_BUFFER_OFFSET_END_IS_VALID(FBuffer) ? LONGLONG(GST_BUFFER_OFFSET_END(FBuffer))
+                                                       : *start + 1;
+        return S_OK;
+    }
+    HRESULT SetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
+
+private:
+    GstBuffer* FBuffer;
+    GstMapInfo FMap{};
+    bool FMapped = false;
+};
+
 // The sample grabber: a caps filter (the accepted type) and an identity whose hand-offs reach
 // the callback on the streaming thread.
 class SampleGrabber final : public AvFilter, public ISampleGrabber {
@@ -199,7 +264,7 @@ public:
         return E_NOTIMPL;
     }
     HRESULT SetCallback(ISampleGrabberCB* callback, long whichMethod) override {
-        if (callback && whichMethod != 1) return E_NOTIMPL;
+        if (whichMethod != 0 && whichMethod != 1) return E_INVALIDARG;
         if (callback) callback->AddRef();
         ISampleGrabberCB* old;
         {
@@ -208,6 +273,7 @@ public:
             std::lock_guard g(FLock);
             old = FCallback;
             FCallback = callback;
+            FWhichMethod = whichMethod;
         }
         if (old) old->Release();
         return S_OK;
@@ -232,7 +298,12 @@ private:
         {
             std::lock_guard g(self->FLock);
             if (self->FBufferSamples) self->FLast.assign(map.data, map.data + map.size);
-            if (self->FCallback) self->FCallback->BufferCB(time, map.data, long(map.size));
+            if (self->FCallback && self->FWhichMethod == 1) {
+                self->FCallback->BufferCB(time, map.data, long(map.size));
+            } else if (self->FCallback) {
+                auto sample = MakeCom<BufferSample>(buffer);
+                if (sample->Mapped()) self->FCallback->SampleCB(time, sample.Get());
+            }
         }
         gst_buffer_unmap(buffer, &map);
         self->FShotTaken = true;
@@ -241,6 +312,7 @@ private:
     GstElement* FCaps = nullptr;
     std::mutex FLock;
     ISampleGrabberCB* FCallback = nullptr;
+    long FWhichMethod = 1;
     bool FBufferSamples = false;
     std::vector<BYTE> FLast;
     std::atomic<bool> FOneShot{false}, FShotTaken{false};

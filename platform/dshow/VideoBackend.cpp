@@ -277,6 +277,10 @@ std::optional<VideoDevice> IVideoBackend::Find(const std::string& path) {
     return std::nullopt;
 }
 
+std::string IVideoBackend::ControlNode(const std::string&) {
+    return {};
+}
+
 namespace {
 std::mutex& SlotLock() {
     static std::mutex m;
@@ -538,6 +542,42 @@ public:
         GstElement* element = gst_device_create_element(device, nullptr);
         gst_object_unref(device);
         return element;
+    }
+
+    // PipeWire names the node it captures from; GStreamer's own V4L2 devices name it as their
+    // path, and their source element carries it as its "device".
+    std::string ControlNode(const std::string& path) override {
+        GstDevice* device = nullptr;
+        {
+            std::lock_guard g(FLock);
+            for (auto& e : FDevices)
+                if (e.desc.path == path) device = GST_DEVICE(gst_object_ref(e.device));
+        }
+        if (!device) return {};
+        std::string node;
+        if (GstStructure* props = gst_device_get_properties(device)) {
+            if (const char* v = gst_structure_get_string(props, "api.v4l2.path")) node = v;
+            const char* api = gst_structure_get_string(props, "device.api");
+            const char* p = gst_structure_get_string(props, "device.path");
+            if (node.empty() && api && std::strcmp(api, "v4l2") == 0 && p) node = p;
+            gst_structure_free(props);
+        }
+        if (node.empty()) {
+            if (GstElement* element = gst_device_create_element(device, nullptr)) {
+                gst_object_ref_sink(element);
+                GParamSpec* spec =
+                    g_object_class_find_property(G_OBJECT_GET_CLASS(element), "device");
+                if (spec && spec->value_type == G_TYPE_STRING) {
+                    gchar* v = nullptr;
+                    g_object_get(element, "device", &v, nullptr);
+                    if (v && g_str_has_prefix(v, "/dev/")) node = v;
+                    g_free(v);
+                }
+                gst_object_unref(element);
+            }
+        }
+        gst_object_unref(device);
+        return node;
     }
 
 private:

@@ -69,6 +69,9 @@ public:
     void RemoveListener(int id);
 
     std::optional<VideoDevice> Find(const std::string& path);
+    // The V4L2 device node whose controls are the camera's own (its property page); empty when
+    // the camera has none (a simulated camera, a camera not behind V4L2) or is gone. Main thread.
+    virtual std::string ControlNode(const std::string& path);
 
 protected:
     void NotifyDevice(const std::string& path, bool arrived);

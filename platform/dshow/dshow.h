@@ -129,6 +129,9 @@ inline constexpr HRESULT VFW_E_DUPLICATE_NAME = HResult(0x8004022D);
 inline constexpr HRESULT VFW_S_DUPLICATE_NAME = HResult(0x0004022D);
 inline constexpr HRESULT VFW_S_STATE_INTERMEDIATE = HResult(0x00040237);
 inline constexpr HRESULT VFW_E_NOT_IN_GRAPH = HResult(0x8004025F);
+inline constexpr HRESULT VFW_E_SAMPLE_TIME_NOT_SET = HResult(0x80040249);
+inline constexpr HRESULT VFW_E_MEDIA_TIME_NOT_SET = HResult(0x80040251);
+inline constexpr HRESULT VFW_S_NO_STOP_TIME = HResult(0x00040270);
 inline constexpr HRESULT VFW_S_NOPREVIEWPIN = HResult(0x0004027E);
 inline constexpr HRESULT VFW_E_DVD_GRAPHNOTREADY = HResult(0x80040275);
 inline constexpr HRESULT E_PROP_ID_UNSUPPORTED = HResult(0x80070490);
@@ -493,7 +496,33 @@ AV_INTERFACE_ID(IAvVideoFrameSink, 0x9D3E1F70, 0x42A1, 0x4B7C, 0x8E, 0x0D, 0x61,
                 0x19, 0xA3);
 
 // ---- Sample grabber -----------------------------------------------------------------------------
-struct IMediaSample;
+// One buffer of a stream. The samples the grabber hands out hold their buffer for as long as they
+// are referenced; their data is the stream's own and only to be read (the setters answer
+// E_NOTIMPL).
+struct IMediaSample : IUnknown {
+    virtual HRESULT GetPointer(BYTE** buffer) = 0;
+    virtual long GetSize() = 0;
+    // Stream times in 100 ns; VFW_S_NO_STOP_TIME when only the start is known,
+    // VFW_E_SAMPLE_TIME_NOT_SET when neither is.
+    virtual HRESULT GetTime(REFERENCE_TIME* start, REFERENCE_TIME* end) = 0;
+    virtual HRESULT SetTime(REFERENCE_TIME* start, REFERENCE_TIME* end) = 0;
+    virtual HRESULT IsSyncPoint() = 0; // S_OK or S_FALSE
+    virtual HRESULT SetSyncPoint(BOOL isSyncPoint) = 0;
+    virtual HRESULT IsPreroll() = 0;
+    virtual HRESULT SetPreroll(BOOL isPreroll) = 0;
+    virtual long GetActualDataLength() = 0;
+    virtual HRESULT SetActualDataLength(long length) = 0;
+    // S_FALSE and none: the type is the connection's (ISampleGrabber::GetConnectedMediaType).
+    virtual HRESULT GetMediaType(AM_MEDIA_TYPE** type) = 0;
+    virtual HRESULT SetMediaType(AM_MEDIA_TYPE* type) = 0;
+    virtual HRESULT IsDiscontinuity() = 0;
+    virtual HRESULT SetDiscontinuity(BOOL discontinuity) = 0;
+    // Frame numbers of the source, when it counts them (VFW_E_MEDIA_TIME_NOT_SET otherwise).
+    virtual HRESULT GetMediaTime(LONGLONG* start, LONGLONG* end) = 0;
+    virtual HRESULT SetMediaTime(LONGLONG* start, LONGLONG* end) = 0;
+};
+AV_INTERFACE_ID(IMediaSample, 0x56A8689A, 0x0AD4, 0x11CE, 0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7,
+                0x70);
 
 // Called on GStreamer's streaming thread for every buffer that passes the grabber.
 struct ISampleGrabberCB : IUnknown {
@@ -512,7 +541,8 @@ struct ISampleGrabber : IUnknown {
     // With buffer none: the size needed. VFW_E_WRONG_STATE when no sample is kept.
     virtual HRESULT GetCurrentBuffer(long* bufferSize, long* buffer) = 0;
     virtual HRESULT GetCurrentSample(IMediaSample** sample) = 0;
-    // whichMethod 0: SampleCB (not offered here, E_NOTIMPL), 1: BufferCB.
+    // whichMethod 0: SampleCB (the sample may be kept with AddRef), 1: BufferCB; else
+    // E_INVALIDARG.
     virtual HRESULT SetCallback(ISampleGrabberCB* callback, long whichMethod) = 0;
 };
 AV_INTERFACE_ID(ISampleGrabber, 0x6B652FFF, 0x11FE, 0x4FCE, 0x92, 0xAD, 0x02, 0x66, 0xB5, 0xD7,
@@ -583,8 +613,13 @@ struct AvDeviceControl {
     AvControlType type = avcInteger;
     LONG minimum = 0, maximum = 0, step = 1, defaultValue = 0;
     std::vector<std::pair<LONG, std::string>> menu; // value, name
+    bool readOnly = false;                          // shown, never written
+    // Not in effect now (a manual value while its automatic switch is on, or held by another
+    // program); may change whenever another control is written.
+    bool inactive = false;
 };
 struct IAvDeviceControls : IUnknown {
+    // The controls as the device reports them now (flags included). Main thread.
     virtual HRESULT GetControls(std::vector<AvDeviceControl>* controls) = 0;
     virtual HRESULT GetValue(DWORD id, LONG* value) = 0;
     // Acts on the picture at once; out-of-range values are clamped.

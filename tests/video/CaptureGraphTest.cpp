@@ -248,7 +248,8 @@ TEST_F(CaptureGraphTest, RealBackendFindsBuildsAndHotPlugsProviderCameras) {
     AddTestCamera("Test Camera", "test:cam0",
                   "video/x-raw,format=YUY2,width=176,height=144,framerate=30/1; "
                   "video/x-raw,format=YUY2,width=640,height=480,framerate={ 30/1, 15/1 }");
-    ScopedVideoBackend scope(CreateRealVideoBackend());
+    auto backend = CreateRealVideoBackend();
+    ScopedVideoBackend scope(backend);
     auto indexOf = [](const char* name) {
         TSysDevEnum devices(CLSID_VideoInputDeviceCategory);
         for (int i = 0; i < devices.FilterCount(); ++i)
@@ -273,13 +274,35 @@ TEST_F(CaptureGraphTest, RealBackendFindsBuildsAndHotPlugsProviderCameras) {
     ASSERT_EQ(BuildPreview(page.graph, page.source, page.renderer.GetFilter().Get()),
               VFW_S_NOPREVIEWPIN);
     RunAndSeeFrames(page);
+    // A camera not behind V4L2 has no controls of its own: no page, nothing shown.
+    EXPECT_EQ(backend->ControlNode("test:cam0"), "");
+    EXPECT_EQ(ShowFilterPropertyPage(nullptr, capture.Get()), E_NOINTERFACE);
 
-    // Hot-plug through the monitor: a new camera appears, the running one goes.
+    // Hot-plug through the monitor: a new camera appears, the running one goes. The new one is
+    // a PipeWire camera: its controls are on the V4L2 node PipeWire names (here a node that is no
+    // video device, so it offers no page either).
     bool lost = false;
     page.graph.OnGraphDeviceLost = [&](TObject*, IUnknown*, bool arrived) { lost = !arrived; };
     AddTestCamera("Second Camera", "test:cam1",
-                  "video/x-raw,format=YUY2,width=320,height=240,framerate=30/1");
-    ASSERT_TRUE(WaitFor([&] { return indexOf("Second Camera") >= 0; }));
+                  "video/x-raw,format=YUY2,width=320,height=240,framerate=30/1",
+                  {{"api.v4l2.path", "/dev/null"}});
+    AddTestCamera("Third Camera", "/dev/video-test",
+                  "video/x-raw,format=YUY2,width=320,height=240,framerate=30/1",
+                  {{"device.api", "v4l2"}});
+    ASSERT_TRUE(
+        WaitFor([&] { return indexOf("Second Camera") >= 0 && indexOf("Third Camera") >= 0; }));
+    EXPECT_EQ(backend->ControlNode("test:cam1"), "/dev/null");
+    EXPECT_EQ(backend->ControlNode("/dev/video-test"), "/dev/video-test");
+    {
+        Page second;
+        SelectCamera(second, QStringLiteral("Second Camera"));
+        second.graph.SetActive(true);
+        ComPtr<IBaseFilter> filter = second.source.Get<IBaseFilter>();
+        ASSERT_TRUE(filter);
+        EXPECT_EQ(ShowFilterPropertyPage(nullptr, filter.Get()), E_NOINTERFACE);
+        second.graph.SetActive(false);
+    }
+    RemoveTestCamera("Third Camera");
     RemoveTestCamera("Test Camera");
     ASSERT_TRUE(WaitFor([&] { return lost; }));
     EXPECT_LT(indexOf("Test Camera"), 0);

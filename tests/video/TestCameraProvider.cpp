@@ -35,10 +35,13 @@ std::mutex gLock;
 GstDeviceProvider* gProvider = nullptr; // while started
 std::map<std::string, GstDevice*> gDevices;
 
-GstDevice* MakeDevice(const std::string& name, const std::string& path, const std::string& caps) {
+GstDevice* MakeDevice(const std::string& name, const std::string& path, const std::string& caps,
+                      const TestCameraProps& extra) {
     GstCaps* c = gst_caps_from_string(caps.c_str());
     GstStructure* props =
         gst_structure_new("props", "device.path", G_TYPE_STRING, path.c_str(), nullptr);
+    for (const auto& [key, value] : extra)
+        gst_structure_set(props, key.c_str(), G_TYPE_STRING, value.c_str(), nullptr);
     auto* d =
         GST_DEVICE(g_object_new(test_cam_device_get_type(), "display-name", name.c_str(), "caps", c,
                                 "device-class", "Video/Source", "properties", props, nullptr));
@@ -113,9 +116,10 @@ void RegisterTestCameraProvider() {
     });
 }
 
-void AddTestCamera(const std::string& name, const std::string& path, const std::string& caps) {
+void AddTestCamera(const std::string& name, const std::string& path, const std::string& caps,
+                   const TestCameraProps& props) {
     std::lock_guard g(gLock);
-    GstDevice* d = MakeDevice(name, path, caps);
+    GstDevice* d = MakeDevice(name, path, caps, props);
     gDevices[name] = GST_DEVICE(gst_object_ref_sink(d));
     if (gProvider) gst_device_provider_device_add(gProvider, d);
 }

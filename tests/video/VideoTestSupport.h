@@ -14,6 +14,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Runs the main thread's messages until pred holds or maxMs pass (generous: the machine is busy).
@@ -93,6 +94,9 @@ private:
 // A device provider ("avsetuptestcams", class "Video/Source") whose devices are live test
 // pictures with fixed caps. Register once per process, before the real backend is made.
 void RegisterTestCameraProvider();
-// Adds or removes a test camera while the provider runs (hot-plug); caps as a caps string.
-void AddTestCamera(const std::string& name, const std::string& path, const std::string& caps);
+// Adds or removes a test camera while the provider runs (hot-plug); caps as a caps string, and
+// device properties besides its "device.path".
+using TestCameraProps = std::vector<std::pair<std::string, std::string>>;
+void AddTestCamera(const std::string& name, const std::string& path, const std::string& caps,
+                   const TestCameraProps& props = {});
 void RemoveTestCamera(const std::string& name);
