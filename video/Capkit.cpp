@@ -1065,28 +1065,41 @@ TRect TDSVideoWindowEx2::VideoRect() const {
 }
 
 void TDSVideoWindowEx2::Paint() {
-    // Drawn into one picture first, so the background never flickers through the video.
-    QImage picture(std::max(1, Width()), std::max(1, Height()), QImage::Format_RGB32);
-    picture.fill(ToQColor(Color()));
+    // The widget's backing store is the off-screen picture (the background never flickers
+    // through the video), so the frame goes straight in and the background fills only what the
+    // frame leaves uncovered.
+    QPainter* p = Canvas()->Painter();
+    const QRect client = rect();
     const QImage frame = CurrentFrame();
+    QRect target;
+    QRect source;
     if (!frame.isNull()) {
-        QPainter p(&picture);
-        p.setRenderHint(QPainter::SmoothPixmapTransform);
-        const QRect source = SourceRect(frame.size());
+        source = SourceRect(frame.size());
         if (FAspectRatio == rmCrop) {
             // Fill the window, cutting what does not fit (centred).
             const QSize fitted =
-                source.size().scaled(picture.size(), Qt::KeepAspectRatioByExpanding);
-            const QRect target((picture.width() - fitted.width()) / 2,
-                               (picture.height() - fitted.height()) / 2, fitted.width(),
-                               fitted.height());
-            p.drawImage(target, frame, source);
+                source.size().scaled(client.size(), Qt::KeepAspectRatioByExpanding);
+            target =
+                QRect((client.width() - fitted.width()) / 2,
+                      (client.height() - fitted.height()) / 2, fitted.width(), fitted.height());
         } else {
             const TRect r = VideoRect();
-            p.drawImage(QRect(r.Left, r.Top, r.Width(), r.Height()), frame, source);
+            target = QRect(r.Left, r.Top, r.Width(), r.Height());
         }
     }
-    QPainter(this).drawImage(0, 0, picture);
+    if (p) {
+        const QColor background = ToQColor(Color());
+        for (const QRect& r : QRegion(client).subtracted(QRegion(target.intersected(client))))
+            p->fillRect(r, background);
+        if (!target.isEmpty()) {
+            p->save();
+            p->setClipRect(client);
+            // Bilinear filtering only when the picture is scaled: a 1:1 picture is a plain copy.
+            p->setRenderHint(QPainter::SmoothPixmapTransform, target.size() != source.size());
+            p->drawImage(target, frame, source);
+            p->restore();
+        }
+    }
     if (OnPaint) OnPaint(this);
 }
 
