@@ -11,7 +11,7 @@ PACKAGES   := cmake ninja-build ccache g++ pkg-config qt6-base-dev qt6-base-dev-
               libv4l-dev libsamplerate0-dev fonts-wqy-microhei xvfb xauth \
               python3 libavcodec-dev libavutil-dev libswresample-dev \
               libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base \
-              gstreamer1.0-plugins-good gstreamer1.0-tools clang libclang-rt-14-dev
+              gstreamer1.0-plugins-good gstreamer1.0-tools gstreamer1.0-x clang libclang-rt-14-dev
 # Paths relative to the tree, so every checkout and build folder shares one compiler cache.
 export CCACHE_BASEDIR := $(CURDIR)
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)

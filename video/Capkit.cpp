@@ -899,6 +899,7 @@ void TDSVideoWindowEx2::NotifyFilter(TFilterOperation operation, int) {
     switch (operation) {
     case foAdding:
         FPrepared = false;
+        FRequestedSize = QSize(-1, -1);
         CoCreateInstance(CLSID_VideoRenderer, nullptr, CLSCTX_INPROC_SERVER,
                          IID_PPV_ARGS(FRenderer));
         break;
@@ -940,6 +941,7 @@ void TDSVideoWindowEx2::OnFrame(void* self, const AvVideoFrame& f) {
     {
         std::lock_guard g(w->FFrameLock);
         w->FFrame = image.copy();
+        w->FNative = QSize(f.sourceWidth, f.sourceHeight);
     }
     if (!w->FRepaintQueued.exchange(true))
         QMetaObject::invokeMethod(
@@ -954,6 +956,11 @@ void TDSVideoWindowEx2::OnFrame(void* self, const AvVideoFrame& f) {
 QImage TDSVideoWindowEx2::CurrentFrame() const {
     std::lock_guard g(FFrameLock);
     return FFrame;
+}
+
+QSize TDSVideoWindowEx2::NativeSize() const {
+    std::lock_guard g(FFrameLock);
+    return FFrame.isNull() ? QSize() : FNative;
 }
 
 void TDSVideoWindowEx2::Prepare() {
@@ -1050,9 +1057,9 @@ QRect TDSVideoWindowEx2::SourceRect(const QSize& native) const {
 
 TRect TDSVideoWindowEx2::VideoRect() const {
     const TRect client = ClientRect();
-    const QImage frame = CurrentFrame();
-    if (FAspectRatio != rmLetterBox || frame.isNull()) return client;
-    const QSize native = SourceRect(frame.size()).size();
+    const QSize own = NativeSize();
+    if (FAspectRatio != rmLetterBox || own.isEmpty()) return client;
+    const QSize native = SourceRect(own).size();
     const int cw = client.Width(), ch = client.Height();
     if (native.isEmpty() || cw <= 0 || ch <= 0) return client;
     int w = cw, h = int(qint64(native.height()) * cw / native.width());
@@ -1073,12 +1080,14 @@ void TDSVideoWindowEx2::Paint() {
     const QImage frame = CurrentFrame();
     QRect target;
     QRect source;
-    if (!frame.isNull()) {
+    const QSize native = NativeSize();
+    if (!frame.isNull() && !native.isEmpty()) {
+        // The zoom's cut in the frame as it came (scaled or not), in proportion.
         source = SourceRect(frame.size());
         if (FAspectRatio == rmCrop) {
             // Fill the window, cutting what does not fit (centred).
             const QSize fitted =
-                source.size().scaled(client.size(), Qt::KeepAspectRatioByExpanding);
+                SourceRect(native).size().scaled(client.size(), Qt::KeepAspectRatioByExpanding);
             target =
                 QRect((client.width() - fitted.width()) / 2,
                       (client.height() - fitted.height()) / 2, fitted.width(), fitted.height());
@@ -1099,6 +1108,14 @@ void TDSVideoWindowEx2::Paint() {
             p->drawImage(target, frame, source);
             p->restore();
         }
+    }
+    // The graph scales the picture to where it goes (cheaper there than here), unless a zoom
+    // cuts it first; frames of the old size in the meantime are scaled here.
+    const QSize wanted = FDigitalZoom == 0 ? target.size() : QSize(0, 0);
+    if (FRenderer && !target.isEmpty() && wanted != FRequestedSize) {
+        if (auto sink = FRenderer.As<IAvVideoFrameSink>())
+            sink->SetFrameSize(wanted.width(), wanted.height());
+        FRequestedSize = wanted;
     }
     if (OnPaint) OnPaint(this);
 }

@@ -354,8 +354,11 @@ public:
     bool OverlayVisible() const { return FOverlayShown; }
     // Where the picture goes in the client area (letter-box: the native size fitted and centred).
     TRect VideoRect() const;
-    // The newest frame (null before the first).
+    // The newest frame (null before the first), as the graph delivered it: scaled to the video
+    // rectangle while there is no zoom.
     QImage CurrentFrame() const;
+    // The camera picture's own size (empty before the first frame).
+    QSize NativeSize() const;
 
     // IFilter
     ComPtr<IBaseFilter> GetFilter() override { return FRenderer; }
@@ -400,6 +403,8 @@ private:
     TColor FColorKey;
     mutable std::mutex FFrameLock;
     QImage FFrame;
+    QSize FNative;
+    QSize FRequestedSize{-1, -1}; // the frame size asked of the renderer
     std::atomic<bool> FRepaintQueued{false};
     QPoint FLastMouse;
     qint64 FLastActivity = 0;

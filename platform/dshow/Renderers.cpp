@@ -11,6 +11,8 @@ class VideoRenderer final : public AvFilter, public IAvVideoFrameSink, public IA
 public:
     explicit VideoRenderer(GstElement* bin) : AvFilter(CLSID_VideoRenderer, bin) {
         FBalance = gst_bin_get_by_name(GST_BIN(bin), "balance");
+        FSize = gst_bin_get_by_name(GST_BIN(bin), "size");
+        FSourcePad = gst_element_get_static_pad(FBalance, "sink");
         GstElement* sink = gst_bin_get_by_name(GST_BIN(bin), "sink");
         GstCaps* caps = gst_caps_from_string("video/x-raw,format=BGRx");
         g_object_set(sink, "caps", caps, "sync", TRUE, "max-buffers", 1, "drop", TRUE,
@@ -22,7 +24,11 @@ public:
         gst_object_unref(sink);
         AddPin(gst_element_get_static_pad(bin, "sink"), PINDIR_INPUT, u"Input");
     }
-    ~VideoRenderer() override { gst_object_unref(FBalance); }
+    ~VideoRenderer() override {
+        gst_object_unref(FSourcePad);
+        gst_object_unref(FSize);
+        gst_object_unref(FBalance);
+    }
 
     ULONG AddRef() override { return AvFilter::AddRef(); }
     ULONG Release() override { return AvFilter::Release(); }
@@ -37,6 +43,22 @@ public:
         return S_OK;
     }
     ULONGLONG FrameCount() override { return FFrames.load(); }
+
+    HRESULT SetFrameSize(int width, int height) override {
+        if (width < 0 || height < 0 || width > 16384 || height > 16384) return E_INVALIDARG;
+        if (width == 0 || height == 0) width = height = 0;
+        if (width == FWidth && height == FHeight) return S_OK;
+        FWidth = width;
+        FHeight = height;
+        // The caps filter asks upstream to renegotiate; the scaler then delivers the new size.
+        GstCaps* caps = width ? gst_caps_new_simple(
+                                    "video/x-raw", "width", G_TYPE_INT, width, "height", G_TYPE_INT,
+                                    height, "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr)
+                              : gst_caps_new_empty_simple("video/x-raw");
+        g_object_set(FSize, "caps", caps, nullptr);
+        gst_caps_unref(caps);
+        return S_OK;
+    }
 
     HRESULT GetColorControls(DDCOLORCONTROL* cc) override {
         if (!cc) return E_POINTER;
@@ -87,10 +109,22 @@ private:
         if (buffer && w > 0 && h > 0 && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
             const int stride = ((w * 4) + 3) & ~3;
             if (map.size >= std::size_t(stride) * std::size_t(h)) {
-                AvVideoFrame frame{map.data, w, h, stride,
+                int sw = w, sh = h;
+                if (GstCaps* in = gst_pad_get_current_caps(self->FSourcePad)) {
+                    const GstStructure* si = gst_caps_get_structure(in, 0);
+                    gst_structure_get_int(si, "width", &sw);
+                    gst_structure_get_int(si, "height", &sh);
+                    gst_caps_unref(in);
+                }
+                AvVideoFrame frame{map.data,
+                                   w,
+                                   h,
+                                   stride,
                                    GST_BUFFER_PTS_IS_VALID(buffer)
                                        ? REFERENCE_TIME(GST_BUFFER_PTS(buffer) / 100)
-                                       : 0};
+                                       : 0,
+                                   sw,
+                                   sh};
                 ++self->FFrames;
                 std::lock_guard g(self->FLock);
                 if (self->FCallback) self->FCallback(self->FContext, frame);
@@ -102,6 +136,9 @@ private:
     }
 
     GstElement* FBalance = nullptr;
+    GstElement* FSize = nullptr;
+    GstPad* FSourcePad = nullptr;
+    int FWidth = 0, FHeight = 0; // the size asked for (main thread)
     DDCOLORCONTROL FColors{sizeof(DDCOLORCONTROL),
                            DDCOLOR_BRIGHTNESS | DDCOLOR_CONTRAST | DDCOLOR_HUE |
                                DDCOLOR_SATURATION | DDCOLOR_COLORENABLE,
@@ -124,7 +161,9 @@ ComPtr<IUnknown> AvCreateVideoRenderer() {
     EnsureGStreamer();
     GError* error = nullptr;
     GstElement* bin = gst_parse_bin_from_description(
-        "videobalance name=balance ! appsink name=sink", TRUE, &error);
+        "videobalance name=balance ! videoscale add-borders=false ! capsfilter name=size ! "
+        "appsink name=sink",
+        TRUE, &error);
     if (!bin) {
         g_clear_error(&error);
         return nullptr;

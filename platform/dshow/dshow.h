@@ -484,11 +484,15 @@ AV_INTERFACE_ID(IDvdGraphBuilder, 0xFCC152B6, 0xF372, 0x11D0, 0x8E, 0x00, 0x00, 
 struct AvVideoFrame {
     const BYTE* bits; // top row first
     int width, height, stride;
-    REFERENCE_TIME time; // stream time of the frame
+    REFERENCE_TIME time;           // stream time of the frame
+    int sourceWidth, sourceHeight; // the picture's own size, before SetFrameSize's scaling
 };
 struct IAvVideoFrameSink : IUnknown {
     using Callback = void (*)(void* context, const AvVideoFrame& frame);
     virtual HRESULT SetFrameCallback(Callback callback, void* context) = 0;
+    // Frames are scaled to this size inside the graph (bilinear) before they reach the callback;
+    // 0 x 0: the picture's own size. Takes effect a few frames later, while running. Main thread.
+    virtual HRESULT SetFrameSize(int width, int height) = 0;
     // Frames delivered since the filter was made.
     virtual ULONGLONG FrameCount() = 0;
 };

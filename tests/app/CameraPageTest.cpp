@@ -118,6 +118,38 @@ TEST_F(CameraPage, PreviewFillsTheBlackWindowAndTheCameraControlsActOnIt) {
     EXPECT_LT(Luma(Grab(), window), 1.0);
     Click(F->ButtonTest);
     ASSERT_TRUE(Previewing());
+
+    // Enlarged, the window has the graph scale the frames to its video rectangle: twice the size
+    // fills it; a wide window letter-boxes the picture between black bands; a zoom has the
+    // frames come at their own size and cuts them here.
+    TDSVideoWindowEx2* w = F->DSVideoWindowEx21;
+    // The page widened first, so that none of its other controls lies over the enlarged window.
+    F->SetBounds(F->Left(), F->Top(), 800, 400);
+    for (TControl* c : {static_cast<TControl*>(F->ButtonTest), static_cast<TControl*>(F->Label1),
+                        static_cast<TControl*>(F->ButtonVideoSet)})
+        c->SetLeft(c->Left() + 350);
+    w->SetBounds(8, 64, 352, 288);
+    ASSERT_TRUE(WaitFor([&] { return w->CurrentFrame().size() == QSize(352, 288); }));
+    EXPECT_EQ(w->NativeSize(), QSize(176, 144));
+    QImage big = Grab();
+    for (const QRect& band : {QRect(8, 64, 352, 4), QRect(8, 348, 352, 4), QRect(8, 64, 4, 288),
+                              QRect(356, 64, 4, 288)})
+        EXPECT_GT(Luma(big, band), 20.0) << band.x() << "," << band.y();
+    w->SetBounds(8, 64, 352, 200); // picture 244 x 200, bands of 54 on either side
+    ASSERT_TRUE(WaitFor([&] { return w->CurrentFrame().size() == QSize(244, 200); }));
+    QImage wide = Grab();
+    EXPECT_LT(Luma(wide, QRect(8, 64, 52, 200)), 1.0);
+    EXPECT_LT(Luma(wide, QRect(8 + 300, 64, 52, 200)), 1.0);
+    EXPECT_GT(Luma(wide, QRect(8 + 54, 64, 244, 200)), 20.0);
+    w->SetDigitalZoom(50);
+    ASSERT_TRUE(WaitFor([&] { return w->CurrentFrame().size() == QSize(176, 144); }));
+    wide = Grab();
+    EXPECT_LT(Luma(wide, QRect(8, 64, 52, 200)), 1.0);
+    EXPECT_GT(Luma(wide, QRect(8 + 54, 64, 244, 200)), 20.0);
+    wide.save(QDir(QCoreApplication::applicationDirPath()).filePath("camera_page_zoomed.png"));
+    w->SetDigitalZoom(0);
+    w->SetBounds(8, 64, 176, 144);
+
     Click(F->ButtonTest);
     EXPECT_TRUE(Messages.isEmpty()) << Messages.join("; ").toStdString();
 }
