@@ -255,9 +255,10 @@ std::unique_ptr<IV4l2Device> OpenV4l2Device(const std::string& node) {
     if (node.empty()) return nullptr;
     const int fd = open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return nullptr;
-    // Asked first without libv4l2, which would complain aloud about a node that is no camera.
+    // Asked first without libv4l2, which would complain aloud about a node that is no camera;
+    // only the controls are used here, so libv4l2 converts no pictures on this descriptor.
     v4l2_capability cap{};
-    if (ioctl(fd, VIDIOC_QUERYCAP, &cap) < 0 || v4l2_fd_open(fd, 0) < 0) {
+    if (ioctl(fd, VIDIOC_QUERYCAP, &cap) < 0 || v4l2_fd_open(fd, V4L2_DISABLE_CONVERSION) < 0) {
         close(fd);
         return nullptr;
     }

@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>
@@ -151,6 +152,9 @@ TEST(VideoWindowTest, TheControlsDialogOverAWebcamsV4l2Controls) {
     EXPECT_FALSE(buffers->isEnabled()) << "read-only";
     EXPECT_EQ(exposure->count(), 2);
     EXPECT_EQ(exposure->currentText(), QStringLiteral("Aperture Priority Mode"));
+    dialog.adjustSize();
+    dialog.grab().save(
+        QDir(QCoreApplication::applicationDirPath()).filePath("camera_controls_dialog.png"));
 
     // Each change reaches the camera at once; switching automatic off frees the manual value.
     brightness->setValue(-20);
