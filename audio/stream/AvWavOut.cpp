@@ -302,7 +302,9 @@ void TAvWaveOut::PlatformDone(TAvWaveHdr* hdr) {
     const auto handle = reinterpret_cast<WPARAM>(FHandle.load());
     switch (FCallBackMode) {
     case cmWindow:
-        if (FWindow)
+        // One message for the buffers that come back together: the window handles every
+        // buffer counted by then (in ring order, as always), one wake-up of the main thread.
+        if (FWindow && FDonesPosted.fetch_add(1) == 0)
             PostMessage(FWindow->Handle(), MM_WOM_DONE, handle, reinterpret_cast<LPARAM>(hdr));
         break;
     case cmCallback:
@@ -333,7 +335,8 @@ void TAvWaveOut::WndProc(TMessage& m) {
     try {
         switch (m.Msg) {
         case MM_WOM_DONE:
-            if (!FStopping) DoneHandling();
+            for (int n = FDonesPosted.exchange(0); n > 0 && !FStopping; --n)
+                DoneHandling();
             break;
         case WM_AV_STOP:
             Stop();
@@ -578,6 +581,7 @@ void TAvWaveOut::Start() {
         FIndex = 0;
         FBuffersQueued = 0;
         FBuffersUnhandled = 0;
+        FDonesPosted = 0;
         if (FShowHourGlass && static_cast<std::int64_t>(BufferSize()) * FNumBuffers > 100000 &&
             Screen && IsMainThread()) {
             Screen->SetCursor(crHourGlass);
@@ -668,6 +672,7 @@ void TAvWaveOut::FinishStop() {
         FResetting = false;
     }
     if (FWindow) FWindow->RemovePending(MM_WOM_DONE);
+    FDonesPosted = 0;
     if (!IsDestroying() && OnStop) OnStop(this);
     if (FClosePending) Close();
 }

@@ -199,6 +199,7 @@ private:
     int FBuffersInUse = 0;
     std::atomic<int> FBuffersQueued{0}, FHandlersRunning{0};
     std::atomic<int> FBuffersUnhandled{0}; // written and not yet handled after playing
+    std::atomic<int> FDonesPosted{0};      // cmWindow: buffers back since the last MM_WOM_DONE ran
     TAvAllocator FAllocator;
     TAvWaveOutThread* FThread = nullptr;
     mutable TCriticalSection FLock;

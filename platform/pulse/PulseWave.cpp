@@ -6,14 +6,32 @@
 
 namespace {
 constexpr int kOpenTimeoutMs = 2000;
-// How far ahead of the ear the server holds our data, and how often the play position is read
-// while buffers are outstanding: together they bound the lag of MM_WOM_DONE.
-constexpr pa_usec_t kPlaybackLatencyUs = 60 * PA_USEC_PER_MSEC;
+// The latency the server is asked for (ADJUST_LATENCY: roughly half of it is the device's
+// buffer); it bounds how late MM_WOM_DONE can be and how soon a new stream is heard.
+constexpr pa_usec_t kPlaybackLatencyUs = 200 * PA_USEC_PER_MSEC;
+// The server asks for more data every time this much has played: with the latency above the
+// device buffer is (200 - 2 * 80) / 2 = 20 ms, and the server's requests come 12 times a second.
+constexpr pa_usec_t kRequestEveryUs = 80 * PA_USEC_PER_MSEC;
+// Queued buffers are handed to the server as soon as they are written, up to this far ahead of
+// the ear: one request per buffer instead of one per server request, which is what costs (every
+// message to or from the server is a wake-up of both processes). The server keeps what is ahead
+// of its own latency in the stream's queue, so this adds no latency.
+constexpr pa_usec_t kWriteAheadUs = 1000 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t kRecordFragmentUs = 20 * PA_USEC_PER_MSEC;
-constexpr pa_usec_t kDoneCheckUs = 10 * PA_USEC_PER_MSEC;
-// Fresh timing from the server every this many checks: the client's interpolation alone stalls
-// whenever the server last reported the stream as not playing (starting, resuming, underrun).
-constexpr int kTimingEveryChecks = 2;
+// Done checks are timed for the moment the next buffer's end is heard (the client interpolates
+// the play position between the server's reports), but come at most every kDoneGapUs: short
+// buffers then come back two or three at a time, in one wake-up of each thread instead of one
+// per buffer.
+constexpr pa_usec_t kDoneGapUs = 25 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t kMinDoneCheckUs = 2 * PA_USEC_PER_MSEC;
+// A buffer written from another thread while the server still holds this much waits for the
+// next done check, which hands it over without waking the loop thread once more.
+constexpr pa_usec_t kWriteNowBelowUs = 60 * PA_USEC_PER_MSEC;
+// While the server's last report says the stream is not playing (starting, resuming, run dry) the
+// interpolated position stands still: check this often, with fresh timing every other check.
+constexpr pa_usec_t kStalledCheckUs = 10 * PA_USEC_PER_MSEC;
+// The interpolation is corrected from the server at least this often while playing.
+constexpr pa_usec_t kTimingRefreshUs = 500 * PA_USEC_PER_MSEC;
 
 void Unref(pa_operation* op) {
     if (op) pa_operation_unref(op);
@@ -48,6 +66,7 @@ void ReleaseStream(pa_stream*& stream) {
     pa_stream_set_state_callback(stream, nullptr, nullptr);
     pa_stream_set_write_callback(stream, nullptr, nullptr);
     pa_stream_set_read_callback(stream, nullptr, nullptr);
+    pa_stream_set_underflow_callback(stream, nullptr, nullptr);
     if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) pa_stream_disconnect(stream);
     pa_stream_unref(stream);
     stream = nullptr;
@@ -108,14 +127,15 @@ bool PulseWaveOut::CreateStream() {
     if (!stream_) return false;
     pa_stream_set_state_callback(stream_, &PulseWaveOut::OnState, this);
     pa_stream_set_write_callback(stream_, &PulseWaveOut::OnWrite, this);
+    pa_stream_set_underflow_callback(stream_, &PulseWaveOut::OnUnderflow, this);
     pa_buffer_attr attr;
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kPlaybackLatencyUs, &spec_));
-    // The server waits for a full buffer before it starts, and again after running dry, so an
-    // underrun pauses the stream instead of skipping what comes next; Pump starts it early when
-    // everything queued has been handed over.
-    attr.prebuf = static_cast<std::uint32_t>(-1);
-    attr.minreq = static_cast<std::uint32_t>(-1);
+    // The server starts with the first frame and, after running dry, waits for the next, so an
+    // underrun pauses the stream instead of skipping what comes next; a short last buffer plays
+    // without a trigger. Should the server insist on more, Pump triggers.
+    attr.prebuf = static_cast<std::uint32_t>(pa_frame_size(&spec_));
+    attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kRequestEveryUs, &spec_));
     attr.fragsize = static_cast<std::uint32_t>(-1);
     auto flags = static_cast<pa_stream_flags_t>(
         PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
@@ -155,6 +175,7 @@ void PulseWaveOut::DropStream() {
         timingOp_ = nullptr;
     }
     timingPending_ = false;
+    dryGuard_ = false;
     ReleaseStream(stream_);
 }
 
@@ -188,8 +209,11 @@ void PulseWaveOut::ApplyLevel(const WaveOutLevel& level) {
 void PulseWaveOut::OnState(pa_stream* s, void* self) {
     auto* out = static_cast<PulseWaveOut*>(self);
     const auto state = pa_stream_get_state(s);
-    if (state == PA_STREAM_READY)
+    if (state == PA_STREAM_READY) {
+        const pa_buffer_attr* attr = pa_stream_get_buffer_attr(s);
+        out->triggerNeeded_ = attr && attr->prebuf > pa_frame_size(&out->spec_);
         out->Pump();
+    }
     else if (!PA_STREAM_IS_GOOD(state))
         out->Fail();
     out->ctx_->Signal();
@@ -201,29 +225,36 @@ void PulseWaveOut::OnWrite(pa_stream*, std::size_t, void* self) {
 
 void PulseWaveOut::Pump() {
     if (!stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY) return;
-    std::size_t room = pa_stream_writable_size(stream_);
-    if (room == static_cast<std::size_t>(-1)) return;
-    while (unwritten_ < queue_.size()) {
+    const std::uint64_t limit = PlayedBytes() + pa_usec_to_bytes(kWriteAheadUs, &spec_);
+    const std::uint64_t before = written_;
+    while (unwritten_ < queue_.size() && written_ < limit) {
         WAVEHDR* h = queue_[unwritten_].hdr;
         const std::size_t left = h->dwBufferLength - offset_;
         if (left > 0) {
-            if (room == 0) break;
-            const std::size_t n = std::min(left, room);
+            const std::size_t n =
+                static_cast<std::size_t>(std::min<std::uint64_t>(left, limit - written_));
             if (pa_stream_write(stream_, h->lpData + offset_, n, nullptr, 0, PA_SEEK_RELATIVE) < 0)
                 break;
             offset_ += n;
             written_ += n;
-            room -= n;
             if (offset_ < h->dwBufferLength) break;
         }
         ++unwritten_;
         offset_ = 0;
     }
-    if (unwritten_ == queue_.size() && written_ > triggeredAt_) {
+    if (written_ > before && dryGuard_) RequestTiming(); // new data behind a stream that ran dry
+    if (triggerNeeded_ && unwritten_ == queue_.size() && written_ > triggeredAt_) {
         triggeredAt_ = written_;
-        if (pa_operation* op = pa_stream_trigger(stream_, nullptr, nullptr)) pa_operation_unref(op);
+        Unref(pa_stream_trigger(stream_, nullptr, nullptr));
     }
-    if (!queue_.empty()) ArmTimer();
+    if (!queue_.empty()) ArmTimer(NextCheckUs());
+}
+
+void PulseWaveOut::RequestTiming() {
+    if (timingPending_ || !stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY) return;
+    if (timingOp_) pa_operation_unref(timingOp_); // answered: OnTiming ran
+    timingOp_ = pa_stream_update_timing_info(stream_, &PulseWaveOut::OnTiming, this);
+    timingPending_ = timingOp_ != nullptr;
 }
 
 std::uint64_t PulseWaveOut::PlayedBytes() {
@@ -232,7 +263,15 @@ std::uint64_t PulseWaveOut::PlayedBytes() {
     pa_usec_t t = 0;
     if (pa_stream_get_time(stream_, &t) == 0) {
         std::uint64_t bytes = pa_usec_to_bytes(t, &spec_);
-        // Never ahead of what was written (interpolation runs on through an underrun).
+        // The interpolation runs on through an underrun the server has not reported yet: once
+        // it reaches the end of what was written, nothing written later counts as played until
+        // the server has said where it really is.
+        if (bytes >= written_ && !dryGuard_ && written_ > played_) {
+            dryGuard_ = true;
+            dryCap_ = written_;
+            RequestTiming();
+        }
+        if (dryGuard_) bytes = std::min(bytes, dryCap_);
         played_ = std::max(played_, std::min(bytes, written_));
     }
     // The stream has run dry: the server's clock then keeps taking the device's current latency
@@ -246,26 +285,44 @@ std::uint64_t PulseWaveOut::PlayedBytes() {
     return played_;
 }
 
-void PulseWaveOut::ArmTimer() {
-    if (timerArmed_ || paused_ || !ctx_->Mainloop()) return;
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(ctx_->Mainloop());
+// How long until the next buffer's end is heard, as far as the interpolated position tells.
+pa_usec_t PulseWaveOut::NextCheckUs() {
+    const pa_timing_info* ti = stream_ ? pa_stream_get_timing_info(stream_) : nullptr;
+    if (!ti || !ti->playing || dryGuard_ || queue_.empty()) return kStalledCheckUs;
+    const std::uint64_t end = std::min<std::uint64_t>(queue_.front().end, written_);
+    const pa_usec_t wait = end > played_ ? pa_bytes_to_usec(end - played_, &spec_) : 0;
     timeval tv{};
-    pa_timeval_add(pa_gettimeofday(&tv), kDoneCheckUs);
+    const pa_usec_t now = pa_timeval_load(pa_gettimeofday(&tv));
+    const pa_usec_t gap = lastCheck_ + kDoneGapUs > now ? lastCheck_ + kDoneGapUs - now : 0;
+    return std::max({wait, gap, kMinDoneCheckUs});
+}
+
+void PulseWaveOut::ArmTimer(pa_usec_t inUs) {
+    if (paused_ || !ctx_->Mainloop()) return;
+    timeval tv{};
+    const pa_usec_t due = pa_timeval_load(pa_gettimeofday(&tv)) + inUs;
+    if (timerArmed_ && timerDue_ <= due) return; // an earlier check is coming
+    pa_timeval_store(&tv, due);
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(ctx_->Mainloop());
     if (timer_)
         api->time_restart(timer_, &tv);
     else
         timer_ = api->time_new(api, &tv, &PulseWaveOut::OnTimer, this);
     timerArmed_ = true;
+    timerDue_ = due;
 }
 
 void PulseWaveOut::OnTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
     auto* out = static_cast<PulseWaveOut*>(self);
     out->timerArmed_ = false;
-    if (out->stream_ && !out->timingPending_ && ++out->ticks_ % kTimingEveryChecks == 0 &&
-        pa_stream_get_state(out->stream_) == PA_STREAM_READY) {
-        if (out->timingOp_) pa_operation_unref(out->timingOp_); // answered: OnTiming ran
-        out->timingOp_ = pa_stream_update_timing_info(out->stream_, &PulseWaveOut::OnTiming, out);
-        out->timingPending_ = out->timingOp_ != nullptr;
+    timeval tv{};
+    out->lastCheck_ = pa_timeval_load(pa_gettimeofday(&tv));
+    if (out->stream_) {
+        const pa_timing_info* ti = pa_stream_get_timing_info(out->stream_);
+        const bool stalled = !ti || !ti->playing;
+        if ((stalled && ++out->ticks_ % 2 == 0) ||
+            (ti && pa_timeval_age(&ti->timestamp) >= kTimingRefreshUs))
+            out->RequestTiming();
     }
     out->CheckDone();
 }
@@ -273,7 +330,13 @@ void PulseWaveOut::OnTimer(pa_mainloop_api*, pa_time_event*, const struct timeva
 void PulseWaveOut::OnTiming(pa_stream*, int, void* self) {
     auto* out = static_cast<PulseWaveOut*>(self);
     out->timingPending_ = false;
+    out->dryGuard_ = false;
     out->CheckDone();
+}
+
+void PulseWaveOut::OnUnderflow(pa_stream*, void* self) {
+    auto* out = static_cast<PulseWaveOut*>(self);
+    out->RequestTiming();
 }
 
 void PulseWaveOut::CheckDone() {
@@ -284,7 +347,10 @@ void PulseWaveOut::CheckDone() {
         queue_.pop_front();
         --unwritten_;
     }
-    if (!queue_.empty()) ArmTimer();
+    if (unwritten_ < queue_.size())
+        Pump(); // the write-ahead limit moved on; arms the timer
+    else if (!queue_.empty())
+        ArmTimer(NextCheckUs());
     Report(events_, done); // the application may queue more from here: the queue is consistent
 }
 
@@ -309,7 +375,12 @@ MMRESULT PulseWaveOut::Write(WAVEHDR* hdr) {
     if (gone_ || closed_) return MMSYSERR_NODRIVER;
     queuedEnd_ += hdr->dwBufferLength;
     queue_.push_back({hdr, queuedEnd_});
-    Pump();
+    // Handing data over from another thread wakes the loop thread to send it; while the server
+    // has plenty, the next done check takes it along (one is always armed while buffers wait).
+    const bool ample = !ctx_->InLoopThread() && timerArmed_ && !dryGuard_ && unwritten_ > 0 &&
+                       written_ > played_ &&
+                       pa_bytes_to_usec(written_ - PlayedBytes(), &spec_) >= kWriteNowBelowUs;
+    if (!ample) Pump();
     return MMSYSERR_NOERROR;
 }
 
@@ -328,7 +399,7 @@ MMRESULT PulseWaveOut::Restart() {
     paused_ = false;
     if (stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY)
         Unref(pa_stream_cork(stream_, 0, nullptr, nullptr));
-    if (!queue_.empty()) ArmTimer();
+    if (!queue_.empty()) ArmTimer(NextCheckUs());
     return MMSYSERR_NOERROR;
 }
 

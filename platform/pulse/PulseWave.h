@@ -52,7 +52,9 @@ private:
     void DropStream();
     void Pump();      // writes queued data while the server wants it
     void CheckDone(); // reports buffers the playback position has passed
-    void ArmTimer();
+    pa_usec_t NextCheckUs();
+    void ArmTimer(pa_usec_t inUs); // a done check then, unless one is due earlier
+    void RequestTiming();          // fresh timing from the server, unless on its way
     std::uint64_t PlayedBytes();
     void Fail(); // the stream died: every buffer is returned, every call answers NODRIVER
     std::vector<WAVEHDR*> TakeQueue(); // empties the queue, giving every buffer in order
@@ -60,6 +62,7 @@ private:
     static void OnWrite(pa_stream* s, std::size_t n, void* self);
     static void OnTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self);
     static void OnTiming(pa_stream* s, int success, void* self);
+    static void OnUnderflow(pa_stream* s, void* self);
 
     std::shared_ptr<PulseContext> ctx_;
     pa_sample_spec spec_;
@@ -73,8 +76,15 @@ private:
     std::size_t offset_ = 0;    // bytes of that buffer already written
     std::uint64_t queuedEnd_ = 0, written_ = 0, played_ = 0;
     std::uint64_t triggeredAt_ = 0; // written_ when playback was last started early
+    bool triggerNeeded_ = false;    // the server waits for more than a frame before it plays
+    // The interpolated position reached the end of what was written: nothing past dryCap_
+    // counts as played until the server's next timing report.
+    bool dryGuard_ = false;
+    std::uint64_t dryCap_ = 0;
     bool paused_ = false;
     bool timerArmed_ = false;
+    pa_usec_t timerDue_ = 0;
+    pa_usec_t lastCheck_ = 0; // when the last done check ran
     bool timingPending_ = false; // a timing update is on its way
     // The request behind it: cancelled with the stream, since libpulse may still answer a request
     // of a stream that is already gone, with this object as its userdata.
