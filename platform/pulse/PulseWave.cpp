@@ -213,8 +213,7 @@ void PulseWaveOut::OnState(pa_stream* s, void* self) {
         const pa_buffer_attr* attr = pa_stream_get_buffer_attr(s);
         out->triggerNeeded_ = attr && attr->prebuf > pa_frame_size(&out->spec_);
         out->Pump();
-    }
-    else if (!PA_STREAM_IS_GOOD(state))
+    } else if (!PA_STREAM_IS_GOOD(state))
         out->Fail();
     out->ctx_->Signal();
 }

@@ -84,7 +84,7 @@ private:
     bool paused_ = false;
     bool timerArmed_ = false;
     pa_usec_t timerDue_ = 0;
-    pa_usec_t lastCheck_ = 0; // when the last done check ran
+    pa_usec_t lastCheck_ = 0;    // when the last done check ran
     bool timingPending_ = false; // a timing update is on its way
     // The request behind it: cancelled with the stream, since libpulse may still answer a request
     // of a stream that is already gone, with this object as its userdata.

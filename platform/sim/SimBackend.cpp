@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <map>
 #include <numbers>
 
@@ -125,6 +126,28 @@ public:
     bool waveMapper = true;
     bool keepPlayed = false;
     std::uint64_t now = 0;
+    // Tells the real-time clock that a stream has work from now on (a buffer queued where none
+    // was, a start or a restart). Called with the lock held (the clock thread never takes it
+    // while holding its own); cleared when the backend goes, as streams may outlive it.
+    std::function<void()> wakeClock;
+
+    // Milliseconds until the next buffer fills or finishes playing (at most limit). Lock held.
+    std::uint32_t MsToNextEvent(std::uint32_t limit) const {
+        std::uint64_t next = limit;
+        auto consider = [&](const StreamState& s) {
+            const WAVEHDR* h = s.queue.front();
+            const std::uint64_t left =
+                h->dwBufferLength > s.offset ? h->dwBufferLength - s.offset : 0;
+            const std::uint64_t perSecond =
+                static_cast<std::uint64_t>(s.format.nSamplesPerSec) * s.format.nBlockAlign;
+            if (perSecond) next = std::min(next, (left * 1000 + perSecond - 1) / perSecond);
+        };
+        for (const auto& s : outs)
+            if (!s->closed && !s->gone && !s->paused && !s->queue.empty()) consider(*s);
+        for (const auto& s : ins)
+            if (!s->closed && !s->gone && s->started && !s->queue.empty()) consider(*s);
+        return static_cast<std::uint32_t>(std::max<std::uint64_t>(next, 1));
+    }
 
     template <class Pred> std::vector<SimCard*> Present(Pred pred) {
         std::vector<SimCard*> out;
@@ -601,6 +624,8 @@ protected:
         std::lock_guard g(core_->lock);
         if (MMRESULT r = Check()) return r;
         s_->queue.push_back(hdr);
+        // The first buffer starts now, not when the clock next looks.
+        if (s_->queue.size() == 1 && core_->wakeClock) core_->wakeClock();
         return MMSYSERR_NOERROR;
     }
     // Sets a flag of the stream (output: paused; input: started).
@@ -608,6 +633,7 @@ protected:
         std::lock_guard g(core_->lock);
         if (MMRESULT r = Check()) return r;
         s_.get()->*flag = value;
+        if (core_->wakeClock) core_->wakeClock();
         return MMSYSERR_NOERROR;
     }
     MMRESULT Check() const {
@@ -653,12 +679,17 @@ public:
 
 SimBackend::SimBackend(SimConfig config) : core_(std::make_shared<SimCore>()) {
     core_->waveMapper = config.waveMapper;
+    core_->wakeClock = [this] { WakeClock(); };
     for (const auto& card : config.cards)
         AddCard(card);
     built_ = true; // cards from now on come at run time and are announced
 }
 
 SimBackend::~SimBackend() {
+    {
+        std::lock_guard g(core_->lock);
+        core_->wakeClock = nullptr;
+    }
     StopRealTimeClock();
 }
 
@@ -693,15 +724,22 @@ void SimBackend::StartRealTimeClock(std::uint32_t stepMs) {
         // While no stream is open (and for a while after the last one closed, so held meter
         // values run out) the clock sleeps until a stream opens, instead of ticking for nothing.
         constexpr std::uint64_t kIdleAfterUs = 200 * kStepUs;
+        // Between buffer events the clock sleeps: it advances to the next buffer that fills or
+        // finishes (at least stepMs, at most this much at a time), and a stream that gets work
+        // meanwhile wakes it to catch up to real time first.
+        const std::uint32_t maxChunk = std::max<std::uint32_t>(stepMs, 20);
         auto start = std::chrono::steady_clock::now();
+        std::uint64_t advanced = 0; // ms advanced since start
         std::uint64_t busyAt = Now();
-        for (std::uint64_t n = 1;; ++n) {
+        for (;;) {
             clockWoken_ = false;
             bool idle = false;
+            std::uint32_t chunk = stepMs;
             {
                 std::lock_guard c(core_->lock);
                 if (!core_->outs.empty() || !core_->ins.empty()) busyAt = core_->now;
                 idle = core_->now - busyAt >= kIdleAfterUs;
+                chunk = std::clamp(core_->MsToNextEvent(maxChunk), stepMs, maxChunk);
             }
             std::unique_lock g(clockLock_);
             if (idle) {
@@ -710,14 +748,25 @@ void SimBackend::StartRealTimeClock(std::uint32_t stepMs) {
                 clockSleeping_ = false;
                 if (clockStop_) return;
                 start = std::chrono::steady_clock::now(); // no catching up the time slept
-                n = 1;
+                advanced = 0;
+                g.unlock();
                 busyAt = Now();
+                continue;
             }
-            if (clockWake_.wait_until(g, start + n * std::chrono::milliseconds(stepMs),
-                                      [&] { return clockStop_; }))
-                return;
+            const bool woken =
+                clockWake_.wait_until(g, start + (advanced + chunk) * std::chrono::milliseconds(1),
+                                      [&] { return clockStop_ || clockWoken_.load(); });
+            if (clockStop_) return;
             g.unlock();
-            Advance(stepMs);
+            std::uint64_t target = advanced + chunk;
+            if (woken) {
+                const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    std::chrono::steady_clock::now() - start);
+                target =
+                    std::min<std::uint64_t>(target, static_cast<std::uint64_t>(elapsed.count()));
+            }
+            if (target > advanced) Advance(static_cast<std::uint32_t>(target - advanced));
+            advanced = std::max(advanced, target);
         }
     });
 }

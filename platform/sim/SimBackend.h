@@ -36,8 +36,10 @@ public:
     void Advance(std::uint32_t ms);
     // Simulated time since construction, in microseconds.
     std::uint64_t Now() const;
-    // Advances the simulation at real time on a thread of its own, stepMs at a time, while streams
-    // are open; with none (for 200 ms of simulated time) the thread sleeps until one opens.
+    // Advances the simulation at real time on a thread of its own while streams are open: from
+    // one buffer event (a buffer filled or played) to the next, at least stepMs and at most
+    // max(stepMs, 20) ms at a time, woken early when a stream gets work; with no stream open (for
+    // 200 ms of simulated time) the thread sleeps until one opens.
     void StartRealTimeClock(std::uint32_t stepMs = 5);
     void StopRealTimeClock();
     // Whether the real-time clock is asleep (no stream open). Any thread.
@@ -86,7 +88,7 @@ private:
     std::mutex clockLock_;
     std::condition_variable clockWake_;
     bool clockStop_ = false;
-    std::atomic<bool> clockWoken_{false}; // a stream opened since the clock last looked
+    std::atomic<bool> clockWoken_{false}; // a stream opened or got work since the clock looked
     std::atomic<bool> clockSleeping_{false};
     bool built_ = false; // the configured cards are in
     void WakeClock();
