@@ -2,6 +2,8 @@
 
 #include "app/AudioVideoSet.h"
 
+#include <QScopeGuard>
+
 #include <cstdlib>
 
 TAudioInForm* AudioInForm = nullptr;
@@ -165,6 +167,7 @@ void TAudioInForm::CreateRecorder() {
     AvWaveIn->SetMode(mStereo);
     AvWaveIn->SetBufferSize(2000);
     AvWaveIn->OnBufferReady.Assign(this, &TAudioInForm::AvWaveInBufferReady);
+    AvWaveIn->OnClose.Assign(this, &TAudioInForm::AvWaveInClose);
 
     Connector = new TAvConnector(this);
     Connector->SetName(QStringLiteral("Connector"));
@@ -246,6 +249,8 @@ void TAudioInForm::StartTest() {
     AvMixerBlockSlider2->SetPosition(RememberedInPos);
     // The chosen device, else device 0; when both fail the page stays in the testing state
     // and shows nothing, without a message.
+    FStarting = true;
+    const auto started = qScopeGuard([this] { FStarting = false; });
     try {
         AvWaveIn->SetDeviceID(AvDeviceComBoxIn->ItemIndex());
         AvWaveIn->Start();
@@ -261,6 +266,12 @@ void TAudioInForm::StartTest() {
 void TAudioInForm::StopTest() {
     AvWaveIn->Stop();
     AvWaveIn->Close();
+}
+
+void TAudioInForm::AvWaveInClose(TObject*) {
+    if (FStarting) return;
+    ButtonTest->SetTag(0);
+    ButtonTest->SetCaption(QStringLiteral("测试"));
 }
 
 void TAudioInForm::AvWaveInBufferReady(TObject*, TAvWaveHdr* lpWaveHdr) {

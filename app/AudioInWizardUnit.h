@@ -74,11 +74,15 @@ private:
     // Where recording starts and stops; the button state is kept by the handlers.
     void StartTest();
     void StopTest();
+    // The recorder closed (main thread): one that failed or lost its device mid-test leaves the
+    // button idle, so the next click starts a new test.
+    void AvWaveInClose(TObject* Sender);
     // Points AvAudioLineInMicrophone at the recording line's source i for each i in turn and
     // stops at the first whose name says microphone; stays on the last source otherwise.
     void FindMicrophone();
 
     bool FShownOnce = false;
+    bool FStarting = false; // StartTest runs: a failed first device closes before the fallback
     // How FindPeaks reads the recorded buffers: 16 bits, 2 channels, 8000 Hz.
     WAVEFORMATEX FSampleFormat{};
 };

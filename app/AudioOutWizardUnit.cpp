@@ -37,6 +37,7 @@ void TAudioOutForm::CreatePlayer() {
     AvWavePlayer1->SetCallBackMode(cmWindow);
     AvWavePlayer1->SetLooping(true);
     AvWavePlayer1->SetLoopCount(0);
+    AvWavePlayer1->OnStop.Assign(this, &TAudioOutForm::AvWavePlayer1Stop);
     TestSoundFile =
         QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("TestSnd.wav"));
 }
@@ -220,6 +221,11 @@ void TAudioOutForm::ButtonTestClick(TObject*) {
 
 void TAudioOutForm::FormClick(TObject*) {
     StopTestSound();
+    ButtonTest->SetTag(0);
+    ButtonTest->SetCaption(QStringLiteral("播放声音"));
+}
+
+void TAudioOutForm::AvWavePlayer1Stop(TObject*) {
     ButtonTest->SetTag(0);
     ButtonTest->SetCaption(QStringLiteral("播放声音"));
 }

@@ -68,6 +68,9 @@ private:
     // Where the player starts and stops; the button state is kept by ButtonTestClick.
     void StartTestSound();
     void StopTestSound();
+    // The player's device closed (main thread): a sound that failed or lost its device mid-test
+    // leaves the button idle, so the next click plays again.
+    void AvWavePlayer1Stop(TObject* Sender);
 };
 
 extern TAudioOutForm* AudioOutForm;

@@ -129,9 +129,10 @@ public:
             return false;
         return WaitUntil([&] { return access((dir_ + "/native").c_str(), F_OK) == 0; }, 5000);
     }
-    void Stop() {
+    // SIGTERM: an orderly stop; SIGKILL: gone as in a crash.
+    void Stop(int signal = SIGTERM) {
         if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
+        kill(pid_, signal);
         waitpid(pid_, nullptr, 0);
         pid_ = 0;
         unlink((dir_ + "/native").c_str());

@@ -1,0 +1,355 @@
+// Faults a user meets, on a sound server of the test's own (the suites sharing the main test
+// daemon are not disturbed): the server killed while the speaker test plays or the microphone test
+// records, the chosen device unloaded mid-test, the settings file read-only and its folder gone.
+// Every wait is on a condition with a deadline while the main thread keeps serving the pages; the
+// pages must answer throughout (no hang), end the test cleanly (the button idle again, at most one
+// message) and work again once the server or another device is there.
+#include "NoPermissionOverride.h"
+#include "app/AudioInWizardUnit.h"
+#include "app/AudioOutWizardUnit.h"
+#include "app/AudioVideoSet.h"
+#include "app/VideoWizard.h"
+#include "app/Wizard.h"
+#include "framework/IniFiles.h"
+#include "framework/Threads.h"
+#include "platform/pulse/PulseBackend.h"
+#include "tests/platform/pulse/PulseAdmin.h"
+#include "tests/platform/pulse/PulseTestSupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace {
+
+using pulsetest::PrivateDaemon;
+
+const char* const kSink = "fault_sink";
+const char* const kOtherSink = "fault_other";
+const char* const kSource = "fault_mic";
+
+// Runs the main thread's posted work until cond holds or time is up.
+bool PumpUntil(const std::function<bool()>& cond, int timeoutMs) {
+    return WaitUntil(
+        [&] {
+            QCoreApplication::processEvents();
+            CheckSynchronize();
+            return cond();
+        },
+        timeoutMs);
+}
+
+// Sets PULSE_SERVER for the lifetime of the object: clients connecting meanwhile reach server.
+class ScopedServer {
+public:
+    explicit ScopedServer(const std::string& server) {
+        if (const char* v = std::getenv("PULSE_SERVER")) saved_ = v;
+        setenv("PULSE_SERVER", server.c_str(), 1);
+    }
+    ~ScopedServer() {
+        if (saved_)
+            setenv("PULSE_SERVER", saved_->c_str(), 1);
+        else
+            unsetenv("PULSE_SERVER");
+    }
+    ScopedServer(const ScopedServer&) = delete;
+    ScopedServer& operator=(const ScopedServer&) = delete;
+
+private:
+    std::optional<std::string> saved_;
+};
+
+class AudioFaults : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::getenv("PULSE_SERVER"))
+            GTEST_SKIP() << "no pulseaudio (run under tests/with-pulse.sh)";
+        ASSERT_TRUE(Temp.isValid());
+        ProgramDir = Temp.filePath("bin");
+        ConfigHome = Temp.filePath("config");
+        ASSERT_TRUE(QDir().mkpath(ProgramDir));
+        OldConfigHome = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(ConfigHome));
+        ASSERT_TRUE(Daemon.Start());
+        // The other sink and the microphone are modules of their own, so a test can unload them.
+        Admin = NewAdmin();
+        ASSERT_TRUE(Admin->Ready());
+        OtherModule = Admin->LoadModule(
+            "module-null-sink", std::string("sink_name=") + kOtherSink +
+                                    " sink_properties=device.description=Fault_Other_Speakers");
+        ASSERT_NE(OtherModule, PA_INVALID_INDEX);
+        MicModule = Admin->LoadModule("module-sine-source",
+                                      std::string("source_name=") + kSource +
+                                          " rate=44100 frequency=440"
+                                          " source_properties=device.description=Fault_Microphone");
+        ASSERT_NE(MicModule, PA_INVALID_INDEX);
+        {
+            const ScopedServer server(Daemon.Server()); // read when connecting; kept after
+            Backend = std::make_unique<ScopedAudioBackend>(std::make_unique<PulseBackend>());
+        }
+        ASSERT_EQ(waveOutGetNumDevs(), 2u);
+        ASSERT_EQ(waveInGetNumDevs(), 1u);
+
+        RememberedInPos = RememberedOutPos = 0;
+        App = std::make_unique<TApplication>();
+        App->SetMessageBoxHook([this](const QString&, const QString& text, int) {
+            Messages << text;
+            return IDOK;
+        });
+        App->CreateForm(AudioVideoForm);
+        W = AudioVideoForm;
+        W->SetProgramFolder(ProgramDir);
+        App->CreateForm(WizardForm);
+        App->CreateForm(AudioOutForm);
+        App->CreateForm(VideoForm);
+        App->CreateForm(AudioInForm);
+        W->Show();
+        QCoreApplication::processEvents();
+    }
+    void TearDown() override {
+        App.reset();
+        AudioVideoForm = nullptr;
+        WizardForm = nullptr;
+        AudioOutForm = nullptr;
+        VideoForm = nullptr;
+        AudioInForm = nullptr;
+        RememberedInPos = RememberedOutPos = 0;
+        Backend.reset();
+        Admin.reset();
+        QFile::setPermissions(ProgramDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        if (OldConfigHome.isNull())
+            qunsetenv("XDG_CONFIG_HOME");
+        else
+            qputenv("XDG_CONFIG_HOME", OldConfigHome);
+    }
+
+    std::unique_ptr<PulseAdmin> NewAdmin() {
+        const ScopedServer server(Daemon.Server());
+        return std::make_unique<PulseAdmin>();
+    }
+    // The daemon killed outright, as a crash would; the admin client goes with it.
+    void KillServer() {
+        Admin.reset();
+        Daemon.Stop(SIGKILL);
+    }
+    // The daemon back with its first sink only; the backend finds it by itself.
+    void RestartServer() {
+        ASSERT_TRUE(Daemon.Start());
+        Admin = NewAdmin();
+        ASSERT_TRUE(Admin->Ready());
+        ASSERT_TRUE(PumpUntil([] { return waveOutGetNumDevs() == 1; }, 10000));
+    }
+    void ShowPage(int index) {
+        while (W->PageIndex() < index)
+            QTest::mouseClick(W->NextButton->Widget(), Qt::LeftButton);
+        ASSERT_EQ(W->PageIndex(), index);
+    }
+    int SinkIndex(const std::string& name) {
+        for (UINT i = 0; i < waveOutGetNumDevs(); ++i) {
+            WAVEOUTCAPSA caps{};
+            if (waveOutGetDevCapsA(i, &caps, sizeof caps) == MMSYSERR_NOERROR &&
+                std::string(caps.szPname) == name)
+                return int(i);
+        }
+        ADD_FAILURE() << "no playback device " << name;
+        return 0;
+    }
+    void Click(TButton* b) { QTest::mouseClick(b->Widget(), Qt::LeftButton); }
+    TAudioOutForm* Speakers() const { return AudioOutForm; }
+    TAudioInForm* Microphone() const { return AudioInForm; }
+    // The speaker test plays: the button says so and the heard position moves on.
+    ::testing::AssertionResult SpeakerTestPlays() {
+        if (Speakers()->ButtonTest->Caption() != QStringLiteral("停止"))
+            return ::testing::AssertionFailure() << "the button is idle";
+        const std::int64_t from = Speakers()->AvWavePlayer1->GetPosition();
+        if (!PumpUntil([&] { return Speakers()->AvWavePlayer1->GetPosition() > from + 8000; },
+                       10000))
+            return ::testing::AssertionFailure() << "the position stays at " << from;
+        return ::testing::AssertionSuccess();
+    }
+    // The microphone test records: buffers keep coming to the meter.
+    ::testing::AssertionResult MicrophoneTestRecords() {
+        if (Microphone()->ButtonTest->Caption() != QStringLiteral("停止"))
+            return ::testing::AssertionFailure() << "the button is idle";
+        const int from = Recorded;
+        if (!PumpUntil([&] { return Recorded >= from + 3; }, 10000))
+            return ::testing::AssertionFailure() << "no buffer after " << from;
+        return ::testing::AssertionSuccess();
+    }
+    void CountRecordedBuffers() {
+        const TAvBufferEvent pageHandler = Microphone()->AvWaveIn->OnBufferReady;
+        Microphone()->AvWaveIn->OnBufferReady = [this, pageHandler](TObject* s, TAvWaveHdr* h) {
+            ++Recorded;
+            pageHandler(s, h);
+        };
+    }
+    // The test ended by itself or is still shown as running; either way the page answers.
+    bool SpeakerTestEnded() {
+        return PumpUntil(
+            [&] {
+                return Speakers()->ButtonTest->Caption() == QStringLiteral("播放声音") &&
+                       !(Speakers()->AvWavePlayer1->State() & wsOpen);
+            },
+            10000);
+    }
+    bool MicrophoneTestEnded() {
+        return PumpUntil(
+            [&] {
+                return Microphone()->ButtonTest->Caption() == QStringLiteral("测试") &&
+                       !Microphone()->AvWaveIn->DeviceOpen();
+            },
+            10000);
+    }
+
+    PrivateDaemon Daemon{"load-module module-null-sink sink_name=fault_sink "
+                         "sink_properties=device.description=Fault_Speakers\n"};
+    std::unique_ptr<PulseAdmin> Admin;
+    std::uint32_t OtherModule = PA_INVALID_INDEX, MicModule = PA_INVALID_INDEX;
+    std::unique_ptr<ScopedAudioBackend> Backend;
+    QTemporaryDir Temp;
+    QString ProgramDir, ConfigHome;
+    QByteArray OldConfigHome;
+    std::unique_ptr<TApplication> App;
+    TAudioVideoForm* W = nullptr;
+    QStringList Messages;
+    int Recorded = 0;
+};
+
+} // namespace
+
+TEST_F(AudioFaults, ServerKilledWhileTheSpeakerTestPlaysThenBack) {
+    ShowPage(1);
+    Speakers()->AvDeviceComBoxOut->SetItemIndex(SinkIndex("Fault_Speakers"));
+    Click(Speakers()->ButtonTest);
+    ASSERT_TRUE(Messages.isEmpty()) << Messages.join("; ").toStdString();
+    ASSERT_TRUE(SpeakerTestPlays());
+
+    KillServer();
+    EXPECT_TRUE(SpeakerTestEnded()) << "button " << Speakers()->ButtonTest->Caption().toStdString();
+    EXPECT_LE(Messages.size(), 1) << Messages.join("; ").toStdString();
+    std::printf("[ outcome  ] speaker test, server killed: button '%s', messages: %s\n",
+                qPrintable(Speakers()->ButtonTest->Caption()), qPrintable(Messages.join(" | ")));
+    const qsizetype messages = Messages.size();
+
+    RestartServer();
+    ASSERT_TRUE(PumpUntil([&] { return Speakers()->AvDeviceComBoxOut->ItemCount() == 1; }, 5000));
+    Speakers()->AvDeviceComBoxOut->SetItemIndex(0);
+    Click(Speakers()->ButtonTest);
+    EXPECT_EQ(Messages.size(), messages) << Messages.join("; ").toStdString();
+    EXPECT_TRUE(SpeakerTestPlays());
+    Click(Speakers()->ButtonTest);
+    EXPECT_TRUE(SpeakerTestEnded());
+}
+
+TEST_F(AudioFaults, ServerKilledWhileTheMicrophoneTestRecordsThenBack) {
+    ShowPage(2);
+    CountRecordedBuffers();
+    Click(Microphone()->ButtonTest);
+    ASSERT_TRUE(MicrophoneTestRecords());
+    ASSERT_TRUE(Messages.isEmpty()) << Messages.join("; ").toStdString();
+
+    KillServer();
+    EXPECT_TRUE(MicrophoneTestEnded())
+        << "button " << Microphone()->ButtonTest->Caption().toStdString();
+    EXPECT_LE(Messages.size(), 1) << Messages.join("; ").toStdString();
+    std::printf("[ outcome  ] microphone test, server killed: button '%s', messages: %s\n",
+                qPrintable(Microphone()->ButtonTest->Caption()), qPrintable(Messages.join(" | ")));
+    const qsizetype messages = Messages.size();
+
+    // Back with the microphone: the page finds it and records again.
+    ASSERT_TRUE(Daemon.Start());
+    Admin = NewAdmin();
+    ASSERT_NE(Admin->LoadModule("module-sine-source",
+                                std::string("source_name=") + kSource +
+                                    " source_properties=device.description=Fault_Microphone"),
+              PA_INVALID_INDEX);
+    ASSERT_TRUE(PumpUntil([] { return waveInGetNumDevs() == 1; }, 10000));
+    ASSERT_TRUE(PumpUntil([&] { return Microphone()->AvDeviceComBoxIn->ItemCount() == 1; }, 5000));
+    Microphone()->AvDeviceComBoxIn->SetItemIndex(0);
+    Click(Microphone()->ButtonTest);
+    EXPECT_TRUE(MicrophoneTestRecords());
+    EXPECT_EQ(Messages.size(), messages) << Messages.join("; ").toStdString();
+    Click(Microphone()->ButtonTest);
+    EXPECT_TRUE(MicrophoneTestEnded());
+}
+
+TEST_F(AudioFaults, ChosenDevicesUnloadedMidTest) {
+    // The speakers: the other sink plays, then goes; the first sink still plays.
+    ShowPage(1);
+    Speakers()->AvDeviceComBoxOut->SetItemIndex(SinkIndex("Fault_Other_Speakers"));
+    Click(Speakers()->ButtonTest);
+    ASSERT_TRUE(SpeakerTestPlays());
+    ASSERT_TRUE(Admin->UnloadModule(OtherModule));
+    EXPECT_TRUE(SpeakerTestEnded()) << "button " << Speakers()->ButtonTest->Caption().toStdString();
+    EXPECT_LE(Messages.size(), 1) << Messages.join("; ").toStdString();
+    std::printf("[ outcome  ] speaker test, device unloaded: button '%s', messages: %s\n",
+                qPrintable(Speakers()->ButtonTest->Caption()), qPrintable(Messages.join(" | ")));
+    ASSERT_TRUE(PumpUntil([&] { return Speakers()->AvDeviceComBoxOut->ItemCount() == 1; }, 5000));
+    Speakers()->AvDeviceComBoxOut->SetItemIndex(SinkIndex("Fault_Speakers"));
+    qsizetype messages = Messages.size();
+    Click(Speakers()->ButtonTest);
+    EXPECT_TRUE(SpeakerTestPlays());
+    Click(Speakers()->ButtonTest);
+    EXPECT_EQ(Messages.size(), messages) << Messages.join("; ").toStdString();
+
+    // The microphone goes while recording; one comes back and the page records from it.
+    ShowPage(2);
+    CountRecordedBuffers();
+    Click(Microphone()->ButtonTest);
+    ASSERT_TRUE(MicrophoneTestRecords());
+    messages = Messages.size();
+    ASSERT_TRUE(Admin->UnloadModule(MicModule));
+    EXPECT_TRUE(MicrophoneTestEnded())
+        << "button " << Microphone()->ButtonTest->Caption().toStdString();
+    EXPECT_LE(Messages.size(), messages + 1) << Messages.join("; ").toStdString();
+    std::printf("[ outcome  ] microphone test, device unloaded: button '%s', messages: %s\n",
+                qPrintable(Microphone()->ButtonTest->Caption()),
+                qPrintable(Messages.mid(messages).join(" | ")));
+    ASSERT_NE(Admin->LoadModule("module-sine-source",
+                                std::string("source_name=") + kSource +
+                                    " source_properties=device.description=Fault_Microphone"),
+              PA_INVALID_INDEX);
+    ASSERT_TRUE(PumpUntil([] { return waveInGetNumDevs() == 1; }, 10000));
+    messages = Messages.size();
+    Microphone()->AvDeviceComBoxIn->SetItemIndex(0);
+    Click(Microphone()->ButtonTest);
+    EXPECT_TRUE(MicrophoneTestRecords());
+    EXPECT_EQ(Messages.size(), messages) << Messages.join("; ").toStdString();
+}
+
+TEST_F(AudioFaults, SettingsFileReadOnlyThenItsFolderGone) {
+    const TNoPermissionOverride asUser;
+    const QString programFile = QDir(ProgramDir).filePath("AudioVideo.ini");
+    const QString userFile = QDir(ConfigHome).filePath("avsetup/AudioVideo.ini");
+    {
+        QFile f(programFile);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[Audio]\nDeviceOut=0\n");
+    }
+    ASSERT_TRUE(QFile::setPermissions(programFile, QFile::ReadOwner));
+    ShowPage(1);
+    Speakers()->AvDeviceComBoxOut->SetItemIndex(SinkIndex("Fault_Other_Speakers"));
+    ShowPage(3);
+    QTest::mouseClick(W->NextButton->Widget(), Qt::LeftButton); // "完成"
+    ASSERT_EQ(Messages.size(), 1);
+    EXPECT_TRUE(Messages[0].contains(programFile)) << Messages[0].toStdString();
+    EXPECT_FALSE(App->Terminated());
+    std::printf("[ outcome  ] settings file read-only: %s\n", qPrintable(Messages[0]));
+
+    // The program's folder is gone meanwhile: the choices go to the user's config folder.
+    ASSERT_TRUE(QDir(ProgramDir).removeRecursively());
+    QTest::mouseClick(W->NextButton->Widget(), Qt::LeftButton);
+    EXPECT_EQ(Messages.size(), 1) << Messages.join("; ").toStdString();
+    EXPECT_TRUE(App->Terminated());
+    EXPECT_EQ(TIniFile(userFile).ReadInteger("Audio", "DeviceOut", -5),
+              SinkIndex("Fault_Other_Speakers"));
+}
