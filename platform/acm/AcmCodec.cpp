@@ -373,6 +373,11 @@ private:
             return;
         }
         if (src_.Mp3()) {
+            // The parser reads up to AV_INPUT_BUFFER_PADDING_SIZE bytes past what it is given:
+            // it works on a padded copy, never on the caller's buffer.
+            parseIn_.assign(data, data + n);
+            parseIn_.resize(n + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+            data = parseIn_.data();
             while (n > 0 && ok_) {
                 uint8_t* out = nullptr;
                 int outSize = 0;
@@ -506,6 +511,7 @@ private:
     std::size_t outHead_ = 0;
     std::size_t outTail_ = 0;
     std::vector<uint8_t> partial_; // source bytes of an incomplete block
+    std::vector<uint8_t> parseIn_; // MPEG source with the padding the parser reads past its end
     bool drained_ = false;
     bool ok_ = true;
 };
