@@ -26,11 +26,15 @@ void TMessageWindow::SetHandler(TWndMethod handler) {
 }
 
 void TMessageWindow::Post(UINT msg, WPARAM wParam, LPARAM lParam) {
+    QEvent* wake = nullptr;
     {
+        // Made under the lock that event() takes before looking at it: Qt's own hand-off of
+        // the event between threads is invisible to the thread checker.
         std::lock_guard g(FLock);
         FQueue.push_back(TMessage{msg, wParam, lParam, 0});
+        wake = new QEvent(kDeliverEvent);
     }
-    QCoreApplication::postEvent(this, new QEvent(kDeliverEvent));
+    QCoreApplication::postEvent(this, wake);
 }
 
 LRESULT TMessageWindow::Perform(UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -81,7 +85,12 @@ void TMessageWindow::DeliverPending() {
 }
 
 bool TMessageWindow::event(QEvent* e) {
-    if (e->type() == kDeliverEvent) {
+    bool wake;
+    {
+        std::lock_guard g(FLock);
+        wake = e->type() == kDeliverEvent;
+    }
+    if (wake) {
         DeliverOne();
         return true;
     }

@@ -944,13 +944,12 @@ void TDSVideoWindowEx2::OnFrame(void* self, const AvVideoFrame& f) {
         w->FNative = QSize(f.sourceWidth, f.sourceHeight);
     }
     if (!w->FRepaintQueued.exchange(true))
-        QMetaObject::invokeMethod(
-            w,
-            [w] {
-                w->FRepaintQueued = false;
-                w->update();
-            },
-            Qt::QueuedConnection);
+        QMetaObject::invokeMethod(w, "RepaintFromStream", Qt::QueuedConnection);
+}
+
+void TDSVideoWindowEx2::RepaintFromStream() {
+    FRepaintQueued = false;
+    update();
 }
 
 QImage TDSVideoWindowEx2::CurrentFrame() const {

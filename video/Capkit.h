@@ -384,6 +384,9 @@ private:
     friend class TColorControl;
     friend class TDSVideoWindowEx2Caps;
     static void OnFrame(void* self, const AvVideoFrame& frame);
+    // Main thread: the repaint a streaming thread asked for. Invoked by name, so the queued call
+    // carries no data of ours across threads (the thread checker cannot see Qt's hand-off).
+    Q_INVOKABLE void RepaintFromStream();
     void Prepare();
     void KeepScreenOn(bool on);
     void MouseActivity(int x, int y);

@@ -32,6 +32,7 @@
 namespace {
 
 using pulsetest::PrivateDaemon;
+using pulsetest::ScopedServer;
 
 const char* const kSink = "fault_sink";
 const char* const kOtherSink = "fault_other";
@@ -48,26 +49,6 @@ bool PumpUntil(const std::function<bool()>& cond, int timeoutMs) {
         timeoutMs);
 }
 
-// Sets PULSE_SERVER for the lifetime of the object: clients connecting meanwhile reach server.
-class ScopedServer {
-public:
-    explicit ScopedServer(const std::string& server) {
-        if (const char* v = std::getenv("PULSE_SERVER")) saved_ = v;
-        setenv("PULSE_SERVER", server.c_str(), 1);
-    }
-    ~ScopedServer() {
-        if (saved_)
-            setenv("PULSE_SERVER", saved_->c_str(), 1);
-        else
-            unsetenv("PULSE_SERVER");
-    }
-    ScopedServer(const ScopedServer&) = delete;
-    ScopedServer& operator=(const ScopedServer&) = delete;
-
-private:
-    std::optional<std::string> saved_;
-};
-
 class AudioFaults : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -80,6 +61,7 @@ protected:
         OldConfigHome = qgetenv("XDG_CONFIG_HOME");
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(ConfigHome));
         ASSERT_TRUE(Daemon.Start());
+        Server.emplace(Daemon.Server()); // until every client of it is gone
         // The other sink and the microphone are modules of their own, so a test can unload them.
         Admin = NewAdmin();
         ASSERT_TRUE(Admin->Ready());
@@ -92,10 +74,7 @@ protected:
                                           " rate=44100 frequency=440"
                                           " source_properties=device.description=Fault_Microphone");
         ASSERT_NE(MicModule, PA_INVALID_INDEX);
-        {
-            const ScopedServer server(Daemon.Server()); // read when connecting; kept after
-            Backend = std::make_unique<ScopedAudioBackend>(std::make_unique<PulseBackend>());
-        }
+        Backend = std::make_unique<ScopedAudioBackend>(std::make_unique<PulseBackend>());
         ASSERT_EQ(waveOutGetNumDevs(), 2u);
         ASSERT_EQ(waveInGetNumDevs(), 1u);
 
@@ -125,6 +104,7 @@ protected:
         RememberedInPos = RememberedOutPos = 0;
         Backend.reset();
         Admin.reset();
+        Server.reset();
         QFile::setPermissions(ProgramDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         if (OldConfigHome.isNull())
             qunsetenv("XDG_CONFIG_HOME");
@@ -132,10 +112,7 @@ protected:
             qputenv("XDG_CONFIG_HOME", OldConfigHome);
     }
 
-    std::unique_ptr<PulseAdmin> NewAdmin() {
-        const ScopedServer server(Daemon.Server());
-        return std::make_unique<PulseAdmin>();
-    }
+    std::unique_ptr<PulseAdmin> NewAdmin() { return std::make_unique<PulseAdmin>(); }
     // The daemon killed outright, as a crash would; the admin client goes with it.
     void KillServer() {
         Admin.reset();
@@ -214,6 +191,7 @@ protected:
                          "sink_properties=device.description=Fault_Speakers\n"};
     std::unique_ptr<PulseAdmin> Admin;
     std::uint32_t OtherModule = PA_INVALID_INDEX, MicModule = PA_INVALID_INDEX;
+    std::optional<ScopedServer> Server;
     std::unique_ptr<ScopedAudioBackend> Backend;
     QTemporaryDir Temp;
     QString ProgramDir, ConfigHome;

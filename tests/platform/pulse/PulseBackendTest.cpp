@@ -49,7 +49,6 @@ public:
     }
 };
 
-
 class PulseBackendTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -111,7 +110,6 @@ protected:
         return v;
     }
 
-
     std::string sink_ = "avsetup_test_sink", source_ = "avsetup_test_sine";
     PulseAdmin admin_;
     PulseBackend* backend_ = nullptr;
@@ -121,16 +119,10 @@ protected:
 // ---- Device model -------------------------------------------------------------------------------
 
 TEST(PulseNoServer, NoDevicesAndClearErrorsWithoutWaiting) {
-    const char* old = std::getenv("PULSE_SERVER");
-    const std::string saved = old ? old : "";
-    setenv("PULSE_SERVER", "unix:/nonexistent/avsetup-no-server", 1);
+    pulsetest::ScopedServer server("unix:/nonexistent/avsetup-no-server");
     const auto t0 = std::chrono::steady_clock::now();
     ScopedAudioBackend installed(std::make_unique<PulseBackend>());
     const auto elapsed = std::chrono::steady_clock::now() - t0;
-    if (old)
-        setenv("PULSE_SERVER", saved.c_str(), 1);
-    else
-        unsetenv("PULSE_SERVER");
 
     EXPECT_LT(elapsed, std::chrono::seconds(5)); // bounded, never a hang
     EXPECT_EQ(waveOutGetNumDevs(), 0u);
@@ -153,10 +145,8 @@ TEST(PulseServerRestart, DevicesGoWithTheServerAndComeBackWithIt) {
         GTEST_SKIP() << "no pulseaudio (run under tests/with-pulse.sh)";
     PrivateDaemon daemon;
     ASSERT_TRUE(daemon.Start());
-    const std::string saved = std::getenv("PULSE_SERVER");
-    setenv("PULSE_SERVER", daemon.Server().c_str(), 1);
+    pulsetest::ScopedServer server(daemon.Server());
     ScopedAudioBackend installed(std::make_unique<PulseBackend>());
-    setenv("PULSE_SERVER", saved.c_str(), 1); // read when connecting; the backend keeps it
     ASSERT_EQ(waveOutGetNumDevs(), 1u);
     MessageLog win;
     HMIXER h = nullptr;

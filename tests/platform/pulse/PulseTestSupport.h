@@ -19,10 +19,34 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace pulsetest {
+
+// Sets PULSE_SERVER for the lifetime of the object: clients connecting meanwhile reach server.
+// Declare it before the backend: the sound library reads the environment on its own thread
+// whenever it reconnects, so it must not change while a backend lives.
+class ScopedServer {
+public:
+    explicit ScopedServer(const char* server) {
+        if (const char* v = std::getenv("PULSE_SERVER")) saved_ = v;
+        setenv("PULSE_SERVER", server, 1);
+    }
+    explicit ScopedServer(const std::string& server) : ScopedServer(server.c_str()) {}
+    ~ScopedServer() {
+        if (saved_)
+            setenv("PULSE_SERVER", saved_->c_str(), 1);
+        else
+            unsetenv("PULSE_SERVER");
+    }
+    ScopedServer(const ScopedServer&) = delete;
+    ScopedServer& operator=(const ScopedServer&) = delete;
+
+private:
+    std::optional<std::string> saved_;
+};
 
 // Counts wave buffers coming back (CALLBACK_FUNCTION, on the backend's thread).
 struct DoneCounter {

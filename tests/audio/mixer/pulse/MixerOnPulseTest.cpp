@@ -293,10 +293,8 @@ TEST(MixerOnPrivatePulse, ServerMissingAtStartThenRestarted) {
         GTEST_SKIP() << "no pulseaudio (run under tests/with-pulse.sh)";
     Errors errors;
     pulsetest::PrivateDaemon daemon;
-    const std::string saved = std::getenv("PULSE_SERVER");
-    setenv("PULSE_SERVER", daemon.Server().c_str(), 1);
+    pulsetest::ScopedServer server(daemon.Server());
     ScopedAudioBackend installed(std::make_unique<PulseBackend>());
-    setenv("PULSE_SERVER", saved.c_str(), 1); // read when connecting; the backend keeps it
     EXPECT_EQ(mixerGetNumDevs(), 0u);
 
     TForm form(nullptr);
