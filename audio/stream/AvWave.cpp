@@ -584,6 +584,7 @@ int WioAppend(TAvWaveIO& io) {
 LONG WioWrite(TAvWaveIO& io, const char* pch, LONG cch) {
     if (!io.Writing || !io.hmmio || cch < 0 || (!pch && cch > 0)) return -1;
     if (io.WriteFailed) return -1;
+    if (cch == 0) return 0; // nothing to write is no failure
     if (std::uint64_t(io.dwDataOffset) + io.dwDataBytes + DWORD(cch) > LONG_MAX - 4096) {
         io.WriteFailed = true; // the file would outgrow what its 32-bit sizes can describe
         return -1;
