@@ -289,7 +289,11 @@ pa_usec_t PulseWaveOut::NextCheckUs() {
     const pa_timing_info* ti = stream_ ? pa_stream_get_timing_info(stream_) : nullptr;
     if (!ti || !ti->playing || dryGuard_ || queue_.empty()) return kStalledCheckUs;
     const std::uint64_t end = std::min<std::uint64_t>(queue_.front().end, written_);
-    const pa_usec_t wait = end > played_ ? pa_bytes_to_usec(end - played_, &spec_) : 0;
+    pa_usec_t wait = end > played_ ? pa_bytes_to_usec(end - played_, &spec_) : 0;
+    // More to hand over (a buffer longer than the write-ahead): look again while the server
+    // still holds half of it (its requests bring Pump back too).
+    if (unwritten_ < queue_.size() && written_ > played_)
+        wait = std::min(wait, pa_bytes_to_usec(written_ - played_, &spec_) / 2);
     timeval tv{};
     const pa_usec_t now = pa_timeval_load(pa_gettimeofday(&tv));
     const pa_usec_t gap = lastCheck_ + kDoneGapUs > now ? lastCheck_ + kDoneGapUs - now : 0;

@@ -727,7 +727,7 @@ void SimBackend::StartRealTimeClock(std::uint32_t stepMs) {
         // Between buffer events the clock sleeps: it advances to the next buffer that fills or
         // finishes (at least stepMs, at most this much at a time), and a stream that gets work
         // meanwhile wakes it to catch up to real time first.
-        const std::uint32_t maxChunk = std::max<std::uint32_t>(stepMs, 20);
+        const std::uint32_t maxChunk = std::max<std::uint32_t>(stepMs, 100);
         auto start = std::chrono::steady_clock::now();
         std::uint64_t advanced = 0; // ms advanced since start
         std::uint64_t busyAt = Now();

@@ -38,7 +38,7 @@ public:
     std::uint64_t Now() const;
     // Advances the simulation at real time on a thread of its own while streams are open: from
     // one buffer event (a buffer filled or played) to the next, at least stepMs and at most
-    // max(stepMs, 20) ms at a time, woken early when a stream gets work; with no stream open (for
+    // max(stepMs, 100) ms at a time, woken early when a stream gets work; with no stream open (for
     // 200 ms of simulated time) the thread sleeps until one opens.
     void StartRealTimeClock(std::uint32_t stepMs = 5);
     void StopRealTimeClock();
