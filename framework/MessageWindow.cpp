@@ -14,11 +14,14 @@ TMessageWindow::TMessageWindow(TWndMethod handler) : FHandler(std::move(handler)
 }
 
 TMessageWindow::~TMessageWindow() {
-    // After this no PostMessage reaches us (it waits for a Post in progress); the wake-up
-    // events still queued for this object are dropped by ~QObject.
-    UnregisterMessageTarget(FHandle);
+    // The wake-up events still queued for this object are dropped by ~QObject.
+    Detach();
     std::lock_guard g(FLock);
     FQueue.clear();
+}
+
+void TMessageWindow::Detach() {
+    UnregisterMessageTarget(FHandle);
 }
 
 void TMessageWindow::SetHandler(TWndMethod handler) {

@@ -53,6 +53,9 @@ public:
     void DeliverPending();
 
 protected:
+    // No message reaches the window after this (it waits for a Post in progress). A subclass
+    // calls it first in its destructor, so no Post runs while the object is torn down.
+    void Detach();
     // Dispatches to the handler; override instead of passing one.
     virtual void WndProc(TMessage& message);
     bool event(QEvent* e) override;

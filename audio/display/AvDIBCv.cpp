@@ -578,9 +578,9 @@ void TAvDIBGraphicControl::Invalidate() {
 void TAvDIBGraphicControl::PaintDirect(const TPaintProc& proc, void* arg) {
     if (!proc) return;
     if (QThread::currentThread() != thread()) {
-        // Widgets belong to the main thread: show the new state with the next normal paint.
-        QMetaObject::invokeMethod(
-            this, [this] { update(); }, Qt::QueuedConnection);
+        // Widgets belong to the main thread: show the new state with the next normal paint (a
+        // call by name carries no data of ours across threads).
+        QMetaObject::invokeMethod(this, "update", Qt::QueuedConnection);
         return;
     }
     if (!Visible() || !Parent() || !isVisible() || visibleRegion().isEmpty()) return;

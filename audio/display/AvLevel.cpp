@@ -730,8 +730,7 @@ void TAvCustomLevel::PeakTick() {
     }
     FRedrawPending = true;
     if (!FRepaintQueued.exchange(true))
-        QMetaObject::invokeMethod(
-            this, [this] { ShowPendingPeak(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "ShowPendingPeak", Qt::QueuedConnection);
 }
 
 void TAvCustomLevel::ShowPendingPeak() {

@@ -210,8 +210,9 @@ private:
     void DrawNow();
     int BarLength() const;
     TColor ZoneColor(int spot, bool background) const;
-    void PeakTick();        // timer thread
-    void ShowPendingPeak(); // main thread, queued by PeakTick
+    void PeakTick(); // timer thread
+    // Main thread, queued by PeakTick by name: the call carries no data of ours across threads.
+    Q_INVOKABLE void ShowPendingPeak();
 
     TAvTimerClient* FTimerClient = nullptr;
     bool FTimerClientEnabled = true; // the client's state as this meter last set it

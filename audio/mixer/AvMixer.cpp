@@ -116,6 +116,7 @@ void TAvLineInfo::SetFrom(const MIXERLINEA& line) {
 class TAvMixerWindow : public TMessageWindow {
 public:
     explicit TAvMixerWindow(TAvMixerDevice* mixer) : FMixer(mixer) {}
+    ~TAvMixerWindow() override { Detach(); }
 
     void Release() {
         FMixer = nullptr;
