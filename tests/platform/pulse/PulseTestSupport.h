@@ -93,8 +93,10 @@ inline double RecordRms(UINT id, int ms) {
         WaitUntil([&] { return counter.done == static_cast<int>(bufs.size()); }, ms + 2000));
     waveInReset(h);
     waveInClose(h);
+    // The first 200 ms may still hold what the server recorded before a volume change reached
+    // it (more of it on a slow machine or under the thread checker).
     std::vector<std::int16_t> all;
-    for (std::size_t i = 1; i < bufs.size(); ++i) {
+    for (std::size_t i = bufs.size() >= 4 ? 2 : 1; i < bufs.size(); ++i) {
         auto* s = reinterpret_cast<const std::int16_t*>(bufs[i]->data.data());
         all.insert(all.end(), s, s + bufs[i]->hdr.dwBytesRecorded / 2);
     }
