@@ -8,7 +8,9 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -153,7 +155,20 @@ public:
         envp.push_back(nullptr);
         if (posix_spawnp(&pid_, "pulseaudio", nullptr, nullptr, argv.data(), envp.data()) != 0)
             return false;
-        return WaitUntil([&] { return access((dir_ + "/native").c_str(), F_OK) == 0; }, 5000);
+        // The socket file appears before the daemon listens on it: wait until a client gets in.
+        const std::string path = dir_ + "/native";
+        return WaitUntil(
+            [&] {
+                sockaddr_un addr{};
+                addr.sun_family = AF_UNIX;
+                std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+                const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+                const bool in =
+                    fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+                if (fd >= 0) close(fd);
+                return in;
+            },
+            10000);
     }
     // SIGTERM: an orderly stop; SIGKILL: gone as in a crash.
     void Stop(int signal = SIGTERM) {
