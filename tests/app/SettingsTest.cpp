@@ -1,6 +1,7 @@
 // The settings file: what the wizard reads at start-up, what Finish writes, where the file lives
 // and what happens when it cannot be written.
 #include "NoPermissionOverride.h"
+#include "WizardTestSupport.h"
 #include "app/AudioInWizardUnit.h"
 #include "app/AudioOutWizardUnit.h"
 #include "app/AudioVideoSet.h"
@@ -66,19 +67,8 @@ protected:
     // which loads the settings.
     void Start() {
         Stop();
-        RememberedInPos = RememberedOutPos = 0;
-        App = std::make_unique<TApplication>();
-        App->SetMessageBoxHook([this](const QString&, const QString& text, int) {
-            Messages << text;
-            return IDOK;
-        });
-        App->CreateForm(AudioVideoForm);
+        App = wizardtest::StartWizard(ProgramDir, Messages);
         W = AudioVideoForm;
-        W->SetProgramFolder(ProgramDir);
-        App->CreateForm(WizardForm);
-        App->CreateForm(AudioOutForm);
-        App->CreateForm(VideoForm);
-        App->CreateForm(AudioInForm);
         // Two cameras, unless the page found some itself.
         if (VideoForm->ComboBoxVideoSou->ItemCount() == 0)
             VideoForm->ComboBoxVideoSou->SetItems({"Camera A", "Camera B"});
@@ -86,12 +76,7 @@ protected:
         QCoreApplication::processEvents();
     }
     void Stop() {
-        App.reset();
-        AudioVideoForm = nullptr;
-        WizardForm = nullptr;
-        AudioOutForm = nullptr;
-        VideoForm = nullptr;
-        AudioInForm = nullptr;
+        wizardtest::EndWizard(App);
         W = nullptr;
     }
     void Next() { QTest::mouseClick(W->NextButton->Widget(), Qt::LeftButton); }

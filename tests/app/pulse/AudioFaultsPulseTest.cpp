@@ -13,6 +13,7 @@
 #include "framework/IniFiles.h"
 #include "framework/Threads.h"
 #include "platform/pulse/PulseBackend.h"
+#include "tests/app/WizardTestSupport.h"
 #include "tests/platform/pulse/PulseAdmin.h"
 #include "tests/platform/pulse/PulseTestSupport.h"
 
@@ -33,21 +34,11 @@ namespace {
 
 using pulsetest::PrivateDaemon;
 using pulsetest::ScopedServer;
+using wizardtest::PumpUntil;
 
 const char* const kSink = "fault_sink";
 const char* const kOtherSink = "fault_other";
 const char* const kSource = "fault_mic";
-
-// Runs the main thread's posted work until cond holds or time is up.
-bool PumpUntil(const std::function<bool()>& cond, int timeoutMs) {
-    return WaitUntil(
-        [&] {
-            QCoreApplication::processEvents();
-            CheckSynchronize();
-            return cond();
-        },
-        timeoutMs);
-}
 
 class AudioFaults : public ::testing::Test {
 protected:
@@ -78,30 +69,13 @@ protected:
         ASSERT_EQ(waveOutGetNumDevs(), 2u);
         ASSERT_EQ(waveInGetNumDevs(), 1u);
 
-        RememberedInPos = RememberedOutPos = 0;
-        App = std::make_unique<TApplication>();
-        App->SetMessageBoxHook([this](const QString&, const QString& text, int) {
-            Messages << text;
-            return IDOK;
-        });
-        App->CreateForm(AudioVideoForm);
+        App = wizardtest::StartWizard(ProgramDir, Messages);
         W = AudioVideoForm;
-        W->SetProgramFolder(ProgramDir);
-        App->CreateForm(WizardForm);
-        App->CreateForm(AudioOutForm);
-        App->CreateForm(VideoForm);
-        App->CreateForm(AudioInForm);
         W->Show();
         QCoreApplication::processEvents();
     }
     void TearDown() override {
-        App.reset();
-        AudioVideoForm = nullptr;
-        WizardForm = nullptr;
-        AudioOutForm = nullptr;
-        VideoForm = nullptr;
-        AudioInForm = nullptr;
-        RememberedInPos = RememberedOutPos = 0;
+        wizardtest::EndWizard(App);
         Backend.reset();
         Admin.reset();
         Server.reset();

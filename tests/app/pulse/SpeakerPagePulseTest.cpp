@@ -7,6 +7,7 @@
 #include "audio/stream/AvWave.h"
 #include "framework/Threads.h"
 #include "platform/pulse/PulseBackend.h"
+#include "tests/app/WizardTestSupport.h"
 #include "tests/platform/pulse/PulseAdmin.h"
 #include "tests/platform/pulse/PulseMonitor.h"
 
@@ -26,16 +27,7 @@ namespace {
 
 const char* const kSecondSink = "avsetup_test_second";
 
-// Runs the main thread's posted work until cond holds or time is up.
-bool PumpUntil(const std::function<bool()>& cond, int timeoutMs) {
-    return WaitUntil(
-        [&] {
-            QCoreApplication::processEvents();
-            CheckSynchronize();
-            return cond();
-        },
-        timeoutMs);
-}
+using wizardtest::PumpUntil;
 
 // Runs fn on a thread of its own while the main thread keeps serving the player (it refills the
 // device's buffers there); a busy main thread would starve the device.
