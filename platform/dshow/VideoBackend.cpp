@@ -565,9 +565,9 @@ public:
         if (node.empty()) {
             if (GstElement* element = gst_device_create_element(device, nullptr)) {
                 gst_object_ref_sink(element);
-                GParamSpec* spec =
+                GParamSpec* property =
                     g_object_class_find_property(G_OBJECT_GET_CLASS(element), "device");
-                if (spec && spec->value_type == G_TYPE_STRING) {
+                if (property && property->value_type == G_TYPE_STRING) {
                     gchar* v = nullptr;
                     g_object_get(element, "device", &v, nullptr);
                     if (v && g_str_has_prefix(v, "/dev/")) node = v;
