@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -74,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(all.size() <= size, "read more than the file holds");
     Decode(fmt, all);
     // Seeks: start, middle, end, past the end.
-    for (LONG p : {LONG(0), length / 2, length, length + 1}) {
+    const LONG past = length < std::numeric_limits<LONG>::max() ? length + 1 : length;
+    for (LONG p : {LONG(0), length / 2, length, past}) {
         wave.SetPosition(p);
         (void)wave.Read(piece.data(), static_cast<LONG>(piece.size()));
     }
