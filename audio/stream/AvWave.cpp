@@ -151,10 +151,14 @@ DWORD BlockAlign(const TAvWaveIO& io) {
 DWORD BytesToSamplesOf(const TAvWaveIO& io, DWORD bytes) {
     const WAVEFORMATEX* f = io.Format.get();
     if (!f) return 0;
-    if (io.ByteRate > 0) return static_cast<DWORD>(bytes * double(f->nSamplesPerSec) / io.ByteRate);
+    // Sample positions are signed 32-bit: a damaged header's huge rate must not wrap them.
+    constexpr double kMost = 0x7FFFFFFF;
+    if (io.ByteRate > 0)
+        return static_cast<DWORD>(std::min(kMost, bytes * double(f->nSamplesPerSec) / io.ByteRate));
     if (f->wFormatTag == WAVE_FORMAT_PCM) return bytes / BlockAlign(io);
     if (f->nAvgBytesPerSec == 0) return 0;
-    return static_cast<DWORD>(std::uint64_t(bytes) * f->nSamplesPerSec / f->nAvgBytesPerSec);
+    return static_cast<DWORD>(std::min<std::uint64_t>(
+        0x7FFFFFFF, std::uint64_t(bytes) * f->nSamplesPerSec / f->nAvgBytesPerSec));
 }
 
 DWORD SamplesToBytesOf(const TAvWaveIO& io, LONG samples) {
