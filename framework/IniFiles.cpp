@@ -224,7 +224,8 @@ void TIniFile::WriteString(const QString& section, const QString& key, const QSt
         const int after = s.lastEntry >= 0 ? s.lastEntry : s.header;
         qsizetype at = lines[after].next;
         QByteArray insert = key.trimmed().toUtf8() + '=' + v + eol;
-        if (lines[after].next == lines[after].end) insert.prepend(eol); // last line had no EOL
+        // The last line had no line feed (a bare carriage return at the end is no line break).
+        if (data[lines[after].next - 1] != '\n') insert.prepend(eol);
         out = data.left(at) + insert + data.mid(at);
     } else {
         out = data;
