@@ -281,6 +281,9 @@ std::vector<std::int16_t> Tone(double seconds) {
     return v;
 }
 
+// The figures of this run, for the ratios against paplay (the benchmarks run in this order).
+double g_waveOutCpu = 0, g_chainCpu = 0;
+
 double CpuSeconds(const rusage& r) {
     return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
            static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
@@ -341,6 +344,7 @@ void BM_PlaybackCpuWaveOut(benchmark::State& state) {
         waveOutClose(p.out);
     }
     state.counters["cpu_ms_per_s"] = cpuPerSecond * 1000;
+    g_waveOutCpu = cpuPerSecond;
 }
 BENCHMARK(BM_PlaybackCpuWaveOut)->Iterations(1)->Unit(benchmark::kSecond);
 
@@ -392,6 +396,7 @@ void BM_PlaybackCpuChain(benchmark::State& state) {
         out->Close();
     }
     state.counters["cpu_ms_per_s"] = cpuPerSecond * 1000;
+    g_chainCpu = cpuPerSecond;
     std::remove(file.c_str());
 }
 BENCHMARK(BM_PlaybackCpuChain)->Iterations(1)->Unit(benchmark::kSecond);
@@ -413,6 +418,11 @@ void BM_PlaybackCpuPaplay(benchmark::State& state) {
         cpuPerSecond = CpuSeconds(child) / seconds;
     }
     state.counters["cpu_ms_per_s"] = cpuPerSecond * 1000;
+    // Ours against paplay, measured in this run (0: that benchmark was not run).
+    if (cpuPerSecond > 0) {
+        state.counters["chain_vs_paplay"] = g_chainCpu / cpuPerSecond;
+        state.counters["waveout_vs_paplay"] = g_waveOutCpu / cpuPerSecond;
+    }
     std::remove(file.c_str());
 }
 BENCHMARK(BM_PlaybackCpuPaplay)->Iterations(1)->Unit(benchmark::kSecond);

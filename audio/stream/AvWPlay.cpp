@@ -48,7 +48,7 @@ TAvWavePlayer::TAvWavePlayer(TComponent* AOwner) : TAvDSPComponent(AOwner) {
     FWaveOut->OnRestart.Assign(this, [this](TObject*) {
         if (!FSeeking) OnRestart(this);
     });
-    FWaveOut->OnLooping.Assign(this, [this](TObject*) { FStartOffset = 0; });
+    FWaveOut->OnLooping.Assign(this, [this](TObject*) { FLoopPending = true; });
     FWaveOut->OnBufferReady.Assign(this, [this](TObject*, TAvWaveHdr* h) { OnData(this, h); });
 
     // The player is the wave output's Output (it receives every played buffer and passes it on
@@ -76,6 +76,7 @@ void TAvWavePlayer::Play() {
     if ((State() & wsStarted) || Wave()->Empty() || Wave()->DataSize() == 0) return;
     if (GetPosition() >= Wave()->Length()) SetPosition(0);
     FStartOffset = GetPosition();
+    FLoopPending = false;
     FStopPosition = -1;
     FWaveOut->Start();
 }
@@ -93,6 +94,10 @@ std::int64_t TAvWavePlayer::GetPosition() {
     const WAVEFORMATEX* out = FWaveOut->PWaveFormat();
     const WAVEFORMATEX* file = Wave()->GetPWaveFormat();
     const std::int64_t p = FWaveOut->GetPosition();
+    if (FLoopPending && !FWaveOut->LoopPending()) {
+        FLoopPending = false;
+        FStartOffset = 0;
+    }
     if (!out || !file || out->nSamplesPerSec == 0) return p + FStartOffset;
     std::int64_t frames = p;
     switch (FWaveOut->TimeFormat()) {
@@ -119,6 +124,7 @@ void TAvWavePlayer::SetPosition(std::int64_t p) {
     FWaveOut->Pause();
     Wave()->SetPosition(ToLong(p));
     FStartOffset = Wave()->Position();
+    FLoopPending = false;
     FWaveOut->Reset();
     if (!(was & wsPaused)) FWaveOut->Restart();
 }

@@ -112,6 +112,8 @@ private:
 
     // Position at which playback started; the output counts from there (0 again after a loop).
     std::atomic<std::int64_t> FStartOffset{0};
+    // The output gave back the buffer of a wrap: the offset goes to 0 once the wrap is heard.
+    std::atomic<bool> FLoopPending{false};
     std::int64_t FStopPosition = -1; // -1: not yet taken
     bool FSeeking = false;
     bool FResetPosition = true;

@@ -203,6 +203,11 @@ std::uint64_t TAvWaveOut::BytesPlayed() const {
     return FBytesPlayed;
 }
 
+bool TAvWaveOut::LoopPending() const {
+    std::lock_guard g(FLock);
+    return FNextLoopBase >= 0;
+}
+
 TAvWaveHdr* TAvWaveOut::Header(int i) const {
     return i >= 0 && i < MaxBuffers ? FHeaders[i] : nullptr;
 }
@@ -368,6 +373,7 @@ void TAvWaveOut::DoneHandling() {
         {
             std::lock_guard g(FLock);
             FBytesPlayed += h->dwBufferLength;
+            FDeviceBytes += h->dwBufferLength;
         }
         FIndex = (FIndex + 1) % FBuffersInUse;
         h->dwBytesRecorded = h->SavedBytesRecorded;
@@ -376,9 +382,10 @@ void TAvWaveOut::DoneHandling() {
         if (next) next->dwBytesRecorded = next->SavedBytesRecorded;
         TAvCustomWaveOutComponent::BufferReady(h);
 
-        const DWORD p = DevicePosition();
-        {
-            // The device counter wrapped: count the turns so positions keep growing.
+        if (FIndex == 0) {
+            // The device counter wrapped: count the turns so positions keep growing. Once a turn
+            // of the ring is far more often than it can wrap.
+            const DWORD p = DevicePosition();
             std::lock_guard g(FLock);
             if (p < FLastDevPos && FLastDevPos - p >= 0xFFFF) {
                 FWrapSize = (FLastDevPos & 0xFFF00000u) | 0x000FFFFFu;
@@ -392,8 +399,14 @@ void TAvWaveOut::DoneHandling() {
             // ring's worth of audio are heard too.
             if (FLooping && h->HasLooped) {
                 {
+                    // Positions count from the end of this buffer once it has been heard (a
+                    // device may give a buffer back while it still has it to play).
                     std::lock_guard g(FLock);
-                    FLoopBase = p;
+                    const WAVEFORMATEX* f = PWaveFormat();
+                    if (FNextLoopBase >= 0) FLoopBase = FNextLoopBase;
+                    FNextLoopBase =
+                        FPosOffset + static_cast<std::int64_t>(
+                                         FDeviceBytes / (f && f->nBlockAlign ? f->nBlockAlign : 1));
                     h->HasLooped = 0;
                 }
                 TAvCustomSoundComponent::Looped();
@@ -455,8 +468,13 @@ std::int64_t TAvWaveOut::GetPosition() {
     std::int64_t pos;
     {
         std::lock_guard g(FLock);
-        pos = static_cast<std::int64_t>(p) + FPosOffset +
-              static_cast<std::int64_t>(FWrapCount) * FWrapSize - FLoopBase;
+        const std::int64_t heard = static_cast<std::int64_t>(p) + FPosOffset +
+                                   static_cast<std::int64_t>(FWrapCount) * FWrapSize;
+        if (FNextLoopBase >= 0 && heard >= FNextLoopBase) {
+            FLoopBase = FNextLoopBase;
+            FNextLoopBase = -1;
+        }
+        pos = heard - FLoopBase;
     }
     pos = std::max<std::int64_t>(pos, 0);
     switch (FTimeFormat) {
@@ -571,6 +589,8 @@ void TAvWaveOut::Start() {
             FLastDevPos = 0;
             FWrapCount = FWrapSize = 0;
             FLoopBase = 0;
+            FNextLoopBase = -1;
+            FDeviceBytes = 0;
         }
         FLoopsLeft = FLoopCount;
         FHandlersRunning = 0;
@@ -710,6 +730,7 @@ void TAvWaveOut::Pause() {
                 {
                     std::lock_guard g(FLock);
                     FPosOffset += p;
+                    FDeviceBytes = 0;
                 }
                 FResetting = true;
                 if (MMRESULT r = waveOutReset(FHandle)) PlatformFail("WaveOutReset:", r);
@@ -772,6 +793,8 @@ void TAvWaveOut::Reset() {
             FLastDevPos = 0;
             FWrapCount = FWrapSize = 0;
             FLoopBase = 0;
+            FNextLoopBase = -1;
+            FDeviceBytes = 0;
         }
         TAvCustomSoundComponent::Flushed();
         FMoreBuffers = true;

@@ -88,6 +88,9 @@ public:
     TAvWaveOutState State() const { return TAvWaveOutState::fromInt(FState.load()); }
     // Bytes the device has played since Start.
     std::uint64_t BytesPlayed() const;
+    // A wrap of the source came back from the device (OnLooping fired) and GetPosition has not
+    // yet seen it heard. Any thread.
+    bool LoopPending() const;
     // Headers primed by Start (or Reset).
     int BuffersInUse() const { return FBuffersInUse; }
     // The header in ring slot i (nullptr when none); for diagnostics and tests.
@@ -195,6 +198,9 @@ private:
     int FLoopsLeft = 0;
     std::uint64_t FBytesPlayed = 0;
     std::int64_t FPosOffset = 0, FLoopBase = 0, FPosAtStop = 0;
+    // A wrap whose buffer came back before it was heard: the loop base from the moment it is.
+    std::int64_t FNextLoopBase = -1;
+    std::uint64_t FDeviceBytes = 0; // bytes of the buffers back since the device counter's 0
     DWORD FLastDevPos = 0, FWrapCount = 0, FWrapSize = 0;
     int FBuffersInUse = 0;
     std::atomic<int> FBuffersQueued{0}, FHandlersRunning{0};

@@ -18,14 +18,26 @@ constexpr pa_usec_t kRequestEveryUs = 80 * PA_USEC_PER_MSEC;
 // of its own latency in the stream's queue, so this adds no latency.
 constexpr pa_usec_t kWriteAheadUs = 1000 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t kRecordFragmentUs = 20 * PA_USEC_PER_MSEC;
-// Done checks are timed for the moment the next buffer's end is heard (the client interpolates
-// the play position between the server's reports), but come at most every kDoneGapUs: short
-// buffers then come back two or three at a time, in one wake-up of each thread instead of one
-// per buffer.
+// A buffer is reported done once the server holds all of it and its end is within this lead of
+// being heard, as a wave driver hands a buffer back once it no longer needs the memory: the
+// application refills while plenty is still queued, so only a few done checks a second are needed
+// and none has to come on time. The last buffer queued is the exception: it is reported when it
+// has been heard, so "everything played" (the automatic stop at the end of a file, the position
+// at that moment) still means heard.
+constexpr pa_usec_t kEarlyDoneLeadUs = 300 * PA_USEC_PER_MSEC;
+// Early reports are gathered: a done check comes at most this often while the first buffer due is
+// due already, and sooner when the application keeps less queued (a check cannot give back more
+// than every buffer but the last, and each must give back what has been played since the one
+// before, or the server runs dry).
+constexpr pa_usec_t kEarlyDoneBatchUs = 125 * PA_USEC_PER_MSEC;
+// Done checks are timed for the moment the next buffer is due, but come at most every kDoneGapUs:
+// buffers then come back several at a time, in one wake-up of each thread instead of one per
+// buffer.
 constexpr pa_usec_t kDoneGapUs = 25 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t kMinDoneCheckUs = 2 * PA_USEC_PER_MSEC;
-// A buffer written from another thread while the server still holds this much waits for the
-// next done check, which hands it over without waking the loop thread once more.
+// A buffer written from another thread waits for the next done check, which hands it over
+// without waking the loop thread once more, while the server still holds this much beyond that
+// check.
 constexpr pa_usec_t kWriteNowBelowUs = 60 * PA_USEC_PER_MSEC;
 // While the server's last report says the stream is not playing (starting, resuming, run dry) the
 // interpolated position stands still: check this often, with fresh timing every other check.
@@ -176,6 +188,7 @@ void PulseWaveOut::DropStream() {
     }
     timingPending_ = false;
     dryGuard_ = false;
+    reportValid_ = requestStale_ = false;
     ReleaseStream(stream_);
 }
 
@@ -223,26 +236,53 @@ void PulseWaveOut::OnWrite(pa_stream*, std::size_t, void* self) {
 }
 
 void PulseWaveOut::Pump() {
+    HandOver();
+    Rearm();
+}
+
+void PulseWaveOut::HandOver() {
     if (!stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY) return;
     const std::uint64_t limit = PlayedBytes() + pa_usec_to_bytes(kWriteAheadUs, &spec_);
     const std::uint64_t before = written_;
-    while (unwritten_ < queue_.size() && written_ < limit) {
-        WAVEHDR* h = queue_[unwritten_].hdr;
-        const std::size_t left = h->dwBufferLength - offset_;
-        if (left > 0) {
-            const std::size_t n =
-                static_cast<std::size_t>(std::min<std::uint64_t>(left, limit - written_));
-            if (pa_stream_write(stream_, h->lpData + offset_, n, nullptr, 0, PA_SEEK_RELATIVE) < 0)
-                break;
-            offset_ += n;
-            written_ += n;
-            if (offset_ < h->dwBufferLength) break;
+    while (written_ < limit) {
+        while (unwritten_ < queue_.size() && offset_ == queue_[unwritten_].hdr->dwBufferLength) {
+            ++unwritten_; // nothing (left) to send of this one
+            offset_ = 0;
         }
-        ++unwritten_;
-        offset_ = 0;
+        if (unwritten_ == queue_.size()) break;
+        // The buffers waiting go over in as few messages as the server's memory blocks allow: a
+        // message per buffer would wake the server once per buffer.
+        std::uint64_t want = 0;
+        for (std::size_t i = unwritten_; i < queue_.size() && written_ + want < limit; ++i)
+            want += queue_[i].hdr->dwBufferLength - (i == unwritten_ ? offset_ : 0);
+        std::size_t room = static_cast<std::size_t>(std::min(want, limit - written_));
+        void* block = nullptr;
+        if (pa_stream_begin_write(stream_, &block, &room) < 0 || !block || room == 0) break;
+        std::size_t i = unwritten_, at = offset_, filled = 0;
+        while (filled < room && i < queue_.size()) {
+            const WAVEHDR* h = queue_[i].hdr;
+            const std::size_t n = std::min<std::size_t>(h->dwBufferLength - at, room - filled);
+            std::memcpy(static_cast<char*>(block) + filled, h->lpData + at, n);
+            filled += n;
+            at += n;
+            if (at == h->dwBufferLength) {
+                ++i;
+                at = 0;
+            }
+        }
+        if (pa_stream_write(stream_, block, filled, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+            pa_stream_cancel_write(stream_);
+            break;
+        }
+        unwritten_ = i;
+        offset_ = at;
+        written_ += filled;
     }
     if (written_ > before && dryGuard_) RequestTiming(); // new data behind a stream that ran dry
-    if (triggerNeeded_ && unwritten_ == queue_.size() && written_ > triggeredAt_) {
+}
+
+void PulseWaveOut::Rearm() {
+    if (stream_ && triggerNeeded_ && unwritten_ == queue_.size() && written_ > triggeredAt_) {
         triggeredAt_ = written_;
         Unref(pa_stream_trigger(stream_, nullptr, nullptr));
     }
@@ -254,11 +294,33 @@ void PulseWaveOut::RequestTiming() {
     if (timingOp_) pa_operation_unref(timingOp_); // answered: OnTiming ran
     timingOp_ = pa_stream_update_timing_info(stream_, &PulseWaveOut::OnTiming, this);
     timingPending_ = timingOp_ != nullptr;
+    requestCovers_ = written_; // the server answers after taking everything sent before
+}
+
+void PulseWaveOut::ForgetReport() {
+    reportValid_ = false;
+    requestStale_ = timingPending_;
+}
+
+bool PulseWaveOut::ProvenHeardIn(std::uint64_t end, pa_usec_t* in) {
+    const pa_timing_info* ti =
+        reportValid_ && stream_ ? pa_stream_get_timing_info(stream_) : nullptr;
+    if (!ti || ti->read_index_corrupt || ti->read_index < 0) return false;
+    const auto taken = static_cast<std::uint64_t>(ti->read_index);
+    // A playing stream goes on taking what the server had; one that is not has stopped.
+    if ((ti->playing ? std::max(taken, reportCovers_) : taken) < end) return false;
+    // The byte the sink took last at the report is heard the sink's latency later; the report
+    // took its transport time to come.
+    const pa_usec_t need = pa_bytes_to_usec(end, &spec_) + ti->sink_usec + ti->transport_usec;
+    const pa_usec_t have = pa_bytes_to_usec(taken, &spec_) + pa_timeval_age(&ti->timestamp);
+    *in = need > have ? need - have : 0;
+    return true;
 }
 
 std::uint64_t PulseWaveOut::PlayedBytes() {
     // Paused, the position stands (the server's clock of a corked stream does not mean "heard").
     if (paused_ || !stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY) return played_;
+    playedAt_ = Now();
     pa_usec_t t = 0;
     if (pa_stream_get_time(stream_, &t) == 0) {
         std::uint64_t bytes = pa_usec_to_bytes(t, &spec_);
@@ -276,35 +338,59 @@ std::uint64_t PulseWaveOut::PlayedBytes() {
     // The stream has run dry: the server's clock then keeps taking the device's current latency
     // off the last byte, so it never reaches the end. The end was heard once the latency the
     // device had when it took the last byte has passed.
-    const pa_timing_info* ti = pa_stream_get_timing_info(stream_);
-    if (ti && played_ < written_ && !ti->read_index_corrupt &&
-        ti->read_index >= static_cast<std::int64_t>(written_) &&
-        pa_timeval_age(&ti->timestamp) >= ti->sink_usec + ti->transport_usec)
-        played_ = written_;
+    pa_usec_t in = 0;
+    if (provenEnd_ < written_ && ProvenHeardIn(written_, &in) && in == 0) provenEnd_ = written_;
+    played_ = std::max(played_, provenEnd_);
     return played_;
 }
 
-// How long until the next buffer's end is heard, as far as the interpolated position tells.
+pa_usec_t PulseWaveOut::Now() {
+    timeval tv{};
+    return pa_timeval_load(pa_gettimeofday(&tv));
+}
+
+// How long until the next buffer is due (its end heard or, reported early, within the lead), as
+// far as the interpolated position tells.
 pa_usec_t PulseWaveOut::NextCheckUs() {
     const pa_timing_info* ti = stream_ ? pa_stream_get_timing_info(stream_) : nullptr;
     if (!ti || !ti->playing || dryGuard_ || queue_.empty()) return kStalledCheckUs;
+    const pa_usec_t now = Now();
+    auto since = [now](pa_usec_t last, pa_usec_t gap) {
+        return last + gap > now ? last + gap - now : 0;
+    };
     const std::uint64_t end = std::min<std::uint64_t>(queue_.front().end, written_);
     pa_usec_t wait = end > played_ ? pa_bytes_to_usec(end - played_, &spec_) : 0;
-    // More to hand over (a buffer longer than the write-ahead): look again while the server
-    // still holds half of it (its requests bring Pump back too).
+    // The last buffer: when the server's report says it will have been heard.
+    pa_usec_t proven = 0;
+    if (queue_.size() == 1 && unwritten_ == 1 && ProvenHeardIn(end, &proven))
+        wait = std::min(wait, proven);
+    // Reported early: the buffers the server holds, but the last one queued. The check waits for
+    // the first of them to come within the lead, and for a batch period after the last check.
+    const std::size_t early = std::min(unwritten_, queue_.size() - 1);
+    if (early > 0) {
+        const std::uint64_t due = played_ + pa_usec_to_bytes(kEarlyDoneLeadUs, &spec_);
+        auto until = [&](std::uint64_t e) {
+            return e > due ? pa_bytes_to_usec(e - due, &spec_) : 0;
+        };
+        // Short of the lead (starting, or after the application fell behind) the checks come
+        // twice as often, to get there soon.
+        const pa_usec_t batch = written_ - played_ < pa_usec_to_bytes(kEarlyDoneLeadUs, &spec_)
+                                    ? batchUs_ / 2
+                                    : batchUs_;
+        wait = std::min(wait, std::max(until(queue_.front().end), since(lastCheck_, batch)));
+    }
+    // More to hand over (written later from another thread, or a buffer longer than the
+    // write-ahead): look again while the server still holds half of what it has.
     if (unwritten_ < queue_.size() && written_ > played_)
         wait = std::min(wait, pa_bytes_to_usec(written_ - played_, &spec_) / 2);
-    timeval tv{};
-    const pa_usec_t now = pa_timeval_load(pa_gettimeofday(&tv));
-    const pa_usec_t gap = lastCheck_ + kDoneGapUs > now ? lastCheck_ + kDoneGapUs - now : 0;
-    return std::max({wait, gap, kMinDoneCheckUs});
+    return std::max({wait, since(lastCheck_, kDoneGapUs), kMinDoneCheckUs});
 }
 
 void PulseWaveOut::ArmTimer(pa_usec_t inUs) {
     if (paused_ || !ctx_->Mainloop()) return;
-    timeval tv{};
-    const pa_usec_t due = pa_timeval_load(pa_gettimeofday(&tv)) + inUs;
+    const pa_usec_t due = Now() + inUs;
     if (timerArmed_ && timerDue_ <= due) return; // an earlier check is coming
+    timeval tv{};
     pa_timeval_store(&tv, due);
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(ctx_->Mainloop());
     if (timer_)
@@ -318,8 +404,7 @@ void PulseWaveOut::ArmTimer(pa_usec_t inUs) {
 void PulseWaveOut::OnTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
     auto* out = static_cast<PulseWaveOut*>(self);
     out->timerArmed_ = false;
-    timeval tv{};
-    out->lastCheck_ = pa_timeval_load(pa_gettimeofday(&tv));
+    out->lastCheck_ = Now();
     if (out->stream_) {
         const pa_timing_info* ti = pa_stream_get_timing_info(out->stream_);
         const bool stalled = !ti || !ti->playing;
@@ -334,6 +419,12 @@ void PulseWaveOut::OnTiming(pa_stream*, int, void* self) {
     auto* out = static_cast<PulseWaveOut*>(self);
     out->timingPending_ = false;
     out->dryGuard_ = false;
+    // An answer to a request sent before a pause or restart tells nothing of the run after it.
+    if (!out->requestStale_) {
+        out->reportValid_ = true;
+        out->reportCovers_ = out->requestCovers_;
+    }
+    out->requestStale_ = false;
     out->CheckDone();
 }
 
@@ -343,17 +434,45 @@ void PulseWaveOut::OnUnderflow(pa_stream*, void* self) {
 }
 
 void PulseWaveOut::CheckDone() {
+    HandOver(); // buffers written since the last check may be due at once
     const std::uint64_t played = PlayedBytes();
+    // Paused, nothing is reported early: the application would refill (and the server hold)
+    // without end, and a wave output that is priming its ring is not ready for them yet.
+    const std::uint64_t early =
+        paused_ ? played : played + pa_usec_to_bytes(kEarlyDoneLeadUs, &spec_);
+    if (unwritten_ > 0 && queue_.size() > 1 && queue_.front().end <= early) {
+        // What the application keeps queued, less the last buffer, which stays: a little less
+        // than that may be played between two checks. (Measured when buffers are due: right
+        // after they went back, the application has not queued them again yet.)
+        const std::uint64_t held = queuedEnd_ - reportedEnd_ - queue_.back().hdr->dwBufferLength;
+        batchUs_ = std::min(kEarlyDoneBatchUs, pa_bytes_to_usec(held, &spec_) * 9 / 10);
+    }
     std::vector<WAVEHDR*> done;
-    while (unwritten_ > 0 && queue_.front().end <= played) {
+    while (unwritten_ > 0) {
+        const std::uint64_t end = queue_.front().end;
+        if (queue_.size() > 1) {
+            if (end > early) break;
+        } else {
+            // The last one is done when heard, and that on the server's word: the client's
+            // interpolation of the position may run a little ahead, and whatever the server
+            // still holds once every buffer is done may be thrown away (a stop resets).
+            pa_usec_t in = 0;
+            if (end > provenEnd_) {
+                const bool proven = !paused_ && ProvenHeardIn(end, &in);
+                if (!proven || in > 0) {
+                    if (!proven && end <= played) RequestTiming();
+                    break;
+                }
+                provenEnd_ = end;
+                played_ = std::max(played_, end);
+            }
+        }
+        reportedEnd_ = end;
         done.push_back(queue_.front().hdr);
         queue_.pop_front();
         --unwritten_;
     }
-    if (unwritten_ < queue_.size())
-        Pump(); // the write-ahead limit moved on; arms the timer
-    else if (!queue_.empty())
-        ArmTimer(NextCheckUs());
+    Rearm();
     Report(events_, done); // the application may queue more from here: the queue is consistent
 }
 
@@ -363,6 +482,7 @@ std::vector<WAVEHDR*> PulseWaveOut::TakeQueue() {
         all.push_back(p.hdr);
     queue_.clear();
     unwritten_ = offset_ = 0;
+    reportedEnd_ = queuedEnd_;
     return all;
 }
 
@@ -380,9 +500,13 @@ MMRESULT PulseWaveOut::Write(WAVEHDR* hdr) {
     queue_.push_back({hdr, queuedEnd_});
     // Handing data over from another thread wakes the loop thread to send it; while the server
     // has plenty, the next done check takes it along (one is always armed while buffers wait).
-    const bool ample = !ctx_->InLoopThread() && timerArmed_ && !dryGuard_ && unwritten_ > 0 &&
-                       written_ > played_ &&
-                       pa_bytes_to_usec(written_ - PlayedBytes(), &spec_) >= kWriteNowBelowUs;
+    // What the server still holds is judged from the last look at the position, less the time
+    // since (asking the clock costs the client library a system call).
+    const pa_usec_t now = Now();
+    const pa_usec_t held = written_ > played_ ? pa_bytes_to_usec(written_ - played_, &spec_) : 0;
+    const pa_usec_t since = now > playedAt_ ? now - playedAt_ : 0;
+    const bool ample = !ctx_->InLoopThread() && timerArmed_ && !dryGuard_ && !paused_ &&
+                       held >= since + (timerDue_ > now ? timerDue_ - now : 0) + kWriteNowBelowUs;
     if (!ample) Pump();
     return MMSYSERR_NOERROR;
 }
@@ -391,6 +515,7 @@ MMRESULT PulseWaveOut::Pause() {
     PulseLock l(*ctx_);
     if (gone_) return MMSYSERR_NODRIVER;
     paused_ = true;
+    ForgetReport();
     if (stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY)
         Unref(pa_stream_cork(stream_, 1, nullptr, nullptr));
     return MMSYSERR_NOERROR;
@@ -400,6 +525,7 @@ MMRESULT PulseWaveOut::Restart() {
     PulseLock l(*ctx_);
     if (gone_) return MMSYSERR_NODRIVER;
     paused_ = false;
+    ForgetReport();
     if (stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY)
         Unref(pa_stream_cork(stream_, 0, nullptr, nullptr));
     if (!queue_.empty()) ArmTimer(NextCheckUs());
@@ -412,7 +538,7 @@ MMRESULT PulseWaveOut::Reset() {
         PulseLock l(*ctx_);
         if (gone_) return MMSYSERR_NODRIVER;
         done = TakeQueue();
-        queuedEnd_ = written_ = played_ = triggeredAt_ = 0;
+        queuedEnd_ = reportedEnd_ = written_ = played_ = provenEnd_ = triggeredAt_ = 0;
         paused_ = false;
         // A fresh stream drops what the server still holds and starts its clock at zero; it
         // connects while the caller goes on, and data written meanwhile waits in the queue.

@@ -1,10 +1,12 @@
 #pragma once
 // Wave output and input on server streams.
 //
-// Output: buffers are copied into a playback stream as the server asks for data; a buffer is
-// reported done when the stream's playback position (the server's read index less the sink's
-// latency) has passed its last byte, so MM_WOM_DONE means "heard", not "handed over". Pause corks
-// the stream, Reset replaces it with a fresh one (position back to 0, nothing left to play).
+// Output: buffers are copied into a playback stream ahead of the ear; a buffer is reported done
+// once the server holds all of it and its end is less than 300 ms from being heard (a driver
+// hands a buffer back once it no longer needs its memory), except the last one queued, which is
+// reported once the server's report proves it heard: when every buffer is done, everything has
+// been heard. The position is what has been heard. Pause corks the stream, Reset replaces it with
+// a fresh one (position back to 0, nothing left to play).
 // Input: a record stream, corked until Start; recorded data fills the queued buffers in order.
 //
 // Threads: the IWave*Stream calls come from any thread (one at a time per stream) and take the
@@ -50,13 +52,20 @@ private:
     };
     bool CreateStream();
     void DropStream();
-    void Pump();      // writes queued data while the server wants it
-    void CheckDone(); // reports buffers the playback position has passed
+    void Pump();      // hands queued data over, then arms the next done check
+    void HandOver();  // writes queued data up to the write-ahead
+    void Rearm();     // a trigger if the server waits for it, and the next done check
+    void CheckDone(); // reports the buffers that are due
+    static pa_usec_t Now();
     pa_usec_t NextCheckUs();
     void ArmTimer(pa_usec_t inUs); // a done check then, unless one is due earlier
     void RequestTiming();          // fresh timing from the server, unless on its way
     std::uint64_t PlayedBytes();
-    void Fail(); // the stream died: every buffer is returned, every call answers NODRIVER
+    // Whether the server's last report proves that the stream's first end bytes will have been
+    // heard, and in how long from now (0: they have).
+    bool ProvenHeardIn(std::uint64_t end, pa_usec_t* in);
+    void ForgetReport(); // the stream's run changes: reports so far (and on their way) are past
+    void Fail();         // the stream died: every buffer is returned, every call answers NODRIVER
     std::vector<WAVEHDR*> TakeQueue(); // empties the queue, giving every buffer in order
     static void OnState(pa_stream* s, void* self);
     static void OnWrite(pa_stream* s, std::size_t n, void* self);
@@ -75,6 +84,10 @@ private:
     std::size_t unwritten_ = 0; // index in queue_ of the first buffer not fully written
     std::size_t offset_ = 0;    // bytes of that buffer already written
     std::uint64_t queuedEnd_ = 0, written_ = 0, played_ = 0;
+    pa_usec_t playedAt_ = 0;        // when played_ was last brought up to date
+    std::uint64_t provenEnd_ = 0;   // heard, on the server's word
+    std::uint64_t reportedEnd_ = 0; // end of the last buffer reported done
+    pa_usec_t batchUs_ = 0;         // least time between checks reporting early
     std::uint64_t triggeredAt_ = 0; // written_ when playback was last started early
     bool triggerNeeded_ = false;    // the server waits for more than a frame before it plays
     // The interpolated position reached the end of what was written: nothing past dryCap_
@@ -89,6 +102,10 @@ private:
     // The request behind it: cancelled with the stream, since libpulse may still answer a request
     // of a stream that is already gone, with this object as its userdata.
     pa_operation* timingOp_ = nullptr;
+    // A report of ours proves what the server had been sent when it was asked for
+    // (requestCovers_ then, reportCovers_ once answered), unless the run changed meanwhile.
+    std::uint64_t requestCovers_ = 0, reportCovers_ = 0;
+    bool reportValid_ = false, requestStale_ = false;
     int ticks_ = 0;
     std::atomic<bool> gone_{false};
     bool closed_ = false;

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -420,6 +421,50 @@ TEST_F(PulseBackendTest, DoneComesWhenTheBufferHasBeenPlayed) {
     t.wType = TIME_SAMPLES;
     ASSERT_EQ(waveOutGetPosition(out, &t, sizeof t), MMSYSERR_NOERROR);
     EXPECT_EQ(t.u.sample, 3200u);
+    EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+}
+
+// As a driver does, a buffer comes back once the server holds it and it is due to be heard soon,
+// so the application refills well ahead; the last one queued comes back only once heard, so that
+// "every buffer back" still means "all of it played".
+TEST_F(PulseBackendTest, BuffersComeBackBeforeTheyAreHeardTheLastOnceHeard) {
+    struct DoneTimes {
+        std::mutex lock;
+        std::vector<std::chrono::steady_clock::time_point> at;
+        static void Proc(HDRVR, UINT msg, DWORD_PTR self, DWORD_PTR, DWORD_PTR) {
+            if (msg != MM_WOM_DONE) return;
+            auto* d = reinterpret_cast<DoneTimes*>(self);
+            std::lock_guard g(d->lock);
+            d->at.push_back(std::chrono::steady_clock::now());
+        }
+        std::size_t Count() {
+            std::lock_guard g(lock);
+            return at.size();
+        }
+    } times;
+    const WAVEFORMATEX f = Pcm(8000, 1, 16);
+    HWAVEOUT out = nullptr;
+    ASSERT_EQ(waveOutOpen(&out, SinkId(sink_), &f, reinterpret_cast<DWORD_PTR>(&DoneTimes::Proc),
+                          reinterpret_cast<DWORD_PTR>(&times), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    std::vector<std::unique_ptr<Buffer>> bufs;
+    const auto t0 = std::chrono::steady_clock::now();
+    for (int i = 0; i < 3; ++i) {
+        bufs.push_back(std::make_unique<Buffer>(8000)); // 500 ms each
+        ASSERT_EQ(waveOutPrepareHeader(out, &bufs[i]->hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveOutWrite(out, &bufs[i]->hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return times.Count() == 3; }, 4000));
+    MMTIME t{};
+    t.wType = TIME_SAMPLES;
+    ASSERT_EQ(waveOutGetPosition(out, &t, sizeof t), MMSYSERR_NOERROR);
+    EXPECT_EQ(t.u.sample, 12000u) << "all of it heard once every buffer is back";
+    auto ms = [&](int i) {
+        return std::chrono::duration<double, std::milli>(times.at[i] - t0).count();
+    };
+    EXPECT_LT(ms(0), 500) << "the first buffer came back only once heard";
+    EXPECT_LT(ms(1), 1000) << "the second buffer came back only once heard";
+    EXPECT_GE(ms(2), 1490) << "the last buffer came back before it was heard";
     EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
 }
 
