@@ -108,6 +108,8 @@ void TAudioInForm::CreateMeterAndBlock() {
     AvLevel1->SetBitLength(b16Bit);
     AvLevel1->SetMode(mStereo);
     AvLevel1->Bevel()->SetBevelOuter(bvLowered);
+    // Fed a block every 6.25 ms while testing; pictures at the screen's pace are enough.
+    AvLevel1->SetDrawInterval(16);
 
     AvMixerBlockInMicrophone = new TAvMixerBlock(this);
     AvMixerBlockInMicrophone->SetName(QStringLiteral("AvMixerBlockInMicrophone"));
@@ -240,7 +242,16 @@ void TAudioInForm::DoShow() {
 void TAudioInForm::AvMixerDeviceInChange(TObject*) {
     // Before the page has been shown the first show binds; a failure here must not stop the
     // mixer from reopening on its new device, so it goes to the default handler instead.
-    if (FShownOnce) GuardedCall(this, [this] { BindMicrophone(); });
+    if (!FShownOnce) return;
+    GuardedCall(this, [this] {
+        try {
+            BindMicrophone();
+        } catch (const EAvMCIError& e) {
+            // A device that went while the list changes is no fault of the user's: the recorder
+            // reports a test it ends, and the next change binds again.
+            if (e.ErrorCode() != MMSYSERR_NODRIVER && e.ErrorCode() != MMSYSERR_BADDEVICEID) throw;
+        }
+    });
 }
 
 void TAudioInForm::StartTest() {

@@ -1,26 +1,31 @@
 // The microphone page's test running as in the wizard (8000 Hz 16-bit stereo, 2000-byte buffers,
 // the connector feeding the meter in real time), on the simulated sound system (real-time clock)
 // and on the private PulseAudio server (run under tests/with-pulse.sh, as `make bench` does):
-// - this whole process's CPU while the test runs, in percent of one core;
+// - this whole process's CPU while the test runs, in percent of one core, and the main thread's
+//   share of it (where the meter is fed);
 // - block lateness at the meter: how long after its due time (the moment its sound was
 //   recorded, as the connector reckons it) each 200-byte block reached the meter, median and
 //   99th percentile;
 // - the same with the loop as first written (every pass reposts itself after a 1 ms sleep), and
 //   with the connector switched off, which leaves what the rest of the test costs;
 // - on the server: its own CPU while nothing records, while our test records, and while `parec`
-//   records the same source at 8 kHz stereo instead; and parec's own CPU, the peer of ours (the
-//   test source sends its data in pieces of about 5 ms whoever records it, so every client
-//   wakes some 400 times a second for it: the floor of a recorder on this server).
+//   records the same source at 8 kHz stereo instead; and parec's own CPU, the peer of ours;
+// - the floor of the feeding on this machine: a bare thread that sleeps until each block's due
+//   time (160 a second) and does nothing else, its CPU and how late it wakes; and the same on
+//   the main thread's event loop, where the meter is fed (a timer file's notifier, as the
+//   connector has, and a bare GLib source).
 #include "app/AudioInWizardUnit.h"
 #include "app/AudioVideoSet.h"
 #include "platform/pulse/PulseBackend.h"
 #include "platform/sim/SimBackend.h"
 
 #include <benchmark/benchmark.h>
+#include <glib.h>
 
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/timerfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,12 +33,19 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSocketNotifier>
+#include <QTemporaryFile>
 #include <QTimer>
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -93,15 +105,18 @@ double Percentile(std::vector<double> v, double p) {
 }
 
 struct Figures {
-    double cpuPercent = 0, lateMedianMs = 0, lateP99Ms = 0, serverPercent = 0;
-    size_t blocks = 0;
+    double cpuPercent = 0, mainPercent = 0, lateMedianMs = 0, lateP99Ms = 0, serverPercent = 0;
+    size_t blocks = 0, draws = 0;
     bool ok = false;
 };
 
 // Arg of the test benchmarks: the loop as it runs, the loop as first written (every pass
 // reposts itself after a 1 ms sleep), or recording with the connector switched off (what the
 // rest of the test costs: the recorder, the sound system's threads, the page's handler).
-enum Mode { kLoop = 0, kPolling = 1, kNoFeeding = 2 };
+// On the simulated system also: the microphone playing the speaker test's chime, whose level
+// changes from block to block as a voice's does, with the page's meter drawing at most every
+// 16 ms, or drawing every change.
+enum Mode { kLoop = 0, kPolling = 1, kNoFeeding = 2, kChime = 3, kChimeEveryDraw = 4 };
 
 // The page's test for kSeconds (after half a second to settle).
 Figures MicrophoneTest(Mode mode) {
@@ -118,20 +133,27 @@ Figures MicrophoneTest(Mode mode) {
     TAvConnector::SetFeedProbe([&](std::int64_t due, std::int64_t at) {
         if (measuring) lateMs.push_back(static_cast<double>(at - due) / 1000.0);
     });
+    AudioInForm->AvLevel1->OnPaint = [&](TObject*) {
+        if (measuring) ++out.draws;
+    };
     if (mode == kNoFeeding) AudioInForm->Connector->SetEnabled(false);
+    if (mode == kChimeEveryDraw) AudioInForm->AvLevel1->SetDrawInterval(0);
     AudioInForm->ButtonTestClick(nullptr);
     if (AudioInForm->AvWaveIn->DeviceStarted()) {
         RunLoop(500);
         const pid_t server = ServerPid();
-        rusage before{}, after{};
+        rusage before{}, after{}, mainBefore{}, mainAfter{};
         const double serverBefore = ProcessCpu(server);
         getrusage(RUSAGE_SELF, &before);
+        getrusage(RUSAGE_THREAD, &mainBefore);
         measuring = true;
         RunLoop(static_cast<int>(kSeconds * 1000));
         measuring = false;
+        getrusage(RUSAGE_THREAD, &mainAfter);
         getrusage(RUSAGE_SELF, &after);
         out.serverPercent = 100 * (ProcessCpu(server) - serverBefore) / kSeconds;
         out.cpuPercent = 100 * (CpuSeconds(after) - CpuSeconds(before)) / kSeconds;
+        out.mainPercent = 100 * (CpuSeconds(mainAfter) - CpuSeconds(mainBefore)) / kSeconds;
         out.lateMedianMs = Percentile(lateMs, 0.5);
         out.lateP99Ms = Percentile(lateMs, 0.99);
         out.blocks = lateMs.size();
@@ -147,14 +169,46 @@ Figures MicrophoneTest(Mode mode) {
 
 void Report(benchmark::State& state, const Figures& f, bool server) {
     state.counters["cpu_pct"] = f.cpuPercent;
+    state.counters["main_cpu_pct"] = f.mainPercent;
     state.counters["late_med_ms"] = f.lateMedianMs;
     state.counters["late_p99_ms"] = f.lateP99Ms;
     state.counters["blocks"] = static_cast<double>(f.blocks);
+    state.counters["draws"] = static_cast<double>(f.draws);
     if (server) state.counters["server_cpu_pct"] = f.serverPercent;
 }
 
+// The default simulated system with every card's microphone playing the chime; a file that
+// lives as long as the returned object.
+std::unique_ptr<QTemporaryFile> ChimeConfig() {
+    QFile in(QStringLiteral(":/avsetup/SimDevices.json"));
+    if (!in.open(QIODevice::ReadOnly)) return nullptr;
+    QJsonObject root = QJsonDocument::fromJson(in.readAll()).object();
+    QJsonArray cards = root.value(QStringLiteral("cards")).toArray();
+    const QString chime = QCoreApplication::applicationDirPath() + QStringLiteral("/TestSnd.wav");
+    for (auto&& card : cards) {
+        QJsonObject c = card.toObject();
+        c[QStringLiteral("signal")] = QJsonObject{{QStringLiteral("kind"), QStringLiteral("wave")},
+                                                  {QStringLiteral("file"), chime}};
+        card = c;
+    }
+    root[QStringLiteral("cards")] = cards;
+    auto out = std::make_unique<QTemporaryFile>();
+    if (!out->open()) return nullptr;
+    out->write(QJsonDocument(root).toJson());
+    out->flush();
+    return out;
+}
+
 void BM_MicrophoneTestSim(benchmark::State& state) {
+    const auto mode = static_cast<Mode>(state.range(0));
+    std::unique_ptr<QTemporaryFile> config;
+    if (mode == kChime || mode == kChimeEveryDraw) {
+        config = ChimeConfig();
+        if (!config) return state.SkipWithError("no chime configuration");
+        qputenv("AVSETUP_SIM_CONFIG", config->fileName().toLocal8Bit());
+    }
     auto sim = std::make_unique<SimBackend>();
+    qunsetenv("AVSETUP_SIM_CONFIG");
     sim->StartRealTimeClock();
     ScopedAudioBackend installed(std::move(sim));
     Figures f;
@@ -167,6 +221,8 @@ BENCHMARK(BM_MicrophoneTestSim)
     ->Arg(kLoop)
     ->Arg(kPolling)
     ->Arg(kNoFeeding)
+    ->Arg(kChime)
+    ->Arg(kChimeEveryDraw)
     ->Iterations(1)
     ->Unit(benchmark::kSecond);
 
@@ -229,6 +285,139 @@ void BM_ServerCpuWithParec(benchmark::State& state) {
     state.counters["parec_cpu_pct"] = parecOwn;
 }
 BENCHMARK(BM_ServerCpuWithParec)->Iterations(1)->Unit(benchmark::kSecond);
+
+// A thread that wakes at the meter's pace (6.25 ms) with nothing to do: what a wake-up alone
+// costs here, and how late the scheduler lets it run.
+void BM_BareSleeper(benchmark::State& state) {
+    double cpu = 0;
+    std::vector<double> lateMs;
+    for (auto _ : state) {
+        std::thread t([&] {
+            const int n = static_cast<int>(kSeconds * 160);
+            lateMs.reserve(static_cast<size_t>(n));
+            timespec due{};
+            clock_gettime(CLOCK_MONOTONIC, &due);
+            rusage before{}, after{};
+            getrusage(RUSAGE_THREAD, &before);
+            for (int i = 0; i < n; ++i) {
+                due.tv_nsec += 6'250'000;
+                if (due.tv_nsec >= 1'000'000'000) {
+                    due.tv_nsec -= 1'000'000'000;
+                    ++due.tv_sec;
+                }
+                clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr);
+                timespec now{};
+                clock_gettime(CLOCK_MONOTONIC, &now);
+                lateMs.push_back(static_cast<double>(now.tv_sec - due.tv_sec) * 1e3 +
+                                 static_cast<double>(now.tv_nsec - due.tv_nsec) / 1e6);
+            }
+            getrusage(RUSAGE_THREAD, &after);
+            cpu = 100 * (CpuSeconds(after) - CpuSeconds(before)) / kSeconds;
+        });
+        t.join();
+    }
+    state.counters["cpu_pct"] = cpu;
+    state.counters["late_med_ms"] = Percentile(lateMs, 0.5);
+    state.counters["late_p99_ms"] = Percentile(lateMs, 0.99);
+}
+BENCHMARK(BM_BareSleeper)->Iterations(1)->Unit(benchmark::kSecond);
+
+// The same pace on the main thread's event loop, as the meter must be fed there (it is a
+// widget): a timer file armed for each due time, its notifier doing nothing else. What a
+// main-thread wake-up alone costs, the floor of feeding every block on time.
+void BM_BareMainLoopWake(benchmark::State& state) {
+    double cpu = 0;
+    std::vector<double> lateMs;
+    for (auto _ : state) {
+        const int fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        if (fd < 0) return state.SkipWithError("no timer file");
+        const int n = static_cast<int>(kSeconds * 160);
+        lateMs.reserve(static_cast<size_t>(n));
+        itimerspec arm{};
+        clock_gettime(CLOCK_MONOTONIC, &arm.it_value);
+        QEventLoop loop;
+        QSocketNotifier notifier(fd, QSocketNotifier::Read);
+        const auto next = [&] {
+            arm.it_value.tv_nsec += 6'250'000;
+            if (arm.it_value.tv_nsec >= 1'000'000'000) {
+                arm.it_value.tv_nsec -= 1'000'000'000;
+                ++arm.it_value.tv_sec;
+            }
+            timerfd_settime(fd, TFD_TIMER_ABSTIME, &arm, nullptr);
+        };
+        QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+            std::uint64_t expirations = 0;
+            if (read(fd, &expirations, sizeof expirations) < 0) return;
+            timespec now{};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            lateMs.push_back(static_cast<double>(now.tv_sec - arm.it_value.tv_sec) * 1e3 +
+                             static_cast<double>(now.tv_nsec - arm.it_value.tv_nsec) / 1e6);
+            if (static_cast<int>(lateMs.size()) >= n) return loop.quit();
+            next();
+        });
+        rusage before{}, after{};
+        getrusage(RUSAGE_THREAD, &before);
+        next();
+        loop.exec();
+        getrusage(RUSAGE_THREAD, &after);
+        cpu = 100 * (CpuSeconds(after) - CpuSeconds(before)) / kSeconds;
+        close(fd);
+    }
+    state.counters["cpu_pct"] = cpu;
+    state.counters["late_med_ms"] = Percentile(lateMs, 0.5);
+    state.counters["late_p99_ms"] = Percentile(lateMs, 0.99);
+}
+BENCHMARK(BM_BareMainLoopWake)->Iterations(1)->Unit(benchmark::kSecond);
+
+// The leanest wake-up Qt's main loop has: a GLib source of its own on the main context, ready at
+// each due time, dispatched without Qt's events (GLib waits in whole milliseconds, so it wakes
+// later than a timer file does).
+struct GlibWake {
+    GSource source;
+    std::vector<double>* late;
+    QEventLoop* loop;
+    int n;
+    gint64 due;
+};
+gboolean GlibWakeDispatch(GSource* s, GSourceFunc, gpointer) {
+    auto* w = reinterpret_cast<GlibWake*>(s);
+    const gint64 now = g_get_monotonic_time();
+    w->late->push_back(static_cast<double>(now - w->due) / 1000.0);
+    if (static_cast<int>(w->late->size()) >= w->n) {
+        w->loop->quit();
+        return G_SOURCE_REMOVE;
+    }
+    w->due += 6250;
+    g_source_set_ready_time(s, w->due);
+    return G_SOURCE_CONTINUE;
+}
+GSourceFuncs kGlibWakeFuncs = {nullptr, nullptr, GlibWakeDispatch, nullptr, nullptr, nullptr};
+
+void BM_BareGlibWake(benchmark::State& state) {
+    double cpu = 0;
+    std::vector<double> lateMs;
+    for (auto _ : state) {
+        QEventLoop loop;
+        auto* w = reinterpret_cast<GlibWake*>(g_source_new(&kGlibWakeFuncs, sizeof(GlibWake)));
+        w->late = &lateMs;
+        w->loop = &loop;
+        w->n = static_cast<int>(kSeconds * 160);
+        w->due = g_get_monotonic_time() + 6250;
+        g_source_set_ready_time(&w->source, w->due);
+        g_source_attach(&w->source, nullptr);
+        rusage before{}, after{};
+        getrusage(RUSAGE_THREAD, &before);
+        loop.exec();
+        getrusage(RUSAGE_THREAD, &after);
+        g_source_destroy(&w->source);
+        g_source_unref(&w->source);
+        cpu = 100 * (CpuSeconds(after) - CpuSeconds(before)) / kSeconds;
+    }
+    state.counters["cpu_pct"] = cpu;
+    state.counters["late_med_ms"] = Percentile(lateMs, 0.5);
+    state.counters["late_p99_ms"] = Percentile(lateMs, 0.99);
+}
+BENCHMARK(BM_BareGlibWake)->Iterations(1)->Unit(benchmark::kSecond);
 
 } // namespace
 

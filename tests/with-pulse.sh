@@ -7,7 +7,10 @@
 # one is heard up to 2 s late and its monitor delivers in 2 s lumps. Real cards do not. To behave
 # like them, a low-latency client keeps playing into each null sink: silence into the test sink
 # (started again should the sink be unloaded and loaded again), a 440 Hz tone into a second sink
-# whose monitor is the test "microphone".
+# whose monitor is the test "microphone". The tone asks for 100 ms: a null sink renders at the
+# pace its lowest-latency client asks for, and the tone's former 20 ms held the microphone at
+# 5 ms pieces (two messages each after resampling) for every recorder, whatever fragment size it
+# asked for; a real microphone delivers at the pace its recorders ask for.
 set -euo pipefail
 if ! command -v pulseaudio >/dev/null; then
   echo "with-pulse: pulseaudio is not installed; running without a sound server" >&2
@@ -49,7 +52,7 @@ if [ -n "$pid" ] && command -v pacat >/dev/null; then
     >"$dir/tone.raw"
   # The helpers end with the daemon; they keep none of the caller's output open.
   (while kill -0 "$pid" 2>/dev/null; do cat "$dir/tone.raw"; done |
-    pacat --raw --format=u8 --rate=44100 --channels=1 --latency-msec=20 -d avsetup_test_mic \
+    pacat --raw --format=u8 --rate=44100 --channels=1 --latency-msec=100 -d avsetup_test_mic \
       --client-name=avsetup-test-tone) >/dev/null 2>&1 &
   (set +e
   while kill -0 "$pid" 2>/dev/null; do

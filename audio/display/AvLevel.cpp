@@ -1,9 +1,11 @@
 #include "audio/display/AvLevel.h"
 
+#include "framework/Threads.h"
 #include "platform/mmsystem.h"
 
 #include <QThread>
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -623,7 +625,10 @@ void TAvCustomLevel::SetLevel(int magnitude) {
     // Offsets may push a magnitude past the int range only in theory; keep it on the scale.
     int b = magnitude == INT_MIN ? INT_MAX : std::abs(magnitude);
     FRawLevel = b;
-    if (b == 0 && FLevelSpots == 0 && !FRedrawPending.load()) return;
+    if (b == 0 && FLevelSpots == 0 && !FRedrawPending.load()) {
+        if (FDrawDeferred && Enabled() && Visible()) DrawLevel();
+        return;
+    }
 
     if (FDecayMode != dmNone) {
         ++FDecayPos;
@@ -681,10 +686,13 @@ void TAvCustomLevel::SetLevel(int magnitude) {
         }
     }
 
-    if (lit == FLevelSpots && !FRedrawPending.load()) return;
+    if (lit == FLevelSpots && !FRedrawPending.load()) {
+        if (FDrawDeferred && Enabled() && Visible()) DrawLevel(); // catch up once it is time
+        return;
+    }
     FRedrawPending = false;
     FLevelSpots = lit;
-    if (Enabled() && Visible()) DrawNow();
+    if (Enabled() && Visible()) DrawLevel();
 }
 
 void TAvCustomLevel::ResetDecay() {
@@ -736,17 +744,59 @@ void TAvCustomLevel::PeakTick() {
 void TAvCustomLevel::ShowPendingPeak() {
     FRepaintQueued = false;
     if (!FRedrawPending.exchange(false)) return; // a block has shown it already
-    if (Enabled() && Visible()) DrawNow();
+    if (Enabled() && Visible()) DrawLevel();
 }
 
 // --- drawing ------------------------------------------------------------------------------------
 
+namespace {
+std::int64_t SteadyUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+} // namespace
+
+void TAvCustomLevel::SetDrawInterval(int ms) {
+    FDrawInterval = std::max(ms, 0);
+    if (FDrawInterval == 0 && FDrawDeferred && Enabled() && Visible()) DrawNow();
+}
+
 void TAvCustomLevel::DrawNow() {
+    FDrawDeferred = false;
+    if (FDeferTimer) FDeferTimer->stop();
+    FLastDrawUs = SteadyUs();
     PaintDirect([this](void*) { Draw(); }, nullptr);
+}
+
+void TAvCustomLevel::DrawLevel() {
+    // A meter fed on another thread (a connector outside the real-time loop) draws at once: the
+    // deferring timer belongs to the main thread.
+    if (FDrawInterval > 0 && IsMainThread()) {
+        const std::int64_t since = SteadyUs() - FLastDrawUs;
+        const std::int64_t interval = static_cast<std::int64_t>(FDrawInterval) * 1000;
+        if (since >= 0 && since < interval) {
+            FDrawDeferred = true;
+            if (!FDeferTimer) {
+                FDeferTimer = std::make_unique<QTimer>();
+                FDeferTimer->setSingleShot(true);
+                QObject::connect(FDeferTimer.get(), &QTimer::timeout, this, [this] {
+                    if (FDrawDeferred && Enabled() && Visible()) DrawNow();
+                });
+            }
+            // Later than the next level of a meter fed at least every interval, which then
+            // draws instead: the timer is for a feed that has stopped, not another wake-up.
+            if (!FDeferTimer->isActive())
+                FDeferTimer->start(static_cast<int>((2 * interval - since + 999) / 1000));
+            return;
+        }
+    }
+    DrawNow();
 }
 
 void TAvCustomLevel::Paint() {
     Bevel()->Paint(Canvas(), ClientRect(), true);
+    FDrawDeferred = false;
     Draw();
 }
 

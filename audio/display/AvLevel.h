@@ -18,6 +18,7 @@
 #include "framework/Exceptions.h"
 #include "platform/mmreg.h"
 
+#include <QTimer>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -153,6 +154,14 @@ public:
     int DCOffsetR() const { return -FOffsetR; }
     void SetDCOffsetR(int v) { FOffsetR = -v; }
 
+    // Main thread. The shortest time between two pictures of new levels, in ms (0, the default:
+    // every visible change is drawn at once). A change that comes sooner is drawn with the first
+    // level after that time, or two intervals after the last picture when no level follows, so a
+    // meter fed 160 blocks a second draws at the screen's pace while every block is analysed.
+    // A reset always draws at once.
+    int DrawInterval() const { return FDrawInterval; }
+    void SetDrawInterval(int ms);
+
     TNotifyEvent OnPaint;
     TNotifyEvent OnGainOverflow;
     TNotifyEvent OnPcmOverflow;
@@ -208,6 +217,7 @@ private:
     void UpdateTimerClient();
     void ClearPeak();
     void DrawNow();
+    void DrawLevel(); // DrawNow, or later within DrawInterval
     int BarLength() const;
     TColor ZoneColor(int spot, bool background) const;
     void PeakTick(); // timer thread
@@ -266,6 +276,10 @@ private:
     int FOffsetL = 0; // negated DC offsets
     int FOffsetR = 0;
     TAvLevelDrawBar FOnDrawBar;
+    int FDrawInterval = 0;
+    std::int64_t FLastDrawUs = 0;        // steady clock
+    bool FDrawDeferred = false;          // the picture is behind the level
+    std::unique_ptr<QTimer> FDeferTimer; // draws a deferred picture when no level follows
 };
 
 // The meter with its properties published for the forms.

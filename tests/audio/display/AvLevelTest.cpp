@@ -259,6 +259,51 @@ TEST(AvLevel, RedrawsOnlyWhenSomethingChanged) {
     EXPECT_EQ(m.paints, after);
 }
 
+// The microphone page's meter is fed every 6.25 ms and draws at most every 16 ms: each block is
+// still analysed at once, and the picture always catches up with the last level.
+TEST(AvLevel, ADrawIntervalDefersPicturesButNeverLosesTheLastLevel) {
+    WizardMeter m;
+    m.level->SetNumPeaks(0);
+    // An interval no two statements in a row can outlast, however loaded the machine.
+    m.level->SetDrawInterval(1000);
+    m.level->ResetLevel(); // a reset draws at once
+    m.paints = 0;
+    m.Block(32767, 32767);
+    EXPECT_EQ(m.level->LevelSpots(), 95);
+    m.Block(4370, 4370);
+    EXPECT_EQ(m.level->LevelSpots(), 48);
+    EXPECT_EQ(m.paints, 0);
+    EXPECT_EQ(m.Spot(1), kDarkCyan) << "the picture waits for the interval";
+    // No level follows: the picture of the last one comes by itself, once.
+    QTRY_COMPARE_WITH_TIMEOUT(m.paints, 1, 10000);
+    EXPECT_EQ(m.Spot(47), kLightBlue);
+    EXPECT_EQ(m.Spot(48), kYellow);
+    EXPECT_EQ(m.Spot(49), kDarkCyan);
+
+    // A level that stays where a deferred change left it draws once the interval has passed.
+    m.Block(0, 0);
+    EXPECT_EQ(m.paints, 1);
+    m.level->SetDrawInterval(20);
+    QTest::qWait(30);
+    m.Block(0, 0);
+    EXPECT_EQ(m.paints, 2);
+    EXPECT_EQ(m.Spot(1), kDarkCyan);
+    // Past the interval a change draws at once; a reset always does.
+    QTest::qWait(30);
+    m.Block(32767, 32767);
+    EXPECT_EQ(m.paints, 3);
+    m.level->SetDrawInterval(1000);
+    m.level->ResetLevel();
+    EXPECT_EQ(m.paints, 4);
+    EXPECT_EQ(m.Spot(1), kDarkCyan);
+    // Switching the interval off shows a deferred change at once.
+    m.Block(32767, 32767);
+    EXPECT_EQ(m.paints, 4);
+    m.level->SetDrawInterval(0);
+    EXPECT_EQ(m.paints, 5);
+    EXPECT_EQ(m.Spot(95), kRed);
+}
+
 TEST(AvLevel, PeakHoldsThenVanishes) {
     WizardMeter m;
     m.Block(32767, 32767);
