@@ -355,16 +355,19 @@ void TAvMixerDevice::Changed() {
 
 void TAvMixerDevice::MixerWndProc(TMessage& message) {
     const bool ours = FHandle && message.WParam == reinterpret_cast<WPARAM>(FHandle);
-    switch (message.Msg) {
-    case MM_MIXM_LINE_CHANGE:
-        if (ours && CheckDeviceSet()) LineChange(static_cast<TAvLineId>(message.LParam));
-        break;
-    case MM_MIXM_CONTROL_CHANGE:
-        // A change queued just before the card went is stale: the check falls back instead.
-        if (ours && CheckDeviceSet()) ControlChange(static_cast<TAvControlId>(message.LParam));
-        break;
-    default:
-        break; // nothing else is meant for this window
+    if (!ours || (message.Msg != MM_MIXM_LINE_CHANGE && message.Msg != MM_MIXM_CONTROL_CHANGE))
+        return; // nothing else is meant for this window
+    // A change queued just before the card went is stale: the check falls back instead.
+    if (!CheckDeviceSet()) return;
+    try {
+        if (message.Msg == MM_MIXM_LINE_CHANGE)
+            LineChange(static_cast<TAvLineId>(message.LParam));
+        else
+            ControlChange(static_cast<TAvControlId>(message.LParam));
+    } catch (const EAvMCIError& e) {
+        // The card went while the observers were reading it: the same fallback, no message.
+        if (e.ErrorCode() != MMSYSERR_NODRIVER && e.ErrorCode() != MMSYSERR_INVALHANDLE) throw;
+        if (FHandle) MixerVanished();
     }
 }
 

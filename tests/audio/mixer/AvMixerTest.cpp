@@ -395,6 +395,19 @@ TEST_F(AvMixerSim, ChangeQueuedBeforeTheCardWentIsDropped) {
     Pump();
     EXPECT_EQ(heard, 0);
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join("; ").toStdString();
+
+    // The card goes while the change is being handled: whoever reads the mixer next finds it
+    // gone; that is the same fallback, not an error for the user.
+    bool removed = false;
+    speakers.OnControlChange = [&](TObject*, TAvLineId, TAvControlId) {
+        removed = sim_->RemoveCard("Virtual Audio Device");
+        mixer.MixerId();
+    };
+    WriteFromOutside(0, VolumeOf(mixer, speakers.LineId()), 0x2345);
+    ASSERT_TRUE(PumpUntil([&] { return removed; }));
+    EXPECT_EQ(mixer.DeviceId(), -2);
+    EXPECT_FALSE(mixer.Active());
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join("; ").toStdString();
 }
 
 TEST_F(AvMixerSim, PlainDeleteOfReferencedComponents) {
