@@ -54,7 +54,9 @@ TVideoForm::TVideoForm(TComponent* AOwner) : TForm(AOwner) {
     Label1->SetName(QStringLiteral("Label1"));
     Label1->SetParent(this);
     Label1->SetAutoSize(false);
-    Label1->SetBounds(216, 128, 209, 41);
+    // Narrower and taller than first drawn (209 x 41): docked, the page is 360 pixels wide, and
+    // the hint ran out of sight past its edge.
+    Label1->SetBounds(216, 128, 136, 55);
     Label1->SetWordWrap(true);
     Label1->SetCaption(QStringLiteral("调整角度和焦距以确保左侧显示的图像时您想要的效果。"));
 

@@ -76,6 +76,9 @@ TEST_F(CameraPage, PreviewFillsTheBlackWindowAndTheCameraControlsActOnIt) {
     EXPECT_EQ(F->ComboBoxVideoSou->ItemIndex(), 0);
     const QRect window(8, 64, 176, 144);
     EXPECT_LT(Luma(Grab(), window), 1.0) << "black before the test";
+    // Docked, the page is 360 pixels wide: its hint must wrap inside that, not run out of sight.
+    EXPECT_LE(F->Label1->Left() + F->Label1->Width(), 360);
+    EXPECT_LE(F->Label1->Top() + F->Label1->Height(), F->ButtonVideoSet->Top());
 
     Click(F->ButtonTest);
     EXPECT_EQ(F->ButtonTest->Caption(), QStringLiteral("停止"));
