@@ -10,6 +10,9 @@ namespace {
 constexpr int kSourceBlock = 8192;
 constexpr int kMaxStages = 4;
 constexpr int kMaxRetries = 5;
+// The most any stage's output area may take. A nonsense header (a 2 Hz file played at 88.2 kHz)
+// would otherwise ask for hundreds of megabytes for one piece of source.
+constexpr DWORD kMaxStageBytes = 4u << 20;
 
 bool SameRecord(const WAVEFORMATEX* a, const WAVEFORMATEX* b) {
     if (!a || !b) return a == b;
@@ -125,14 +128,29 @@ bool TAvACMChain::Open(const WAVEFORMATEX* src, const WAVEFORMATEX* dst, TAvConv
     const DWORD flags = OpenFlags(quality);
     if (!FindChain(src, dst, flags, &hops)) return false;
     const int align = std::max<int>(src->nBlockAlign, 1);
-    FSourceSize = std::max(sourceSize - sourceSize % align, align);
-    int bytes = FSourceSize;
-    for (std::size_t i = 1; i < hops.size(); ++i) {
-        if (!AddStage(hops[i - 1].get(), hops[i].get(), flags, bytes)) {
-            Close();
+    // Smaller source pieces until every stage's areas fit; not even one block fitting is a
+    // conversion the platform cannot make.
+    for (int piece = std::max(sourceSize - sourceSize % align, align);;) {
+        FSourceSize = piece;
+        int bytes = FSourceSize;
+        bool fits = true;
+        for (std::size_t i = 1; i < hops.size() && fits; ++i) {
+            if (!AddStage(hops[i - 1].get(), hops[i].get(), flags, bytes, &fits)) {
+                if (fits) {
+                    Close();
+                    return false;
+                }
+                break;
+            }
+            bytes = static_cast<int>(FStages.back().Out.size());
+        }
+        if (fits) break;
+        Close();
+        if (piece == align) {
+            FLastError = ACMERR_NOTPOSSIBLE;
             return false;
         }
-        bytes = static_cast<int>(FStages.back().Out.size());
+        piece = std::max(piece / 2 - piece / 2 % align, align);
     }
     if (FStages.empty()) {
         // Nothing to convert: the source area is handed straight out.
@@ -145,7 +163,7 @@ bool TAvACMChain::Open(const WAVEFORMATEX* src, const WAVEFORMATEX* dst, TAvConv
 }
 
 bool TAvACMChain::AddStage(const WAVEFORMATEX* src, const WAVEFORMATEX* dst, DWORD openFlags,
-                           int srcBytes) {
+                           int srcBytes, bool* fits) {
     Stage s;
     FLastError = acmStreamOpen(&s.Stream, nullptr, const_cast<LPWAVEFORMATEX>(src),
                                const_cast<LPWAVEFORMATEX>(dst), nullptr, 0, 0, openFlags);
@@ -155,6 +173,11 @@ bool TAvACMChain::AddStage(const WAVEFORMATEX* src, const WAVEFORMATEX* dst, DWO
         acmStreamSize(s.Stream, static_cast<DWORD>(srcBytes), &outBytes, ACM_STREAMSIZEF_SOURCE);
     if (FLastError) {
         acmStreamClose(s.Stream, 0);
+        return false;
+    }
+    if (outBytes > kMaxStageBytes) {
+        acmStreamClose(s.Stream, 0);
+        *fits = false;
         return false;
     }
     s.BlockAlign = std::max<DWORD>(src->nBlockAlign, 1);

@@ -98,7 +98,9 @@ private:
         DWORD BlockAlign = 1;
         ACMSTREAMHEADER Header{};
     };
-    bool AddStage(const WAVEFORMATEX* src, const WAVEFORMATEX* dst, DWORD openFlags, int srcBytes);
+    // False with *fits cleared when the stage's output area for srcBytes would be too large.
+    bool AddStage(const WAVEFORMATEX* src, const WAVEFORMATEX* dst, DWORD openFlags, int srcBytes,
+                  bool* fits);
     bool PrepareStage(Stage& s);
     bool RunStage(Stage& s, bool end);
 

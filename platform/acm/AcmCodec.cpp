@@ -11,6 +11,7 @@ extern "C" {
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -19,6 +20,8 @@ namespace {
 
 constexpr DWORD kMinRate = 1000;
 constexpr DWORD kMaxRate = 384000;
+// The most a resampler's filter bank may take.
+constexpr double kMaxFilterBytes = 16.0 * 1024 * 1024;
 constexpr int kMaxSourceChannels = 8;
 
 // The seven coefficient pairs every Microsoft ADPCM file carries; the decoder knows only these.
@@ -346,23 +349,45 @@ private:
             swr_alloc_set_opts2(&swr_, &out, dstFormat_, static_cast<int>(dstRate_),
                                 const_cast<AVChannelLayout*>(&in), fmt, rate, 0, nullptr);
         av_channel_layout_uninit(&out);
-        if (rc < 0 || !swr_) return false;
-        if (highQuality_) {
-            av_opt_set_int(swr_, "filter_size", 64, 0);
-            av_opt_set_int(swr_, "phase_shift", 12, 0);
-            av_opt_set_double(swr_, "cutoff", 0.98, 0);
-        }
+        // A resampler that is not set up must not stay: the library asserts on one that failed
+        // its initialisation (the end of the stream would drain it).
+        const bool ready =
+            rc >= 0 && swr_ && ShapeResampler(in.nb_channels, rate) && swr_init(swr_) >= 0;
+        if (!ready) swr_free(&swr_);
+        return ready;
+    }
+
+    // The filter and the channel matrix of a resampler not yet initialised. Its filter bank holds
+    // 2^phase_shift + 1 phases of filter_size taps, stretched by the downsampling factor: from
+    // 1.5 MHz down to 1 kHz that would be hundreds of megabytes, so fewer phases, then shorter
+    // filters, keep it within kMaxFilterBytes (the usual ratios keep the full filter); false when
+    // even the smallest does not fit.
+    bool ShapeResampler(int inChannels, int inRate) {
+        const double cutoff = highQuality_ ? 0.98 : 0.97;
+        const double stretch = std::max(1.0, inRate / static_cast<double>(dstRate_)) / cutoff;
+        int taps = highQuality_ ? 64 : 32, shift = highQuality_ ? 12 : 10;
+        const auto bytes = [&] {
+            return static_cast<double>((1 << shift) + 1) * std::ceil(taps * stretch) * 8.0;
+        };
+        while (bytes() > kMaxFilterBytes && shift > 4)
+            --shift;
+        while (bytes() > kMaxFilterBytes && taps > 8)
+            taps /= 2;
+        if (bytes() > kMaxFilterBytes) return false;
+        av_opt_set_int(swr_, "filter_size", taps, 0);
+        av_opt_set_int(swr_, "phase_shift", shift, 0);
+        av_opt_set_double(swr_, "cutoff", cutoff, 0);
         // Mono to stereo copies the channel to both sides and stereo to mono averages them, as
         // the platform's PCM converter does; other layouts use the library's downmix.
-        const int inChannels = in.nb_channels;
         if (inChannels == 1 && dstChannels_ == 2) {
             const double m[2] = {1.0, 1.0};
-            if (swr_set_matrix(swr_, m, 1) < 0) return false;
-        } else if (inChannels == 2 && dstChannels_ == 1) {
-            const double m[2] = {0.5, 0.5};
-            if (swr_set_matrix(swr_, m, 2) < 0) return false;
+            return swr_set_matrix(swr_, m, 1) >= 0;
         }
-        return swr_init(swr_) >= 0;
+        if (inChannels == 2 && dstChannels_ == 1) {
+            const double m[2] = {0.5, 0.5};
+            return swr_set_matrix(swr_, m, 2) >= 0;
+        }
+        return true;
     }
 
     // Runs source bytes (whole blocks, or a final partial block) into the output queue.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <malloc.h>
 #include <vector>
 
 using namespace acmtest;
@@ -364,4 +365,28 @@ TEST(AcmTest, ConversionsNotOffered) {
     filter.cbStruct = sizeof filter;
     EXPECT_EQ(acmStreamOpen(&has, nullptr, &pcm, &pcm44, &filter, 0, 0, 0), ACMERR_NOTPOSSIBLE);
     EXPECT_EQ(acmStreamClose(reinterpret_cast<HACMSTREAM>(0x1234), 0), MMSYSERR_INVALHANDLE);
+}
+
+// From 1.5 MHz down to 1 kHz the resampler's filter would stretch to hundreds of megabytes: the
+// stream takes a smaller one and still converts (a 100 Hz tone comes out whole).
+TEST(AcmTest, ExtremeDownsamplingKeepsTheFilterSmall) {
+    const int rate = 1535999, frames = rate / 10; // no simple ratio to 1 kHz
+    const WAVEFORMATEX src = Plain(WAVE_FORMAT_PCM, rate, 1, 16);
+    const WAVEFORMATEX dst = Plain(WAVE_FORMAT_PCM, 1000, 1, 16);
+    const std::vector<int16_t> tone = Sine(rate, 1, 100, 0.5, frames);
+    const struct mallinfo2 before = mallinfo2();
+    HACMSTREAM has = nullptr;
+    ASSERT_EQ(acmStreamOpen(&has, nullptr, const_cast<LPWAVEFORMATEX>(&src),
+                            const_cast<LPWAVEFORMATEX>(&dst), nullptr, 0, 0,
+                            ACM_STREAMOPENF_NONREALTIME),
+              0u);
+    const struct mallinfo2 after = mallinfo2();
+    EXPECT_LT(after.uordblks + after.hblkhd, before.uordblks + before.hblkhd + (64u << 20));
+    acmStreamClose(has, 0);
+    const Result r = ConvertAll(&src, &dst, Bytes(tone.data(), tone.size() * 2), 65536, 0,
+                                ACM_STREAMOPENF_NONREALTIME);
+    ASSERT_EQ(r.open, 0u);
+    const auto out = Samples16(r.out);
+    EXPECT_NEAR(static_cast<double>(out.size()), 100.0, 3.0);
+    EXPECT_NEAR(Measure(Channel(out, 1, 0), 1000).amplitude, 0.5, 0.05);
 }

@@ -274,3 +274,20 @@ TEST(ACMConverterTest, ImpossibleConversionFailsAtOpen) {
     conv.SetInput(nullptr);
     pcm.SetInput(nullptr);
 }
+
+// A header with a nonsense rate (2 Hz played at 88.2 kHz) must not ask for hundreds of megabytes:
+// the chain opens with a source piece small enough for bounded areas and still converts.
+TEST(ACMConverterTest, NonsenseRatesKeepTheAreasBounded) {
+    const WAVEFORMATEX slow = Plain(WAVE_FORMAT_PCM, 2, 2, 16);
+    const WAVEFORMATEX fast = Plain(WAVE_FORMAT_PCM, 88200, 2, 16);
+    TAvACMChain chain;
+    ASSERT_TRUE(chain.Open(&slow, &fast, cqHigh, 8192)) << chain.LastError();
+    EXPECT_GE(chain.SourceSize(), 4);
+    EXPECT_LE(chain.SourceSize(), 64);
+    EXPECT_LE(chain.OutputCapacity(), 4 << 20);
+    const std::vector<int16_t> frames(8, 1000);
+    int taken = 0, out = chain.ConvertFrom(frames.data(), 16, false, &taken);
+    EXPECT_GT(taken, 0);
+    EXPECT_GE(out, 0);
+    chain.Close();
+}
