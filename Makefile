@@ -2,7 +2,6 @@
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
 BUILD_TSAN ?= build-tsan
-BUILD_FUZZ ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
@@ -16,7 +15,7 @@ PACKAGES   := cmake ninja-build ccache g++ pkg-config qt6-base-dev qt6-base-dev-
 export CCACHE_BASEDIR := $(CURDIR)
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build build-asan run demo test test-asan test-tsan fuzz bench screenshots format clean
+.PHONY: all deps build asan-tree build-asan run demo test test-asan test-tsan fuzz bench screenshots format clean
 
 all: build
 
@@ -32,20 +31,21 @@ deps:
 $(BUILD)/build.ninja: | deps
 	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-$(BUILD_ASAN)/build.ninja: | deps
-	cmake -S . -B $(BUILD_ASAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DAVSETUP_SANITIZE=ON
+# The checked tree is clang's: the same objects serve the ASan+UBSan suite and the libFuzzer
+# programs (make fuzz), so CI compiles everything once for both. A checked tree configured
+# otherwise (an older gcc one) is made anew.
+asan-tree: deps
+	@grep -qs '^AVSETUP_FUZZ:BOOL=ON' $(BUILD_ASAN)/CMakeCache.txt || { rm -rf $(BUILD_ASAN) && \
+	  CXX=clang++ cmake -S . -B $(BUILD_ASAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
+	    -DAVSETUP_SANITIZE=ON -DAVSETUP_FUZZ=ON; }
 
 $(BUILD_TSAN)/build.ninja: | deps
 	cmake -S . -B $(BUILD_TSAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAVSETUP_TSAN=ON
 
-# libFuzzer wants clang; the fuzz tree builds the fuzz targets and the libraries they need only.
-$(BUILD_FUZZ)/build.ninja: | deps
-	CXX=clang++ cmake -S . -B $(BUILD_FUZZ) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAVSETUP_FUZZ=ON
-
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
-build-asan: deps $(BUILD_ASAN)/build.ninja
+build-asan: asan-tree
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
 
 # The wizard on this desktop's real devices.
@@ -73,12 +73,14 @@ test-tsan: deps $(BUILD_TSAN)/build.ninja
 	TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp ignore_noninstrumented_modules=1 second_deadlock_stack=1 history_size=4" \
 	  tests/run-ctest.sh $(BUILD_TSAN) -j $(JOBS) -L "$$(cat $(BUILD_TSAN)/tests/threaded-labels)"
 
-# Every fuzz target for FUZZ_SECONDS each, from the seeds under tests/fuzz/; fails on any finding.
-fuzz: deps $(BUILD_FUZZ)/build.ninja
-	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzz_targets
-	tests/fuzz/run-fuzz.sh $(BUILD_FUZZ) $(FUZZ_SECONDS)
+# Every fuzz target for FUZZ_SECONDS each (JOBS at a time), from the seeds under tests/fuzz/;
+# fails on any finding. The programs are built in the checked tree.
+fuzz: asan-tree
+	cmake --build $(BUILD_ASAN) -j $(JOBS) --target fuzz_targets
+	FUZZ_JOBS=$(JOBS) tests/fuzz/run-fuzz.sh $(BUILD_ASAN) $(FUZZ_SECONDS)
 
 bench: build
+	cmake --build $(BUILD) -j $(JOBS) --target benches
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; tests/with-pulse.sh $$b; done
 
 # One PNG per wizard page under docs/, drawn headless on simulated devices.
@@ -89,4 +91,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) $(BUILD_FUZZ)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN)
