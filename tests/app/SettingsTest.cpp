@@ -46,28 +46,18 @@ SimConfig ThreeCards() {
 class Settings : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(Temp.isValid());
-        ProgramDir = Temp.filePath("bin");
-        ConfigHome = Temp.filePath("config");
-        ASSERT_TRUE(QDir().mkpath(ProgramDir));
-        OldConfigHome = qgetenv("XDG_CONFIG_HOME");
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(ConfigHome));
+        ASSERT_TRUE(Homes.Make());
         Backend = std::make_unique<ScopedAudioBackend>(std::make_unique<SimBackend>(ThreeCards()));
     }
     void TearDown() override {
         Stop();
-        QFile::setPermissions(ProgramDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         Backend.reset();
-        if (OldConfigHome.isNull())
-            qunsetenv("XDG_CONFIG_HOME");
-        else
-            qputenv("XDG_CONFIG_HOME", OldConfigHome);
     }
-    // The program's start-up with the program folder moved to ProgramDir; the window is shown,
-    // which loads the settings.
+    // The program's start-up with the program folder moved to Homes.ProgramDir; the window is
+    // shown, which loads the settings.
     void Start() {
         Stop();
-        App = wizardtest::StartWizard(ProgramDir, Messages);
+        App = wizardtest::StartWizard(Homes.ProgramDir, Messages);
         W = AudioVideoForm;
         // Two cameras, unless the page found some itself.
         if (VideoForm->ComboBoxVideoSou->ItemCount() == 0)
@@ -85,8 +75,8 @@ protected:
             Next();
         Next();
     }
-    QString ProgramFile() const { return QDir(ProgramDir).filePath("AudioVideo.ini"); }
-    QString UserFile() const { return QDir(ConfigHome).filePath("avsetup/AudioVideo.ini"); }
+    QString ProgramFile() const { return QDir(Homes.ProgramDir).filePath("AudioVideo.ini"); }
+    QString UserFile() const { return QDir(Homes.ConfigHome).filePath("avsetup/AudioVideo.ini"); }
     // The three lists' selections and the two remembered positions.
     std::tuple<int, int, int, int, int> Loaded() const {
         return {AudioInForm->AvDeviceComBoxIn->ItemIndex(), RememberedInPos,
@@ -94,9 +84,7 @@ protected:
                 VideoForm->ComboBoxVideoSou->ItemIndex()};
     }
 
-    QTemporaryDir Temp;
-    QString ProgramDir, ConfigHome;
-    QByteArray OldConfigHome;
+    wizardtest::SettingsHomes Homes; // before the sound system's members: it goes after them
     std::unique_ptr<ScopedAudioBackend> Backend;
     std::unique_ptr<TApplication> App;
     TAudioVideoForm* W = nullptr;
@@ -133,7 +121,7 @@ TEST_F(Settings, MissingOrUnusableContentGivesTheDefaults) {
     }
     // A folder where the file should be reads as no file.
     QFile::remove(ProgramFile());
-    ASSERT_TRUE(QDir(ProgramDir).mkdir("AudioVideo.ini"));
+    ASSERT_TRUE(QDir(Homes.ProgramDir).mkdir("AudioVideo.ini"));
     Start();
     EXPECT_EQ(Loaded(), Values(0, 50, 0, 50, 0));
 }
@@ -213,7 +201,7 @@ TEST_F(Settings, ReadOnlyProgramFolderUsesTheUsersConfigFolder) {
     const TNoPermissionOverride asUser;
     WriteAll(ProgramFile(), "[Audio]\nDeviceOut=2\n");
     WriteAll(UserFile(), "[Audio]\nDeviceOut=1\n[Other]\nKeep=yes\n");
-    ASSERT_TRUE(QFile::setPermissions(ProgramDir, QFile::ReadOwner | QFile::ExeOwner));
+    ASSERT_TRUE(QFile::setPermissions(Homes.ProgramDir, QFile::ReadOwner | QFile::ExeOwner));
     Start();
     EXPECT_EQ(W->SettingsFileName(), UserFile());
     EXPECT_EQ(Loaded(), Values(0, 50, 1, 50, 0));
@@ -229,15 +217,15 @@ TEST_F(Settings, ReadOnlyProgramFolderUsesTheUsersConfigFolder) {
     EXPECT_EQ(ReadAll(ProgramFile()), "[Audio]\nDeviceOut=2\n");
 
     // The user's folder does not exist yet: Finish makes it.
-    QDir(ConfigHome).removeRecursively();
+    QDir(Homes.ConfigHome).removeRecursively();
     Start();
     Finish();
     EXPECT_TRUE(App->Terminated());
     EXPECT_EQ(TIniFile(UserFile()).ReadInteger("Video", "Device", -5), 0);
 
     // It cannot be made (a file stands where the folder would be): the message, the window stays.
-    QDir(ConfigHome).removeRecursively();
-    WriteAll(ConfigHome, "not a folder");
+    QDir(Homes.ConfigHome).removeRecursively();
+    WriteAll(Homes.ConfigHome, "not a folder");
     Start();
     Finish();
     EXPECT_FALSE(App->Terminated());
@@ -246,16 +234,16 @@ TEST_F(Settings, ReadOnlyProgramFolderUsesTheUsersConfigFolder) {
 }
 
 TEST_F(Settings, WhereTheFileLives) {
-    EXPECT_EQ(SettingsFilePath(ProgramDir), ProgramFile());
+    EXPECT_EQ(SettingsFilePath(Homes.ProgramDir), ProgramFile());
     // A folder that is gone or is no folder: the user's config folder.
-    EXPECT_EQ(SettingsFilePath(Temp.filePath("gone")), UserFile());
-    WriteAll(Temp.filePath("file"), "x");
-    EXPECT_EQ(SettingsFilePath(Temp.filePath("file")), UserFile());
+    EXPECT_EQ(SettingsFilePath(Homes.Temp.filePath("gone")), UserFile());
+    WriteAll(Homes.Temp.filePath("file"), "x");
+    EXPECT_EQ(SettingsFilePath(Homes.Temp.filePath("file")), UserFile());
     // Without XDG_CONFIG_HOME, or with a relative one (which the convention says to ignore):
     // ~/.config.
     const QString home = QDir::home().filePath(".config/avsetup/AudioVideo.ini");
     qunsetenv("XDG_CONFIG_HOME");
-    EXPECT_EQ(SettingsFilePath(Temp.filePath("gone")), home);
+    EXPECT_EQ(SettingsFilePath(Homes.Temp.filePath("gone")), home);
     qputenv("XDG_CONFIG_HOME", "relative/config");
-    EXPECT_EQ(SettingsFilePath(Temp.filePath("gone")), home);
+    EXPECT_EQ(SettingsFilePath(Homes.Temp.filePath("gone")), home);
 }

@@ -9,8 +9,11 @@
 #include "framework/Threads.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -45,6 +48,29 @@ inline void EndWizard(std::unique_ptr<TApplication>& app) {
     AudioInForm = nullptr;
     RememberedInPos = RememberedOutPos = 0;
 }
+
+// A program folder and a user's settings home of the test's own, in a temporary folder.
+// Made by Make() (false when they cannot be); when it goes the program folder is writable again
+// and XDG_CONFIG_HOME is as it was (so it must go after every client of the sound system).
+struct SettingsHomes {
+    QTemporaryDir Temp;
+    QString ProgramDir = Temp.filePath(QStringLiteral("bin"));
+    QString ConfigHome = Temp.filePath(QStringLiteral("config"));
+    QByteArray OldConfigHome = qgetenv("XDG_CONFIG_HOME");
+
+    bool Make() {
+        if (!Temp.isValid() || !QDir().mkpath(ProgramDir)) return false;
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(ConfigHome));
+        return true;
+    }
+    ~SettingsHomes() {
+        QFile::setPermissions(ProgramDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        if (OldConfigHome.isNull())
+            qunsetenv("XDG_CONFIG_HOME");
+        else
+            qputenv("XDG_CONFIG_HOME", OldConfigHome);
+    }
+};
 
 // Runs the main thread's posted work until cond holds or time is up.
 inline bool PumpUntil(const std::function<bool()>& cond, int timeoutMs) {

@@ -97,11 +97,12 @@ TEST(Application, FormsAreDestroyedNewestFirstWithOnDestroyWhileWhole) {
         auto* button = new TButton(first);
         button->SetParent(first);
         second->SetParent(first); // docked like a page
-        first->OnDestroy = [&, button](TObject*) {
+        // By value: the handlers run while the application goes, after these locals.
+        first->OnDestroy = [&order, button, first](TObject*) {
             // still whole: its components are still there
             order << QStringLiteral("first %1").arg(button->Parent() == first);
         };
-        second->OnDestroy = [&](TObject*) { order << QStringLiteral("second"); };
+        second->OnDestroy = [&order](TObject*) { order << QStringLiteral("second"); };
     }
     EXPECT_EQ(order, (QStringList{"second", "first 1"}));
     EXPECT_EQ(Application, nullptr);

@@ -36,7 +36,6 @@ using pulsetest::PrivateDaemon;
 using pulsetest::ScopedServer;
 using wizardtest::PumpUntil;
 
-const char* const kSink = "fault_sink";
 const char* const kOtherSink = "fault_other";
 const char* const kSource = "fault_mic";
 
@@ -45,12 +44,7 @@ protected:
     void SetUp() override {
         if (!std::getenv("PULSE_SERVER"))
             GTEST_SKIP() << "no pulseaudio (run under tests/with-pulse.sh)";
-        ASSERT_TRUE(Temp.isValid());
-        ProgramDir = Temp.filePath("bin");
-        ConfigHome = Temp.filePath("config");
-        ASSERT_TRUE(QDir().mkpath(ProgramDir));
-        OldConfigHome = qgetenv("XDG_CONFIG_HOME");
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(ConfigHome));
+        ASSERT_TRUE(Homes.Make());
         ASSERT_TRUE(Daemon.Start());
         Server.emplace(Daemon.Server()); // until every client of it is gone
         // The other sink and the microphone are modules of their own, so a test can unload them.
@@ -69,7 +63,7 @@ protected:
         ASSERT_EQ(waveOutGetNumDevs(), 2u);
         ASSERT_EQ(waveInGetNumDevs(), 1u);
 
-        App = wizardtest::StartWizard(ProgramDir, Messages);
+        App = wizardtest::StartWizard(Homes.ProgramDir, Messages);
         W = AudioVideoForm;
         W->Show();
         QCoreApplication::processEvents();
@@ -79,11 +73,6 @@ protected:
         Backend.reset();
         Admin.reset();
         Server.reset();
-        QFile::setPermissions(ProgramDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        if (OldConfigHome.isNull())
-            qunsetenv("XDG_CONFIG_HOME");
-        else
-            qputenv("XDG_CONFIG_HOME", OldConfigHome);
     }
 
     std::unique_ptr<PulseAdmin> NewAdmin() { return std::make_unique<PulseAdmin>(); }
@@ -161,15 +150,13 @@ protected:
             10000);
     }
 
+    wizardtest::SettingsHomes Homes; // before the sound system's members: it goes after them
     PrivateDaemon Daemon{"load-module module-null-sink sink_name=fault_sink "
                          "sink_properties=device.description=Fault_Speakers\n"};
     std::unique_ptr<PulseAdmin> Admin;
     std::uint32_t OtherModule = PA_INVALID_INDEX, MicModule = PA_INVALID_INDEX;
     std::optional<ScopedServer> Server;
     std::unique_ptr<ScopedAudioBackend> Backend;
-    QTemporaryDir Temp;
-    QString ProgramDir, ConfigHome;
-    QByteArray OldConfigHome;
     std::unique_ptr<TApplication> App;
     TAudioVideoForm* W = nullptr;
     QStringList Messages;
@@ -262,9 +249,8 @@ TEST_F(AudioFaults, ChosenDevicesUnloadedMidTest) {
     ASSERT_TRUE(Admin->UnloadModule(MicModule));
     EXPECT_TRUE(MicrophoneTestEnded())
         << "button " << Microphone()->ButtonTest->Caption().toStdString();
-    // The recorder's message, and at times the mixer's for the same vanished device
-    // ("MMSystem error: 6" from rebinding the microphone): still to be folded into one.
-    EXPECT_LE(Messages.size(), messages + 2) << Messages.join("; ").toStdString();
+    // The recorder's message only: rebinding the microphone to the vanished device is quiet.
+    EXPECT_LE(Messages.size(), messages + 1) << Messages.join("; ").toStdString();
     std::printf("[ outcome  ] microphone test, device unloaded: button '%s', messages: %s\n",
                 qPrintable(Microphone()->ButtonTest->Caption()),
                 qPrintable(Messages.mid(messages).join(" | ")));
@@ -282,8 +268,8 @@ TEST_F(AudioFaults, ChosenDevicesUnloadedMidTest) {
 
 TEST_F(AudioFaults, SettingsFileReadOnlyThenItsFolderGone) {
     const TNoPermissionOverride asUser;
-    const QString programFile = QDir(ProgramDir).filePath("AudioVideo.ini");
-    const QString userFile = QDir(ConfigHome).filePath("avsetup/AudioVideo.ini");
+    const QString programFile = QDir(Homes.ProgramDir).filePath("AudioVideo.ini");
+    const QString userFile = QDir(Homes.ConfigHome).filePath("avsetup/AudioVideo.ini");
     {
         QFile f(programFile);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -300,7 +286,7 @@ TEST_F(AudioFaults, SettingsFileReadOnlyThenItsFolderGone) {
     std::printf("[ outcome  ] settings file read-only: %s\n", qPrintable(Messages[0]));
 
     // The program's folder is gone meanwhile: the choices go to the user's config folder.
-    ASSERT_TRUE(QDir(ProgramDir).removeRecursively());
+    ASSERT_TRUE(QDir(Homes.ProgramDir).removeRecursively());
     QTest::mouseClick(W->NextButton->Widget(), Qt::LeftButton);
     EXPECT_EQ(Messages.size(), 1) << Messages.join("; ").toStdString();
     EXPECT_TRUE(App->Terminated());

@@ -10,6 +10,7 @@
 #include "app/Wizard.h"
 #include "platform/pulse/PulseAdmin.h"
 #include "platform/pulse/PulseBackend.h"
+#include "tests/app/WizardTestSupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -70,13 +71,7 @@ protected:
         };
     }
     void TearDown() override {
-        App.reset();
-        AudioVideoForm = nullptr;
-        WizardForm = nullptr;
-        AudioOutForm = nullptr;
-        VideoForm = nullptr;
-        AudioInForm = nullptr;
-        RememberedInPos = 0;
+        wizardtest::EndWizard(App);
         Backend.reset();
         if (Admin) Admin->SetSinkVolume(kToneSink, ToneVolume);
     }
