@@ -668,6 +668,27 @@ void TFilterGraph::DoEvent(long code, LONG_PTR p1, LONG_PTR p2) {
     }
 }
 
+// Moves a graph client (a component and a filter) from the graph it is in to `to`; either may be
+// none. The graph's free notification tells the client when the graph goes first. A window
+// that takes the graph's events is registered for them as well.
+namespace {
+template <class Client>
+void MoveToGraph(Client* client, TFilterGraph*& at, TFilterGraph* to, IEvent* window = nullptr) {
+    if (to == at) return;
+    if (at) {
+        if (window) at->RemoveEventNotifier(window);
+        at->RemoveFilter(client);
+        at->RemoveFreeNotification(client);
+    }
+    at = to;
+    if (at) {
+        at->FreeNotification(client);
+        at->InsertFilter(client);
+        if (window) at->InsertEventNotifier(window);
+    }
+}
+} // namespace
+
 // ---- TFilter ------------------------------------------------------------------------------------
 
 TFilter::TFilter(TComponent* AOwner)
@@ -678,16 +699,7 @@ TFilter::~TFilter() {
 }
 
 void TFilter::SetFilterGraph(TFilterGraph* graph) {
-    if (graph == FFilterGraph) return;
-    if (FFilterGraph) {
-        FFilterGraph->RemoveFilter(this);
-        FFilterGraph->RemoveFreeNotification(this);
-    }
-    FFilterGraph = graph;
-    if (FFilterGraph) {
-        FFilterGraph->FreeNotification(this);
-        FFilterGraph->InsertFilter(this);
-    }
+    MoveToGraph(this, FFilterGraph, graph);
 }
 
 void TFilter::Notification(TComponent* AComponent, TOperation Operation) {
@@ -783,64 +795,56 @@ void TColorControl::WriteOut() {
     cc->SetColorControls(&r);
 }
 
-int TColorControl::Brightness() {
+template <class T> T TColorControl::Fresh(const T& field) {
     ReadBack();
-    return FBrightness;
+    return field;
+}
+
+void TColorControl::Store(int& field, int v, int lo, int hi, const char* range) {
+    CheckRange(v, lo, hi, range);
+    field = v;
+    WriteOut();
+}
+
+int TColorControl::Brightness() {
+    return Fresh(FBrightness);
 }
 int TColorControl::Contrast() {
-    ReadBack();
-    return FContrast;
+    return Fresh(FContrast);
 }
 int TColorControl::Hue() {
-    ReadBack();
-    return FHue;
+    return Fresh(FHue);
 }
 int TColorControl::Saturation() {
-    ReadBack();
-    return FSaturation;
+    return Fresh(FSaturation);
 }
 int TColorControl::Sharpness() {
-    ReadBack();
-    return FSharpness;
+    return Fresh(FSharpness);
 }
 int TColorControl::Gamma() {
-    ReadBack();
-    return FGamma;
+    return Fresh(FGamma);
 }
 bool TColorControl::ColorEnable() {
-    ReadBack();
-    return FColorEnable;
+    return Fresh(FColorEnable);
 }
 
 void TColorControl::SetBrightness(int v) {
-    CheckRange(v, 0, 10000, "0 -> 10.000");
-    FBrightness = v;
-    WriteOut();
+    Store(FBrightness, v, 0, 10000, "0 -> 10.000");
 }
 void TColorControl::SetContrast(int v) {
-    CheckRange(v, 0, 20000, "0 -> 20.000");
-    FContrast = v;
-    WriteOut();
+    Store(FContrast, v, 0, 20000, "0 -> 20.000");
 }
 void TColorControl::SetHue(int v) {
-    CheckRange(v, -180, 180, "-180 -> 180");
-    FHue = v;
-    WriteOut();
+    Store(FHue, v, -180, 180, "-180 -> 180");
 }
 void TColorControl::SetSaturation(int v) {
-    CheckRange(v, 0, 20000, "0 -> 20.000");
-    FSaturation = v;
-    WriteOut();
+    Store(FSaturation, v, 0, 20000, "0 -> 20.000");
 }
 void TColorControl::SetSharpness(int v) {
-    CheckRange(v, 0, 10, "0 -> 10");
-    FSharpness = v;
-    WriteOut();
+    Store(FSharpness, v, 0, 10, "0 -> 10");
 }
 void TColorControl::SetGamma(int v) {
-    CheckRange(v, 1, 500, "1 -> 500");
-    FGamma = v;
-    WriteOut();
+    Store(FGamma, v, 1, 500, "1 -> 500");
 }
 void TColorControl::SetColorEnable(bool v) {
     FColorEnable = v;
@@ -876,18 +880,7 @@ TDSVideoWindowEx2::~TDSVideoWindowEx2() {
 }
 
 void TDSVideoWindowEx2::SetFilterGraph(TFilterGraph* graph) {
-    if (graph == FFilterGraph) return;
-    if (FFilterGraph) {
-        FFilterGraph->RemoveEventNotifier(this);
-        FFilterGraph->RemoveFilter(this);
-        FFilterGraph->RemoveFreeNotification(this);
-    }
-    FFilterGraph = graph;
-    if (FFilterGraph) {
-        FFilterGraph->FreeNotification(this);
-        FFilterGraph->InsertFilter(this);
-        FFilterGraph->InsertEventNotifier(this);
-    }
+    MoveToGraph(this, FFilterGraph, graph, this);
 }
 
 void TDSVideoWindowEx2::Notification(TComponent* AComponent, TOperation Operation) {
@@ -1177,16 +1170,7 @@ TSampleGrabber::~TSampleGrabber() {
 }
 
 void TSampleGrabber::SetFilterGraph(TFilterGraph* graph) {
-    if (graph == FFilterGraph) return;
-    if (FFilterGraph) {
-        FFilterGraph->RemoveFilter(this);
-        FFilterGraph->RemoveFreeNotification(this);
-    }
-    FFilterGraph = graph;
-    if (FFilterGraph) {
-        FFilterGraph->FreeNotification(this);
-        FFilterGraph->InsertFilter(this);
-    }
+    MoveToGraph(this, FFilterGraph, graph);
 }
 
 void TSampleGrabber::Notification(TComponent* AComponent, TOperation Operation) {

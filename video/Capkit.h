@@ -303,6 +303,9 @@ private:
     friend class TDSVideoWindowEx2;
     void ReadBack(); // from the renderer, when the graph is active
     void WriteOut(); // to the renderer, when the graph is active
+    // A value as the renderer has it now; a checked value stored and sent to the renderer.
+    template <class T> T Fresh(const T& field);
+    void Store(int& field, int v, int lo, int hi, const char* range);
     TDSVideoWindowEx2* FOwner;
     DDCOLORCONTROL FRecord;
     int FBrightness = 750, FContrast = 10000, FHue = 0, FSaturation = 10000, FSharpness = 5,

@@ -188,7 +188,9 @@ public:
 };
 
 // ---- Property pages -----------------------------------------------------------------------------
-enum TPropertyPage {
+// A fixed type: a kind arrives as a number from callers and settings, and an unknown one is
+// answered, not undefined.
+enum TPropertyPage : int {
     ppDefault,
     ppVFWCapDisplay,
     ppVFWCapFormat,
