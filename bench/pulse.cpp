@@ -284,6 +284,11 @@ std::vector<std::int16_t> Tone(double seconds) {
 // The figures of this run, for the ratios against paplay (the benchmarks run in this order).
 double g_waveOutCpu = 0, g_chainCpu = 0;
 
+// Context switches of the process (a thread's wake-up is one): what the CPU figure follows.
+double Switches(const rusage& a, const rusage& b) {
+    return double((b.ru_nvcsw + b.ru_nivcsw) - (a.ru_nvcsw + a.ru_nivcsw));
+}
+
 double CpuSeconds(const rusage& r) {
     return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
            static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
@@ -341,6 +346,7 @@ void BM_PlaybackCpuWaveOut(benchmark::State& state) {
         const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
         cpuPerSecond = (CpuSeconds(after) - CpuSeconds(before)) / seconds;
         state.counters["wall_s"] = wall;
+        state.counters["switches_per_s"] = Switches(before, after) / seconds;
         waveOutClose(p.out);
     }
     state.counters["cpu_ms_per_s"] = cpuPerSecond * 1000;
@@ -389,10 +395,14 @@ void BM_PlaybackCpuChain(benchmark::State& state) {
         getrusage(RUSAGE_SELF, &before);
         const auto t0 = Clock::now();
         out->Start();
+        rusage started{};
+        getrusage(RUSAGE_SELF, &started);
+        state.counters["start_ms"] = (CpuSeconds(started) - CpuSeconds(before)) * 1000;
         loop.exec();
         getrusage(RUSAGE_SELF, &after);
         state.counters["wall_s"] = std::chrono::duration<double>(Clock::now() - t0).count();
         cpuPerSecond = (CpuSeconds(after) - CpuSeconds(before)) / seconds;
+        state.counters["switches_per_s"] = Switches(before, after) / seconds;
         out->Close();
     }
     state.counters["cpu_ms_per_s"] = cpuPerSecond * 1000;
@@ -416,6 +426,7 @@ void BM_PlaybackCpuPaplay(benchmark::State& state) {
         wait4(pid, &status, 0, &child);
         state.counters["wall_s"] = std::chrono::duration<double>(Clock::now() - t0).count();
         cpuPerSecond = CpuSeconds(child) / seconds;
+        state.counters["switches_per_s"] = double(child.ru_nvcsw + child.ru_nivcsw) / seconds;
     }
     state.counters["cpu_ms_per_s"] = cpuPerSecond * 1000;
     // Ours against paplay, measured in this run (0: that benchmark was not run).

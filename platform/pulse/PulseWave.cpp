@@ -6,12 +6,14 @@
 
 namespace {
 constexpr int kOpenTimeoutMs = 2000;
-// The latency the server is asked for (ADJUST_LATENCY: roughly half of it is the device's
-// buffer); it bounds how late MM_WOM_DONE can be and how soon a new stream is heard.
-constexpr pa_usec_t kPlaybackLatencyUs = 200 * PA_USEC_PER_MSEC;
-// The server asks for more data every time this much has played: with the latency above the
-// device buffer is (200 - 2 * 80) / 2 = 20 ms, and the server's requests come 12 times a second.
-constexpr pa_usec_t kRequestEveryUs = 80 * PA_USEC_PER_MSEC;
+// The device's own buffer the stream asks for: it bounds how late MM_WOM_DONE can be and how soon
+// a new stream is heard.
+constexpr pa_usec_t kDeviceLatencyUs = 20 * PA_USEC_PER_MSEC;
+// The server sends a request for more data every time this much has played, whatever is queued
+// ahead: each is a wake-up of both processes, so they come four times a second. The stream's
+// target length is the device latency plus twice this (the server derives the device latency
+// from the two), and what is queued beyond it is held, not played sooner.
+constexpr pa_usec_t kRequestEveryUs = 250 * PA_USEC_PER_MSEC;
 // Queued buffers are handed to the server as soon as they are written, up to this far ahead of
 // the ear: one request per buffer instead of one per server request, which is what costs (every
 // message to or from the server is a wake-up of both processes). The server keeps what is ahead
@@ -142,15 +144,17 @@ bool PulseWaveOut::CreateStream() {
     pa_stream_set_underflow_callback(stream_, &PulseWaveOut::OnUnderflow, this);
     pa_buffer_attr attr;
     attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kPlaybackLatencyUs, &spec_));
+    attr.tlength = static_cast<std::uint32_t>(
+        pa_usec_to_bytes(kDeviceLatencyUs + 2 * kRequestEveryUs, &spec_));
     // The server starts with the first frame and, after running dry, waits for the next, so an
     // underrun pauses the stream instead of skipping what comes next; a short last buffer plays
     // without a trigger. Should the server insist on more, Pump triggers.
     attr.prebuf = static_cast<std::uint32_t>(pa_frame_size(&spec_));
     attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kRequestEveryUs, &spec_));
     attr.fragsize = static_cast<std::uint32_t>(-1);
-    auto flags = static_cast<pa_stream_flags_t>(
-        PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
+    // Timing is asked for when it is needed (a refresh every kTimingRefreshUs while playing); the
+    // library's own updates would come several times a second at the start of every stream.
+    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING);
     // A chosen device that goes away ends the stream rather than moving it elsewhere.
     if (!device_.empty()) flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_DONT_MOVE);
     const WaveOutLevel level = ctx_->GetWaveOutLevel(device_.empty() ? SinkName() : device_);
