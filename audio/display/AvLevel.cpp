@@ -626,7 +626,7 @@ void TAvCustomLevel::SetLevel(int magnitude) {
     int b = magnitude == INT_MIN ? INT_MAX : std::abs(magnitude);
     FRawLevel = b;
     if (b == 0 && FLevelSpots == 0 && !FRedrawPending.load()) {
-        if (FDrawDeferred && Enabled() && Visible()) DrawLevel();
+        DrawLevel(true);
         return;
     }
 
@@ -687,12 +687,12 @@ void TAvCustomLevel::SetLevel(int magnitude) {
     }
 
     if (lit == FLevelSpots && !FRedrawPending.load()) {
-        if (FDrawDeferred && Enabled() && Visible()) DrawLevel(); // catch up once it is time
+        DrawLevel(true); // catch up once it is time
         return;
     }
     FRedrawPending = false;
     FLevelSpots = lit;
-    if (Enabled() && Visible()) DrawLevel();
+    DrawLevel();
 }
 
 void TAvCustomLevel::ResetDecay() {
@@ -744,7 +744,7 @@ void TAvCustomLevel::PeakTick() {
 void TAvCustomLevel::ShowPendingPeak() {
     FRepaintQueued = false;
     if (!FRedrawPending.exchange(false)) return; // a block has shown it already
-    if (Enabled() && Visible()) DrawLevel();
+    DrawLevel();
 }
 
 // --- drawing ------------------------------------------------------------------------------------
@@ -759,7 +759,7 @@ std::int64_t SteadyUs() {
 
 void TAvCustomLevel::SetDrawInterval(int ms) {
     FDrawInterval = std::max(ms, 0);
-    if (FDrawInterval == 0 && FDrawDeferred && Enabled() && Visible()) DrawNow();
+    if (FDrawInterval == 0) DrawLevel(true);
 }
 
 void TAvCustomLevel::DrawNow() {
@@ -769,7 +769,8 @@ void TAvCustomLevel::DrawNow() {
     PaintDirect([this](void*) { Draw(); }, nullptr);
 }
 
-void TAvCustomLevel::DrawLevel() {
+void TAvCustomLevel::DrawLevel(bool ifBehind) {
+    if ((ifBehind && !FDrawDeferred) || !Enabled() || !Visible()) return;
     // A meter fed on another thread (a connector outside the real-time loop) draws at once: the
     // deferring timer belongs to the main thread.
     if (FDrawInterval > 0 && IsMainThread()) {

@@ -217,7 +217,9 @@ private:
     void UpdateTimerClient();
     void ClearPeak();
     void DrawNow();
-    void DrawLevel(); // DrawNow, or later within DrawInterval
+    // DrawNow, or later within DrawInterval; nothing while hidden or disabled. ifBehind: only a
+    // picture that a deferral has left behind the level.
+    void DrawLevel(bool ifBehind = false);
     int BarLength() const;
     TColor ZoneColor(int spot, bool background) const;
     void PeakTick(); // timer thread
