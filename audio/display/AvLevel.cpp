@@ -781,9 +781,9 @@ void TAvCustomLevel::DrawLevel(bool ifBehind) {
             if (!FDeferTimer) {
                 FDeferTimer = std::make_unique<QTimer>();
                 FDeferTimer->setSingleShot(true);
-                QObject::connect(FDeferTimer.get(), &QTimer::timeout, this, [this] {
-                    if (FDrawDeferred && Enabled() && Visible()) DrawNow();
-                });
+                // Fires at least one interval after the last picture, so this draws at once.
+                QObject::connect(FDeferTimer.get(), &QTimer::timeout, this,
+                                 [this] { DrawLevel(true); });
             }
             // Later than the next level of a meter fed at least every interval, which then
             // draws instead: the timer is for a feed that has stopped, not another wake-up.
