@@ -734,6 +734,8 @@ void TAvWaveOut::Pause() {
                 }
                 FResetting = true;
                 if (MMRESULT r = waveOutReset(FHandle)) PlatformFail("WaveOutReset:", r);
+                if (FWindow) FWindow->RemovePending(MM_WOM_DONE);
+                FDonesPosted = 0;
                 FIndex = 0;
                 FBuffersQueued = 0;
                 FBuffersUnhandled = 0;
@@ -796,6 +798,10 @@ void TAvWaveOut::Reset() {
             FNextLoopBase = -1;
             FDeviceBytes = 0;
         }
+        // The count of the dropped messages goes with them: a count left standing would keep
+        // every later finished buffer from being posted, and playback would stall.
+        if (FWindow) FWindow->RemovePending(MM_WOM_DONE);
+        FDonesPosted = 0;
         TAvCustomSoundComponent::Flushed();
         FMoreBuffers = true;
         int i = 0;

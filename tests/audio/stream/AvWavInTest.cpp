@@ -143,7 +143,7 @@ TEST_F(WaveIn, OpensOnlyFormatsTheDeviceListsAndKeepsItsPropertyRules) {
         ADD_FAILURE() << "opened";
     } catch (const EAvWaveInError& e) {
         EXPECT_EQ(e.Message(),
-                  QStringLiteral("WaveInOpen:\n\rThe actual device can''t record this format"));
+                  QStringLiteral("WaveInOpen:\n\rThe actual device can't record this format"));
     }
     EXPECT_EQ(Errors, 1);
     EXPECT_FALSE(w->DeviceOpen());

@@ -4,6 +4,7 @@
 #include "audio/stream/AvWavOut.h"
 #include "StreamTestSupport.h"
 #include "platform/sim/SimBackend.h"
+#include "resources/AvResources.h"
 
 #include <QCoreApplication>
 #include <atomic>
@@ -273,7 +274,10 @@ TEST_F(WaveOutTest, RefusedOpensAndBadSettingsRaiseTheirMessages) {
     EXPECT_FALSE(Source->IsOpen()) << "the chain is closed again";
 
     Sim->SetOpenFault(kCard, SimBackend::Direction::Output, WAVERR_BADFORMAT);
-    EXPECT_EQ(startMessage(), "WaveOutOpen:\n\rThe actual device can''t play this format");
+    EXPECT_EQ(startMessage(), "WaveOutOpen:\n\rThe actual device can't play this format");
+    // No message of the string table shows an apostrophe doubled as in source code.
+    for (int n = 28000; n < 29000; ++n)
+        EXPECT_FALSE(av::LoadResString(n).contains(QStringLiteral("''"))) << n;
     Sim->SetOpenFault(kCard, SimBackend::Direction::Output, MMSYSERR_NOERROR);
 
     // A source that delivers nothing.
