@@ -52,6 +52,7 @@ constexpr FOURCC kData = mmioFOURCC('d', 'a', 't', 'a');
 constexpr FOURCC kFact = mmioFOURCC('f', 'a', 'c', 't');
 constexpr FOURCC kDisp = mmioFOURCC('D', 'I', 'S', 'P');
 constexpr FOURCC kInfo = mmioFOURCC('I', 'N', 'F', 'O');
+constexpr WORD kMpeg = 0x0050; // MPEG-1 audio (layers I and II)
 // The largest format record: 18 bytes and a 16-bit count of extra bytes.
 constexpr DWORD kMaxFormatBytes = 18 + 0xFFFF;
 // INFO and DISP chunks are read whole; larger ones are skipped.
@@ -144,8 +145,15 @@ int FailParse(TAvWaveIO& io, QString* error, int code, const QString& why) {
     return code;
 }
 
+// The unit the data is kept and cut in. MPEG audio is a stream of frames of varying length: its
+// header's block align (1152, the frame's samples, as some writers put it) is no unit of the data,
+// and cutting to it would lose the end of the last frame.
 DWORD BlockAlign(const TAvWaveIO& io) {
-    return io.Format && io.Format->nBlockAlign ? io.Format->nBlockAlign : 1;
+    const WAVEFORMATEX* f = io.Format.get();
+    if (!f || f->nBlockAlign == 0 || f->wFormatTag == WAVE_FORMAT_MPEGLAYER3 ||
+        f->wFormatTag == kMpeg)
+        return 1;
+    return f->nBlockAlign;
 }
 
 DWORD BytesToSamplesOf(const TAvWaveIO& io, DWORD bytes) {
@@ -155,7 +163,11 @@ DWORD BytesToSamplesOf(const TAvWaveIO& io, DWORD bytes) {
     constexpr double kMost = 0x7FFFFFFF;
     if (io.ByteRate > 0)
         return static_cast<DWORD>(std::min(kMost, bytes * double(f->nSamplesPerSec) / io.ByteRate));
-    if (f->wFormatTag == WAVE_FORMAT_PCM) return bytes / BlockAlign(io);
+    if (io.dwFramesPerBlock > 0) {
+        std::uint64_t s = std::uint64_t(bytes / BlockAlign(io)) * io.dwFramesPerBlock;
+        if (io.FactCounts) s = std::min<std::uint64_t>(s, io.dwDataSamples);
+        return static_cast<DWORD>(std::min<std::uint64_t>(s, 0x7FFFFFFF));
+    }
     if (f->nAvgBytesPerSec == 0) return 0;
     return static_cast<DWORD>(std::min<std::uint64_t>(
         0x7FFFFFFF, std::uint64_t(bytes) * f->nSamplesPerSec / f->nAvgBytesPerSec));
@@ -164,12 +176,14 @@ DWORD BytesToSamplesOf(const TAvWaveIO& io, DWORD bytes) {
 DWORD SamplesToBytesOf(const TAvWaveIO& io, LONG samples) {
     const WAVEFORMATEX* f = io.Format.get();
     if (!f || samples <= 0) return 0;
+    // The end of the data is its last byte, whatever rounding the conversions below do.
+    if (io.dwDataSamples > 0 && DWORD(samples) >= io.dwDataSamples) return io.dwDataBytes;
     const DWORD align = BlockAlign(io);
     std::uint64_t bytes;
     if (io.ByteRate > 0)
         bytes = static_cast<std::uint64_t>(samples * io.ByteRate / f->nSamplesPerSec);
-    else if (f->wFormatTag == WAVE_FORMAT_PCM)
-        bytes = std::uint64_t(samples) * align;
+    else if (io.dwFramesPerBlock > 0)
+        bytes = (std::uint64_t(samples) + io.dwFramesPerBlock - 1) / io.dwFramesPerBlock * align;
     else if (f->nSamplesPerSec == 0)
         return 0;
     else
@@ -177,6 +191,128 @@ DWORD SamplesToBytesOf(const TAvWaveIO& io, LONG samples) {
                 f->nSamplesPerSec;
     bytes = (bytes + align - 1) / align * align; // whole blocks, rounded up
     return static_cast<DWORD>(std::min<std::uint64_t>(bytes, UINT32_MAX));
+}
+
+constexpr FOURCC kRf64 = mmioFOURCC('R', 'F', '6', '4');
+constexpr FOURCC kBw64 = mmioFOURCC('B', 'W', '6', '4');
+constexpr FOURCC kDs64 = mmioFOURCC('d', 's', '6', '4');
+
+std::uint64_t GetLE64(const char* p) {
+    return GetLE32(p) | (std::uint64_t(GetLE32(p + 4)) << 32);
+}
+
+QString FmtCutText(DWORD held, DWORD declared) {
+    return QStringLiteral("the file ends inside its 'fmt ' chunk (%1 of %2 bytes)")
+        .arg(held)
+        .arg(declared);
+}
+
+QString GuidText(const GUID& g) {
+    QString s = QStringLiteral("{%1-%2-%3-")
+                    .arg(g.Data1, 8, 16, QLatin1Char('0'))
+                    .arg(g.Data2, 4, 16, QLatin1Char('0'))
+                    .arg(g.Data3, 4, 16, QLatin1Char('0'));
+    for (int i = 0; i < 8; ++i) {
+        if (i == 2) s += QLatin1Char('-');
+        s += QStringLiteral("%1").arg(uint(g.Data4[i]), 2, 16, QLatin1Char('0'));
+    }
+    return s.toUpper() + QLatin1Char('}');
+}
+
+// The format a record holds: its own tag, or the tag an EXTENSIBLE record's sub-format names
+// (0 when the record is too short for one or it names no tag). held: bytes of the record.
+WORD EffectiveTag(const WAVEFORMATEX* f, DWORD held) {
+    if (f->wFormatTag != WAVE_FORMAT_EXTENSIBLE) return f->wFormatTag;
+    if (held < sizeof(WAVEFORMATEXTENSIBLE) || f->cbSize < 22) return 0;
+    GUID base = reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(f)->SubFormat;
+    const DWORD inner = base.Data1;
+    base.Data1 = 0;
+    if (!(base == WaveSubFormat(0)) || inner == 0 || inner > 0xFFFF ||
+        inner == WAVE_FORMAT_EXTENSIBLE)
+        return 0;
+    return static_cast<WORD>(inner);
+}
+
+// Sample frames in one block of the format; 0 when it has no blocks of a fixed length.
+DWORD FramesPerBlock(const WAVEFORMATEX* f, WORD tag) {
+    const DWORD align = f->nBlockAlign, ch = f->nChannels;
+    if (align == 0 || ch == 0) return 0;
+    switch (tag) {
+    case WAVE_FORMAT_PCM:
+    case WAVE_FORMAT_ALAW:
+    case WAVE_FORMAT_MULAW:
+        return 1;
+    case WAVE_FORMAT_IEEE_FLOAT:
+        if (f->wBitsPerSample >= 8) return 1;
+        [[fallthrough]]; // 4 bits under this tag: IMA-style ADPCM, two samples a byte
+    case 0x0033:
+    case 0x0206:
+        return (align * 2) % ch == 0 ? align * 2 / ch : 0;
+    case WAVE_FORMAT_ADPCM: {
+        // As the decoder reads it: the samples per block the record names, at most what fits.
+        if (align < 7 * ch) return 0;
+        const DWORD whole = (align - 7 * ch) * 2 / ch + 2;
+        const auto* extra = reinterpret_cast<const BYTE*>(f) + sizeof(WAVEFORMATEX);
+        const DWORD named = f->cbSize >= 2 ? DWORD(extra[0] | (extra[1] << 8)) : 0;
+        return named >= 2 ? std::min(named, whole) : whole;
+    }
+    case WAVE_FORMAT_IMA_ADPCM:
+        return align > 4 * ch ? (align - 4 * ch) * 2 / ch + 1 : 0;
+    case WAVE_FORMAT_GSM610:
+        return align == 65 ? 320 : 0;
+    default:
+        return 0;
+    }
+}
+
+// Bytes per second of the first MPEG audio layer III frame found in n bytes; 0 when none is.
+DWORD MpegByteRate(const char* p, LONG n) {
+    static constexpr int kMpeg1[16] = {0,   32,  40,  48,  56,  64,  80,  96,
+                                       112, 128, 160, 192, 224, 256, 320, 0};
+    static constexpr int kMpeg2[16] = {0,  8,  16, 24,  32,  40,  48,  56,
+                                       64, 80, 96, 112, 128, 144, 160, 0};
+    for (LONG i = 0; i + 3 < n; ++i) {
+        const auto b0 = BYTE(p[i]), b1 = BYTE(p[i + 1]), b2 = BYTE(p[i + 2]);
+        if (b0 != 0xFF || (b1 & 0xE0) != 0xE0) continue;
+        const int version = (b1 >> 3) & 3, layer = (b1 >> 1) & 3, index = b2 >> 4;
+        if (version == 1 || layer != 1 || ((b2 >> 2) & 3) == 3) continue;
+        const int kbps = version == 3 ? kMpeg1[index] : kMpeg2[index];
+        if (kbps) return DWORD(kbps) * 1000 / 8;
+    }
+    return 0;
+}
+
+// The sample count of the parsed data: from the blocks when the format has them (the fact count
+// when it agrees with them, since it tells how much of the last block is samples), otherwise
+// through the byte rate, which a plausible fact count then corrects.
+void CountSamples(TAvWaveIO& io) {
+    const WAVEFORMATEX* f = io.Format.get();
+    const DWORD bytes = io.dwDataBytes;
+    const LONG fact = io.lFactSamples;
+    io.FactCounts = false;
+    io.ByteRate = 0;
+    io.dwDataSamples = BytesToSamplesOf(io, bytes);
+    if (fact < 0 || DWORD(fact) == io.dwDataSamples) return;
+    const DWORD fpb = io.dwFramesPerBlock;
+    if (fpb > 0) {
+        const DWORD counted = io.dwDataSamples;
+        if (fpb > 1 && DWORD(fact) < counted && DWORD(fact) > counted - std::min(counted, fpb)) {
+            io.dwDataSamples = DWORD(fact);
+            io.FactCounts = true;
+            return;
+        }
+    } else if (fact > 0 && bytes > 0 && f->nSamplesPerSec > 0) {
+        const double estimate = io.dwDataSamples;
+        if (estimate == 0 || (fact >= estimate / 2 && fact <= estimate * 2)) {
+            io.ByteRate = double(bytes) * f->nSamplesPerSec / fact;
+            io.dwDataSamples = DWORD(fact);
+            return;
+        }
+    }
+    io.Repairs << QStringLiteral("fact sample count %1 replaced by %2%3")
+                      .arg(fact)
+                      .arg(io.dwDataSamples)
+                      .arg(fpb > 0 ? QStringLiteral(" (counted from the blocks)") : QString());
 }
 
 } // namespace
@@ -200,8 +336,18 @@ int WioOpen(const QString& name, DWORD flags, const QByteArray& memory, TAvWaveI
     HMMIO h = io->hmmio;
 
     MMCKINFO& riff = io->ckRiff;
-    if (mmioDescend(h, &riff, nullptr, 0) != MMSYSERR_NOERROR || riff.ckid != FOURCC_RIFF)
+    if (mmioDescend(h, &riff, nullptr, 0) != MMSYSERR_NOERROR ||
+        (riff.ckid != FOURCC_RIFF && riff.ckid != kRf64 && riff.ckid != kBw64))
         return FailParse(*io, error, WIOERR_FILEERROR, QStringLiteral("not a RIFF file"));
+    // RF64 and BW64 (recordings past 4 GB) are RIFF with 64-bit sizes in a "ds64" chunk.
+    const bool wide = riff.ckid != FOURCC_RIFF;
+    io->Container = riff.ckid;
+    if (wide) {
+        char type[4];
+        if (!ReadExactly(h, type, 4))
+            return FailParse(*io, error, WIOERR_FILEERROR, QStringLiteral("not a RIFF file"));
+        riff.fccType = GetLE32(type);
+    }
     if (riff.fccType != kWave)
         return FailParse(
             *io, error, WIOERR_FILEERROR,
@@ -211,24 +357,38 @@ int WioOpen(const QString& name, DWORD flags, const QByteArray& memory, TAvWaveI
         return FailParse(*io, error, WIOERR_FILEERROR, QStringLiteral("cannot seek in the file"));
     const auto fileSize = static_cast<DWORD>(end);
     io->dwFileSize = fileSize;
-    if (std::uint64_t(riff.cksize) + 8 > fileSize) {
+    const DWORD riffDeclared = riff.cksize;
+    if (wide) {
+        riff.cksize = fileSize - 8; // until "ds64" says otherwise
+    } else if (std::uint64_t(riff.cksize) + 8 > fileSize) {
         io->Repairs << QStringLiteral("RIFF chunk cut from %1 to %2 bytes")
                            .arg(riff.cksize)
                            .arg(fileSize - 8);
         riff.cksize = fileSize - 8;
     }
-    const std::uint64_t riffEnd = std::uint64_t(riff.dwDataOffset) + riff.cksize;
-    const DWORD riffDeclared = riff.cksize;
+    std::uint64_t riffEnd = std::uint64_t(riff.dwDataOffset) + riff.cksize;
     bool unfinished = false;
 
     bool seenFmt = false, seenData = false, seenFact = false, previousWasData = false;
+    bool secondFmtBeforeData = false;
     DWORD dataEnd = fileSize;
-    DWORD dataDeclared = 0;
+    std::uint64_t dataDeclared = 0;
+    std::uint64_t ds64Data = 0;
+    bool haveDs64 = false;
+    FOURCC overrun = 0; // a chunk before the data that claims more than the file holds
+    std::uint64_t overrunDeclared = 0;
+    DWORD fmtDeclared = 0, fmtHeld = 0; // "fmt " size as declared, bytes the file holds of it
     for (;;) {
         MMCKINFO ck{};
         if (mmioDescend(h, &ck, nullptr, 0) != MMSYSERR_NOERROR) break;
         const DWORD declared = ck.cksize;
-        const std::uint64_t chunkEnd = std::uint64_t(ck.dwDataOffset) + ck.cksize;
+        std::uint64_t declared64 = declared;
+        // An RF64 data chunk's real size is in "ds64"; the 32-bit field holds 0xFFFFFFFF.
+        if (wide && haveDs64 && ck.ckid == kData && declared == 0xFFFFFFFF) {
+            declared64 = ds64Data;
+            ck.cksize = static_cast<DWORD>(std::min<std::uint64_t>(ds64Data, UINT32_MAX));
+        }
+        const std::uint64_t chunkEnd = std::uint64_t(ck.dwDataOffset) + declared64;
         if (chunkEnd > riffEnd && seenFmt && seenData) break;
         // A file of thousands of tiny chunks must not cost memory: the list keeps the first ones.
         if (io->Chunks.size() < kMaxChunkList)
@@ -238,17 +398,37 @@ int WioOpen(const QString& name, DWORD flags, const QByteArray& memory, TAvWaveI
             io->ForeignAfterData = ck.ckid;
         if (chunkEnd > fileSize) {
             ck.cksize = fileSize - ck.dwDataOffset;
-            if (ck.ckid != kData) // the data's own note below says more
+            if (!seenData && ck.ckid != kData && ck.ckid != kFmt && !overrun) {
+                overrun = ck.ckid;
+                overrunDeclared = declared64;
+            }
+            if (ck.ckid != kData && ck.ckid != kFmt) // their own notes say more
                 io->Repairs << QStringLiteral("'%1' chunk cut from %2 to %3 bytes")
                                    .arg(FourCCText(ck.ckid))
-                                   .arg(declared)
+                                   .arg(declared64)
                                    .arg(ck.cksize);
         }
         if (previousWasData) {
             dataEnd = ck.dwDataOffset - 8;
             previousWasData = false;
         }
-        if (ck.ckid == FOURCC_LIST && ck.fccType == kInfo) {
+        if (ck.ckid == kDs64 && wide && !seenData) {
+            // riff size, data size, sample count (64 bits each), then a table we do not need.
+            char sizes[24];
+            if (ck.cksize >= 24 && ReadExactly(h, sizes, 24)) {
+                haveDs64 = true;
+                const std::uint64_t riffSize = GetLE64(sizes);
+                ds64Data = GetLE64(sizes + 8);
+                const std::uint64_t count = GetLE64(sizes + 16);
+                if (riffSize + 8 > fileSize && riffDeclared == 0xFFFFFFFF)
+                    io->Repairs << QStringLiteral("RIFF chunk cut from %1 to %2 bytes")
+                                       .arg(riffSize)
+                                       .arg(fileSize - 8);
+                riffEnd = std::min<std::uint64_t>(riffSize + 8, fileSize);
+                if (count > 0 && count <= INT32_MAX && io->lFactSamples < 0)
+                    io->lFactSamples = static_cast<LONG>(count);
+            }
+        } else if (ck.ckid == FOURCC_LIST && ck.fccType == kInfo) {
             if (ck.cksize >= 4 && ck.cksize - 4 <= kMaxListBytes) {
                 QByteArray list(ck.cksize - 4, '\0');
                 if (!ReadExactly(h, list.data(), LONG(list.size())))
@@ -271,9 +451,12 @@ int WioOpen(const QString& name, DWORD flags, const QByteArray& memory, TAvWaveI
         } else if (ck.ckid == kFmt) {
             if (seenFmt) {
                 io->Repairs << QStringLiteral("second 'fmt ' chunk: reading stopped there");
+                secondFmtBeforeData = !seenData;
                 break;
             }
             seenFmt = true;
+            fmtDeclared = declared;
+            fmtHeld = ck.cksize;
             const DWORD bytes = std::min(ck.cksize, kMaxFormatBytes);
             const DWORD held = std::max<DWORD>(bytes, 18) + 1;
             io->Format.reset(static_cast<WAVEFORMATEX*>(std::calloc(held, 1)));
@@ -283,6 +466,14 @@ int WioOpen(const QString& name, DWORD flags, const QByteArray& memory, TAvWaveI
             if (!ReadExactly(h, reinterpret_cast<char*>(io->Format.get()), LONG(bytes)))
                 return FailParse(*io, error, WIOERR_FILEERROR,
                                  QStringLiteral("cannot read the 'fmt ' chunk"));
+            // Tag, channels, rate, byte rate and block align are the least a format has.
+            if (bytes < 14) {
+                if (fmtHeld < fmtDeclared)
+                    return FailParse(*io, error, WIOERR_BADFILE, FmtCutText(fmtHeld, fmtDeclared));
+                return FailParse(
+                    *io, error, WIOERR_BADFILE,
+                    QStringLiteral("the 'fmt ' chunk is too short (%1 bytes)").arg(fmtDeclared));
+            }
             WAVEFORMATEX* f = io->Format.get();
             // The extra bytes a format announces must be there: a copy reads cbSize of them.
             const DWORD extra = bytes > 18 ? bytes - 18 : 0;
@@ -292,13 +483,27 @@ int WioOpen(const QString& name, DWORD flags, const QByteArray& memory, TAvWaveI
                                    .arg(extra);
                 f->cbSize = static_cast<WORD>(extra);
             }
+            if (f->wFormatTag == WAVE_FORMAT_EXTENSIBLE && bytes < sizeof(WAVEFORMATEXTENSIBLE))
+                io->Refusal = QStringLiteral("the 'fmt ' chunk is too short for its EXTENSIBLE "
+                                             "extension (%1 of %2 bytes)")
+                                  .arg(bytes)
+                                  .arg(sizeof(WAVEFORMATEXTENSIBLE));
+            // The oldest headers (14 bytes) have no bits field; damaged ones may hold 0 there.
+            if (f->wFormatTag == WAVE_FORMAT_PCM && f->wBitsPerSample == 0 && f->nChannels > 0 &&
+                f->nBlockAlign > 0 && f->nBlockAlign % f->nChannels == 0) {
+                f->wBitsPerSample = static_cast<WORD>(8 * (f->nBlockAlign / f->nChannels));
+                io->Repairs << QStringLiteral("%1: %2 bits per sample taken from the block align")
+                                   .arg(bytes < 16 ? QStringLiteral("no bits field")
+                                                   : QStringLiteral("bits per sample 0"))
+                                   .arg(f->wBitsPerSample);
+            }
         } else if (ck.ckid == kData) {
             if (seenData) {
                 io->Repairs << QStringLiteral("second 'data' chunk: reading stopped there");
                 break;
             }
             seenData = true;
-            dataDeclared = declared;
+            dataDeclared = declared64;
             io->dwDataOffset = ck.dwDataOffset;
             io->ckData = ck;
             previousWasData = true;
@@ -319,22 +524,55 @@ int WioOpen(const QString& name, DWORD flags, const QByteArray& memory, TAvWaveI
                 io->lFactSamples = static_cast<LONG>(GetLE32(count));
         }
         if (mmioAscend(h, &ck, 0) != MMSYSERR_NOERROR) {
-            if (seenData) break;
+            // A chunk that reaches the end of the file (its pad byte missing, or cut) ends the
+            // walk; what it lacked is judged below.
+            if (seenData || std::uint64_t(ck.dwDataOffset) + ck.cksize >= fileSize) break;
             return FailParse(
                 *io, error, WIOERR_FILEERROR,
                 QStringLiteral("cannot move past the '%1' chunk").arg(FourCCText(ck.ckid)));
         }
     }
-    mmioClose(h, 0);
-    io->hmmio = nullptr;
 
     WAVEFORMATEX* f = io->Format.get();
     if (!f) return FailParse(*io, error, WIOERR_BADFILE, QStringLiteral("no 'fmt ' chunk"));
-    if (f->wFormatTag == WAVE_FORMAT_PCM) {
+    const WORD tag = EffectiveTag(f, io->dwFormatBytes);
+    // MPEG audio without a byte rate: the first frame's header has it.
+    if (f->nAvgBytesPerSec == 0 && tag == WAVE_FORMAT_MPEGLAYER3 && seenData) {
+        char head[4096];
+        const LONG n = mmioSeek(h, LONG(io->dwDataOffset), SEEK_SET) == LONG(io->dwDataOffset)
+                           ? mmioRead(h, head, sizeof head)
+                           : -1;
+        if (const DWORD rate = MpegByteRate(head, n); rate) {
+            io->Repairs << QStringLiteral("bytes per second repaired from 0 to %1 (from the first "
+                                          "MPEG frame)")
+                               .arg(rate);
+            f->nAvgBytesPerSec = rate;
+        }
+    }
+    mmioClose(h, 0);
+    io->hmmio = nullptr;
+
+    if (tag == WAVE_FORMAT_PCM) {
+        // Samples are stored in whole bytes: 12 valid bits take a 16-bit container, 20 a 24-bit
+        // one, and play as that container (the low bits are zero).
+        const WORD container = static_cast<WORD>((f->wBitsPerSample + 7u) / 8u * 8u);
+        if (container != f->wBitsPerSample) {
+            io->Repairs << QStringLiteral("%1-bit samples in %2-bit containers: played as %2-bit")
+                               .arg(f->wBitsPerSample)
+                               .arg(container);
+            io->wValidBits = f->wBitsPerSample;
+            f->wBitsPerSample = container;
+        } else if (f->wFormatTag == WAVE_FORMAT_EXTENSIBLE && io->Refusal.isEmpty()) {
+            const auto* x = reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(f);
+            if (x->Samples.wValidBitsPerSample && x->Samples.wValidBitsPerSample < container)
+                io->wValidBits = x->Samples.wValidBitsPerSample;
+        }
+    }
+    if (tag == WAVE_FORMAT_PCM || (tag == WAVE_FORMAT_IEEE_FLOAT && f->wBitsPerSample >= 8)) {
         // A PCM header is fully determined by channels, bits and rate; damaged headers often get
-        // the derived fields wrong. Samples are stored in whole bytes (12 bits take 2).
-        const DWORD align = DWORD(f->nChannels) * ((f->wBitsPerSample + 7u) / 8u);
-        if (align != f->nBlockAlign && align <= 0xFFFF) {
+        // the derived fields wrong.
+        const DWORD align = DWORD(f->nChannels) * (f->wBitsPerSample / 8u);
+        if (align != f->nBlockAlign && align <= 0xFFFF && align > 0) {
             io->Repairs << QStringLiteral("block align repaired from %1 to %2")
                                .arg(f->nBlockAlign)
                                .arg(align);
@@ -348,17 +586,50 @@ int WioOpen(const QString& name, DWORD flags, const QByteArray& memory, TAvWaveI
             f->nAvgBytesPerSec = static_cast<DWORD>(rate);
         }
     }
-    if (f->nChannels == 0 || f->nSamplesPerSec == 0 || f->nBlockAlign == 0)
+    if (f->nChannels == 0 || f->nSamplesPerSec == 0 || f->nBlockAlign == 0) {
+        if (fmtHeld < fmtDeclared)
+            return FailParse(*io, error, WIOERR_BADFILE, FmtCutText(fmtHeld, fmtDeclared));
         return FailParse(*io, error, WIOERR_BADFILE,
                          QStringLiteral("unusable format (%1 channels, %2 Hz, block align %3)")
                              .arg(f->nChannels)
                              .arg(f->nSamplesPerSec)
                              .arg(f->nBlockAlign));
+    }
+    io->dwFramesPerBlock = FramesPerBlock(f, tag);
+    if (f->nAvgBytesPerSec == 0 && io->dwFramesPerBlock > 0) {
+        // Compressed blocks of a known size: the rate follows from the block layout.
+        const std::uint64_t rate =
+            (std::uint64_t(f->nBlockAlign) * f->nSamplesPerSec + io->dwFramesPerBlock / 2) /
+            io->dwFramesPerBlock;
+        if (rate > 0 && rate <= UINT32_MAX) {
+            io->Repairs << QStringLiteral("bytes per second repaired from 0 to %1 (from the "
+                                          "block size)")
+                               .arg(rate);
+            f->nAvgBytesPerSec = static_cast<DWORD>(rate);
+        }
+    }
+    if (f->wFormatTag == WAVE_FORMAT_EXTENSIBLE && io->Refusal.isEmpty() && tag == 0) {
+        const auto* x = reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(f);
+        io->Refusal = QStringLiteral("the EXTENSIBLE sub-format %1 is not one this reader knows")
+                          .arg(GuidText(x->SubFormat));
+    }
 
     DWORD bytes = 0;
     if (!seenData) {
-        io->Repairs << QStringLiteral("no 'data' chunk: the wave is empty");
         io->dwDataOffset = 0;
+        QString why;
+        if (fmtHeld < fmtDeclared)
+            why = FmtCutText(fmtHeld, fmtDeclared);
+        else if (secondFmtBeforeData)
+            why = QStringLiteral("a second 'fmt ' chunk comes before any 'data' chunk");
+        else if (overrun)
+            why = QStringLiteral("chunk '%1' claims %2 bytes, more than the file holds, before any "
+                                 "'data' chunk")
+                      .arg(FourCCText(overrun))
+                      .arg(overrunDeclared);
+        else
+            why = QStringLiteral("no 'data' chunk");
+        if (io->Refusal.isEmpty()) io->Refusal = why;
     } else {
         const DWORD extent = dataEnd > io->dwDataOffset ? dataEnd - io->dwDataOffset : 0;
         if (unfinished && extent > 0) {
@@ -375,23 +646,32 @@ int WioOpen(const QString& name, DWORD flags, const QByteArray& memory, TAvWaveI
                                .arg(extent);
         } else {
             // Never more than declared: the pad byte and bytes after the RIFF are no samples.
-            bytes = dataDeclared;
+            bytes = static_cast<DWORD>(dataDeclared);
         }
-        const DWORD whole = bytes - bytes % f->nBlockAlign;
+        // Positions are 32-bit: a larger wave plays as far as they reach.
+        const DWORD reach = DWORD(INT32_MAX) - std::min<DWORD>(io->dwDataOffset, INT32_MAX);
+        if (bytes > reach) {
+            io->Repairs << QStringLiteral("only the first %1 of %2 data bytes can be played")
+                               .arg(reach)
+                               .arg(bytes);
+            bytes = reach;
+        }
+        const DWORD unit = BlockAlign(*io);
+        const DWORD whole = bytes - bytes % unit;
         if (whole != bytes)
             io->Repairs << QStringLiteral("data cut from %1 to %2 bytes (whole blocks of %3)")
                                .arg(bytes)
                                .arg(whole)
-                               .arg(f->nBlockAlign);
+                               .arg(unit);
         bytes = whole;
     }
     io->dwDataBytes = bytes;
-    io->dwDataSamples = BytesToSamplesOf(*io, bytes);
-    if (io->lFactSamples >= 0 && DWORD(io->lFactSamples) != io->dwDataSamples &&
-        f->wFormatTag == WAVE_FORMAT_PCM)
-        io->Repairs << QStringLiteral("fact sample count %1 replaced by %2")
-                           .arg(io->lFactSamples)
-                           .arg(io->dwDataSamples);
+    CountSamples(*io);
+    if (io->Refusal.isEmpty() && bytes > 0 && io->dwFramesPerBlock == 0 &&
+        f->nAvgBytesPerSec == 0 && io->ByteRate <= 0)
+        io->Refusal = QStringLiteral("bytes per second is 0 and the format (tag 0x%1) does not "
+                                     "tell it")
+                          .arg(f->wFormatTag, 4, 16, QLatin1Char('0'));
     io->lSampleFirst = 0;
     io->lSampleLast = static_cast<LONG>(std::min<DWORD>(io->dwDataSamples, INT32_MAX));
     io->lBytesLeft = 0;
@@ -526,6 +806,8 @@ int WioCreate(const QString& name, const WAVEFORMATEX* format, TAvWaveIOPtr& out
     io->Format = CopyFormat(format);
     if (!io->Format) return WIOERR_NOMEM;
     io->dwFormatBytes = static_cast<DWORD>(FormatSize(format));
+    io->dwFramesPerBlock =
+        FramesPerBlock(io->Format.get(), EffectiveTag(io->Format.get(), io->dwFormatBytes));
     MMIOINFO info{};
     io->hmmio = mmioOpen(QFile::encodeName(name).constData(), &info,
                          MMIO_CREATE | MMIO_READWRITE | MMIO_ALLOCBUF);
@@ -582,6 +864,7 @@ int WioAppend(TAvWaveIO& io) {
     io.ckData = data;
     io.Writing = true;
     io.WriteFailed = false;
+    io.FactCounts = false; // what is appended ends in whole blocks
     return WIOERR_NOERROR;
 }
 

@@ -104,6 +104,14 @@ struct TAvWaveIO {
     LONG lCurSample = 0;    // relative to lSampleFirst
     DWORD dwCurByte = 0;    // read position relative to the first sample byte
     LONG lFactSamples = -1; // the "fact" count as read (-1: none)
+    // Sample frames one block of nBlockAlign bytes holds (1 for PCM, A-law, float ...; the
+    // block's frames for ADPCM and GSM); 0 when the format has no fixed blocks (MPEG, unknown
+    // tags): then samples and bytes are converted through the byte rate.
+    DWORD dwFramesPerBlock = 0;
+    bool FactCounts = false; // the data ends inside its last block where the fact count says
+    WORD wValidBits = 0;     // valid bits of a PCM sample in its container (0: all of them)
+    FOURCC Container = 0;    // "RIFF", or "RF64"/"BW64" whose sizes come from "ds64"
+    QString Refusal;         // why the wave cannot be played although it parsed (empty: it can)
     QString Name;
     std::vector<TAvDispItem> Disp;
     std::array<TAvInfoNode, AvInfoTagCount> Info;
@@ -210,6 +218,8 @@ public:
     LONG DataSamples() const { return FIO ? static_cast<LONG>(FIO->dwDataSamples) : 0; }
     // What the reader repaired, and why the last parse failed.
     QStringList Repairs() const { return FIO ? FIO->Repairs : QStringList(); }
+    // Why the parsed wave cannot be played (no data, an unknown sub-format ...); empty when it can.
+    QString Refusal() const { return FIO ? FIO->Refusal : QString(); }
     QString LastError() const { return FLastError; }
     // INFO tag by index in AvInfoTags (empty when absent); a set tag is written when a file that
     // is being written is closed.

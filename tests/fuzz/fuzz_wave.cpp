@@ -89,8 +89,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                      : QDir::tempPath() + "/avsetup-fuzz-XXXXXX");
         return dir.filePath("out.wav");
     }();
-    const WORD align = std::max<WORD>(fmt->nBlockAlign, 1);
     const int tag = wave.FormatTag();
+    // MPEG data is a stream of frames: it is kept whole, whatever its header's block align says.
+    const WORD align = tag == 0x0055 || tag == 0x0050 ? 1 : std::max<WORD>(fmt->nBlockAlign, 1);
     TAvWave written;
     try {
         written.CreateFile(path, fmt);

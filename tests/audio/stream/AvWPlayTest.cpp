@@ -205,6 +205,88 @@ TEST_F(WavePlayerTest, LoopCounts) {
         ASSERT_EQ(played[i], std::uint8_t(data[int(i % data.size())])) << i;
 }
 
+// A seek while a finished buffer's message still waits in the queue: playback goes on from the
+// new position to the end by itself (refills, the automatic stop, OnStop), and a looping player
+// keeps looping instead of falling silent after one ring.
+TEST_F(WavePlayerTest, ASeekWithAFinishedBufferWaitingGoesOn) {
+    const QByteArray data = Pattern(8000);
+    Player->OpenFile(Pcm8k("s.wav", data));
+    Player->Play();
+    Sim->Advance(100); // buffers have played; their message is not handled yet
+    Player->SetPosition(4000);
+    Sim->TakePlayed(kCard);
+    ASSERT_TRUE(RunUntil([&] { return Idle(); }, 2000)) << "playback stalled after the seek";
+    EXPECT_EQ(Stops, 1);
+    EXPECT_EQ(Sim->TakePlayed(kCard), ToBytes(data.mid(4000)));
+
+    Player->SetLooping(true);
+    Player->Play(); // at the end: from 0
+    Sim->Advance(100);
+    Player->SetPosition(6000);
+    Run(2000); // past the end twice
+    EXPECT_TRUE(Player->State() & wsStarted);
+    Player->Stop();
+    EXPECT_GT(Sim->TakePlayed(kCard).size(), 12000u);
+}
+
+// Stop and Play with ResetPosition false on a block-compressed file whose header's byte rate is
+// far off: the second Play goes on where the first was stopped, not from the start.
+TEST_F(WavePlayerTest, AdpcmStoppedAndPlayedGoesOn) {
+    const auto enc = lavc::EncodeMs(lavc::TestSignal(2, 22050, 22050), 2, 22050, 512);
+    QByteArray fmt(reinterpret_cast<const char*>(enc.Format.data()), int(enc.Format.size()));
+    fmt.replace(8, 4, LE32(2000)); // nAvgBytesPerSec: a writer's wrong value
+    QByteArray adpcm(reinterpret_cast<const char*>(enc.Data.data()), int(enc.Data.size()));
+    const QString path = Dir.filePath("ms.wav");
+    ASSERT_TRUE(WriteFile(path, Riff({{"fmt ", fmt}, {"data", adpcm}})));
+    Player->OpenFile(path);
+    const int blocks = adpcm.size() / 512;
+    EXPECT_EQ(Player->Wave()->DataSamples(), blocks * enc.SamplesPerBlock);
+    Player->SetResetPosition(false);
+    Player->Play();
+    Run(400);
+    Player->Stop();
+    const std::size_t first = Sim->TakePlayed(kCard).size();
+    Player->Play();
+    ASSERT_TRUE(RunUntil([&] { return Idle(); }));
+    const std::size_t second = Sim->TakePlayed(kCard).size();
+    const std::size_t whole = std::size_t(blocks) * enc.SamplesPerBlock * 4;
+    EXPECT_LT(second, whole - first / 2) << "played from the start again";
+    EXPECT_GT(second, whole - first - 4 * 512 * 4);
+}
+
+// MPEG layer III as ffmpeg writes it into WAVE, with a block align of 1152 that is no unit of the
+// data: every byte is kept and the device gets what the reference decoder makes of all of it, the
+// last frame of both channels included.
+TEST_F(WavePlayerTest, Mp3PlaysToItsLastFrameAsTheReferenceDecodes) {
+    const int rate = 44100, frames = rate * 3 / 2;
+    std::vector<std::int16_t> pcm(std::size_t(frames) * 2);
+    for (int i = 0; i < frames; ++i) {
+        pcm[2 * i] = std::int16_t(12000 * std::sin(2 * M_PI * 440 * i / rate));
+        pcm[2 * i + 1] = std::int16_t(6000 * std::sin(2 * M_PI * 660 * i / rate));
+    }
+    const auto mp3 = lavc::EncodeMp3(pcm, 2, rate, 128000);
+    ASSERT_NE(mp3.size() % 1152, 0u);
+    QByteArray fmt = FmtBody(0x55, 2, rate, 0, 1152, 16000, false) + LE16(12) + LE16(1) + LE32(2) +
+                     LE16(1152) + LE16(1) + LE16(1393);
+    const QByteArray data(reinterpret_cast<const char*>(mp3.data()), int(mp3.size()));
+    const QString path = Dir.filePath("mp3.wav");
+    ASSERT_TRUE(WriteFile(path, Riff({{"fmt ", fmt}, {"data", data}})));
+    Player->OpenFile(path);
+    EXPECT_EQ(Player->Wave()->DataSize(), mp3.size());
+    Player->SetBufferSize(8192);
+    Player->Play();
+    ASSERT_TRUE(RunUntil([&] { return Idle(); }));
+    const Bytes played = Sim->TakePlayed(kCard);
+    const auto ref = lavc::DecodeMp3(mp3);
+    ASSERT_EQ(played.size(), ref.size() * 2);
+    for (std::size_t i = 0; i < ref.size(); ++i) {
+        std::int16_t v;
+        std::memcpy(&v, played.data() + 2 * i, 2);
+        ASSERT_NEAR(v, ref[i], 1) << "frame " << i / 2 << (i % 2 ? " right" : " left") << " of "
+                                  << ref.size() / 2;
+    }
+}
+
 TEST_F(WavePlayerTest, ConvertedFilesPlayAsPcm) {
     // Microsoft ADPCM: our decoder's output reaches the device, and positions count in the file.
     const auto enc = lavc::EncodeMs(lavc::TestSignal(2, 11025), 2, 11025, 512);

@@ -178,8 +178,10 @@ TEST(WaveRefusal, FilesThatAreNoWaveAreRefusedAndTheWaveKeepsItsFile) {
         {Riff({{"fmt ", fmt}, {"data", Ramp(4)}}, {}, "AVI "), "form type is 'AVI '"},
         {Riff({{"fmt ", fmt}, {"data", Ramp(4)}}, {}, "WAVE", "RIFX"), "not a RIFF file"},
         {Riff({{"data", Ramp(4)}}), "no 'fmt ' chunk"},
-        {Riff({{"fmt ", fmt.left(10)}, {"data", Ramp(4)}}), "unusable format"}, // no bits
-        {Riff({{"fmt ", fmt}, {"data", Ramp(4)}}).left(30), "unusable format"}, // cut in "fmt "
+        {Riff({{"fmt ", fmt.left(10)}, {"data", Ramp(4)}}), "'fmt ' chunk is too short (10"},
+        {Riff({{"fmt ", fmt}, {"data", Ramp(4)}}).left(30),
+         "file ends inside its 'fmt ' chunk (10 of 16 bytes)"},
+        {Riff({{"fmt ", FmtBody(1, 0, 8000, 8)}, {"data", Ramp(4)}}), "unusable format"},
         {QByteArray("RIFF\x04\0\0\0WA", 10), "not a RIFF file"},
         {QByteArray(), "not a RIFF file"},
     };
@@ -204,6 +206,152 @@ TEST(WaveRefusal, FilesThatAreNoWaveAreRefusedAndTheWaveKeepsItsFile) {
     w.SetFileName(dir.filePath("missing.wav"));
     EXPECT_TRUE(w.Empty());
     EXPECT_EQ(w.FileName(), dir.filePath("missing.wav"));
+}
+
+// Files the reader parses but that cannot play: each says why, after what it read.
+TEST(WaveRefusal, UnplayableFilesSayWhy) {
+    const QByteArray fmt = FmtBody(1, 1, 8000, 8);
+    // EXTENSIBLE: 16-bit stereo PCM, and the same with a sub-format of no known family.
+    QByteArray ext = FmtBody(0xFFFE, 2, 8000, 16, {}, {}, false) + LE16(22) + LE16(16) + LE32(3);
+    const QByteArray pcmGuid =
+        LE32(1) + LE16(0) + LE16(0x10) + QByteArray::fromHex("800000aa00389b71");
+    const QByteArray oddGuid = QByteArray::fromHex("0123456789abcdef0123456789abcdef");
+    const std::vector<std::pair<QByteArray, const char*>> cases = {
+        {Riff({{"fmt ", fmt}}), "no 'data' chunk"},
+        {Riff({{"fmt ", fmt}, {"junk", Ramp(6), 5000}, {"data", Ramp(10)}}),
+         "chunk 'junk' claims 5000 bytes, more than the file holds, before any 'data' chunk"},
+        {Riff({{"fmt ", fmt}, {"fmt ", fmt}, {"data", Ramp(10)}}),
+         "a second 'fmt ' chunk comes before any 'data' chunk"},
+        {Riff({{"fmt ", ext + oddGuid}, {"data", Ramp(16)}}),
+         "EXTENSIBLE sub-format {67452301-AB89-EFCD-0123-456789ABCDEF} is not one"},
+        {Riff({{"fmt ", ext + pcmGuid.left(8)}, {"data", Ramp(16)}}),
+         "too short for its EXTENSIBLE extension (32 of 40 bytes)"},
+        {Riff({{"fmt ", FmtBody(1, 1, 8000, 8) + LE16(0)}}).left(12 + 8 + 17),
+         "file ends inside its 'fmt ' chunk (17 of 18 bytes)"},
+    };
+    for (const auto& [bytes, why] : cases) {
+        TAvWave w;
+        ASSERT_NO_THROW(w.LoadFromMemory(bytes)) << why << ": " << w.LastError().toStdString();
+        EXPECT_NE(w.GetPWaveFormat(), nullptr) << why;
+        EXPECT_TRUE(w.Refusal().contains(QString::fromUtf8(why)))
+            << why << "\n got: " << w.Refusal().toStdString();
+    }
+    // The same EXTENSIBLE header with the PCM sub-format plays.
+    TAvWave ok;
+    ok.LoadFromMemory(Riff({{"fmt ", ext + pcmGuid}, {"data", Ramp(16)}}));
+    EXPECT_TRUE(ok.Refusal().isEmpty()) << ok.Refusal().toStdString();
+    EXPECT_EQ(ok.DataSamples(), 4);
+}
+
+// Header forms a careful reader meets: the oldest PCM header without a bits field, samples of
+// fewer bits in wider containers, and RF64/BW64 whose sizes are in their "ds64" chunk.
+TEST(WaveHeaders, OldNarrowAndWideForms) {
+    // 14 bytes of "fmt ": 16-bit stereo by its block align.
+    TAvWave old;
+    old.LoadFromMemory(Riff({{"fmt ", FmtBody(1, 2, 11025, 16).left(14)}, {"data", Ramp(40)}}));
+    ASSERT_NE(old.GetPWaveFormat(), nullptr);
+    EXPECT_EQ(old.GetPWaveFormat()->wBitsPerSample, 16);
+    EXPECT_EQ(old.GetPWaveFormat()->nBlockAlign, 4);
+    EXPECT_EQ(old.DataSamples(), 10);
+    EXPECT_TRUE(HasRepair(old, QStringLiteral("no bits field: 16 bits per sample")))
+        << old.Repairs().join(" | ").toStdString();
+
+    // 12 bits in 16-bit containers, 20 in 24: played as the container.
+    for (const auto& [bits, container] : {std::pair{12, 16}, std::pair{20, 24}}) {
+        TAvWave n;
+        const WORD align = WORD(2 * container / 8);
+        n.LoadFromMemory(
+            Riff({{"fmt ", FmtBody(1, 2, 8000, WORD(bits), align)}, {"data", Ramp(align * 5)}}));
+        ASSERT_NE(n.GetPWaveFormat(), nullptr);
+        EXPECT_EQ(n.GetPWaveFormat()->wBitsPerSample, container);
+        EXPECT_EQ(n.GetPWaveFormat()->nBlockAlign, align);
+        EXPECT_EQ(n.IO()->wValidBits, bits);
+        EXPECT_EQ(n.DataSamples(), 5);
+        EXPECT_TRUE(n.Refusal().isEmpty());
+    }
+
+    // RF64 and BW64: the 32-bit sizes say 0xFFFFFFFF, "ds64" has the real ones; an INFO list
+    // after the data is found and is no sample.
+    for (const char* id : {"RF64", "BW64"}) {
+        const QByteArray data = Ramp(300, 3);
+        const QByteArray info = ChunkBytes(List("INFO", {{"INAM", "Wide"}}));
+        const QByteArray fmt = ChunkBytes({"fmt ", FmtBody(1, 2, 8000, 16)});
+        const quint64 riffSize = 4 + 36 + fmt.size() + 8 + data.size() + info.size();
+        QByteArray ds64 = LE32(std::uint32_t(riffSize)) + LE32(0) + LE32(300) + LE32(0) + LE32(75) +
+                          LE32(0) + LE32(0);
+        const QByteArray file = QByteArray(id) + LE32(0xFFFFFFFF) + "WAVE" +
+                                ChunkBytes({"ds64", ds64}) + fmt + "data" + LE32(0xFFFFFFFF) +
+                                data + info;
+        TAvWave w;
+        ASSERT_NO_THROW(w.LoadFromMemory(file)) << w.LastError().toStdString();
+        EXPECT_EQ(w.IO()->Container, mmioStringToFOURCC(id, 0));
+        EXPECT_EQ(w.DataSize(), 300u);
+        EXPECT_EQ(w.DataSamples(), 75);
+        EXPECT_EQ(w.InfoTag(AvInfoTagIndex(mmioFOURCC('I', 'N', 'A', 'M'))), "Wide");
+        EXPECT_TRUE(w.Repairs().isEmpty()) << w.Repairs().join(" | ").toStdString();
+        w.OpenFile();
+        EXPECT_EQ(ReadAll(w), data);
+        w.CloseFile();
+    }
+}
+
+// Block-compressed data counts its samples from the blocks, and the fact count, where it agrees
+// with them, says how much of the last block is samples; positions land on blocks; a byte rate
+// of 0 is derived from the block layout and reported.
+TEST(WaveCount, BlockCompressedFilesCountFromTheirBlocks) {
+    // Microsoft ADPCM, stereo, 48 kHz, 1024-byte blocks of 1012 frames; the header's byte rate
+    // is far off, as some writers leave it.
+    const int align = 1024, spb = 1012, blocks = 73;
+    auto msFmt = [&](DWORD byteRate) {
+        QByteArray f = FmtBody(2, 2, 48000, 4, align, byteRate) + LE16(32) + LE16(spb) + LE16(7);
+        for (const auto& c : {std::pair{256, 0},
+                              {512, -256},
+                              {0, 0},
+                              {192, 64},
+                              {240, 0},
+                              {460, -208},
+                              {392, -232}})
+            f += LE16(std::uint16_t(c.first)) + LE16(std::uint16_t(c.second));
+        return f;
+    };
+    const QByteArray data = Ramp(blocks * align);
+    const LONG fact = (blocks - 1) * spb + 500;
+    TAvWave w;
+    w.LoadFromMemory(Riff({{"fmt ", msFmt(5000)}, {"fact", LE32(fact)}, {"data", data}}));
+    EXPECT_EQ(w.DataSamples(), fact);
+    EXPECT_TRUE(w.Repairs().isEmpty()) << w.Repairs().join(" | ").toStdString();
+    w.SetTimeFormat(tfMillisecond);
+    EXPECT_EQ(w.Length(), 1528); // 73364 samples at 48 kHz
+    w.SetTimeFormat(tfByte);
+    EXPECT_EQ(w.Length(), blocks * align);
+    w.SetTimeFormat(tfSample);
+    w.OpenFile();
+    w.SetPosition(10 * spb);
+    EXPECT_EQ(w.BytesLeft(), (blocks - 10) * align);
+    EXPECT_EQ(ReadAll(w, 4096), data.mid(10 * align));
+    EXPECT_EQ(w.Position(), fact);
+    w.CloseFile();
+
+    // A fact count outside the last block is replaced by the count of the blocks.
+    TAvWave f;
+    f.LoadFromMemory(Riff({{"fmt ", msFmt(5000)}, {"fact", LE32(3072)}, {"data", data}}));
+    EXPECT_EQ(f.DataSamples(), blocks * spb);
+    EXPECT_TRUE(HasRepair(f, QStringLiteral("fact sample count 3072 replaced by 73876")));
+
+    // No byte rate: taken from the blocks, and said.
+    TAvWave z;
+    z.LoadFromMemory(Riff({{"fmt ", msFmt(0)}, {"data", data}}));
+    EXPECT_EQ(z.DataSamples(), blocks * spb);
+    EXPECT_EQ(z.GetPWaveFormat()->nAvgBytesPerSec, 48569u); // 1024 * 48000 / 1012
+    EXPECT_TRUE(HasRepair(z, QStringLiteral("bytes per second repaired from 0 to 48569")));
+    EXPECT_TRUE(z.Refusal().isEmpty());
+
+    // IMA ADPCM, mono, 256-byte blocks: 505 frames each.
+    TAvWave ima;
+    ima.LoadFromMemory(Riff({{"fmt ", FmtBody(0x11, 1, 22050, 4, 256, 0) + LE16(2) + LE16(505)},
+                             {"data", Ramp(256 * 3)}}));
+    EXPECT_EQ(ima.DataSamples(), 3 * 505);
+    EXPECT_EQ(ima.GetPWaveFormat()->nAvgBytesPerSec, 11178u); // 256 * 22050 / 505
 }
 
 TEST(WavePosition, TimeFormatsCutListsAndMemoryWaves) {

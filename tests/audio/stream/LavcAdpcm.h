@@ -1,7 +1,8 @@
 #pragma once
 // Microsoft ADPCM through libavcodec, as the reference our own decoder is held against: encode
 // 16-bit PCM into blocks (with the format record a WAVE file would carry), and decode blocks
-// back. Used by the converter tests and the decoding benchmark.
+// back. Used by the converter tests and the decoding benchmark. Also MPEG layer III, encoded and
+// decoded by libavcodec as the reference for the player's chain.
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
@@ -170,5 +171,97 @@ private:
     TCodec FC;
     int FChannels = 1;
 };
+
+// MPEG audio layer III: encodes interleaved 16-bit samples (the last frame padded with silence)
+// into the frames a WAVE file's data holds.
+inline std::vector<std::uint8_t> EncodeMp3(const std::vector<std::int16_t>& pcm, int channels,
+                                           int rate, int bitRate) {
+    TCodec e;
+    const AVCodec* codec = avcodec_find_encoder_by_name("libmp3lame");
+    if (!codec) throw std::runtime_error("no libmp3lame encoder");
+    e.Ctx = avcodec_alloc_context3(codec);
+    e.Ctx->sample_rate = rate;
+    e.Ctx->bit_rate = bitRate;
+    e.Ctx->sample_fmt = AV_SAMPLE_FMT_S16P;
+    av_channel_layout_default(&e.Ctx->ch_layout, channels);
+    Check(avcodec_open2(e.Ctx, codec, nullptr), "open encoder");
+    std::vector<std::uint8_t> out;
+    auto drain = [&] {
+        while (avcodec_receive_packet(e.Ctx, e.Packet) == 0) {
+            out.insert(out.end(), e.Packet->data, e.Packet->data + e.Packet->size);
+            av_packet_unref(e.Packet);
+        }
+    };
+    const int fs = e.Ctx->frame_size;
+    const int frames = static_cast<int>(pcm.size()) / channels;
+    for (int at = 0; at < frames; at += fs) {
+        av_frame_unref(e.Frame);
+        e.Frame->nb_samples = fs;
+        e.Frame->format = AV_SAMPLE_FMT_S16P;
+        e.Frame->sample_rate = rate;
+        Check(av_channel_layout_copy(&e.Frame->ch_layout, &e.Ctx->ch_layout), "layout");
+        Check(av_frame_get_buffer(e.Frame, 0), "frame buffer");
+        for (int c = 0; c < channels; ++c) {
+            auto* d = reinterpret_cast<std::int16_t*>(e.Frame->data[c]);
+            for (int i = 0; i < fs; ++i)
+                d[i] = at + i < frames ? pcm[static_cast<size_t>(at + i) * channels + c] : 0;
+        }
+        Check(avcodec_send_frame(e.Ctx, e.Frame), "send frame");
+        drain();
+    }
+    avcodec_send_frame(e.Ctx, nullptr);
+    drain();
+    return out;
+}
+
+// The reference decode of MPEG audio: libavcodec's parser and decoder over the whole stream,
+// floats to 16 bits as the resampler rounds them. Interleaved.
+inline std::vector<std::int16_t> DecodeMp3(const std::vector<std::uint8_t>& data) {
+    TCodec d;
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MP3);
+    if (!codec) throw std::runtime_error("no mp3 decoder");
+    d.Ctx = avcodec_alloc_context3(codec);
+    Check(avcodec_open2(d.Ctx, codec, nullptr), "open decoder");
+    AVCodecParserContext* parser = av_parser_init(AV_CODEC_ID_MP3);
+    std::vector<std::uint8_t> in(data);
+    in.resize(data.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    std::vector<std::int16_t> out;
+    auto decode = [&](std::uint8_t* p, int n) {
+        d.Packet->data = p;
+        d.Packet->size = n;
+        if (avcodec_send_packet(d.Ctx, p ? d.Packet : nullptr) < 0) return;
+        while (avcodec_receive_frame(d.Ctx, d.Frame) == 0) {
+            const int ch = d.Frame->ch_layout.nb_channels;
+            const bool planar = av_sample_fmt_is_planar(AVSampleFormat(d.Frame->format));
+            for (int i = 0; i < d.Frame->nb_samples; ++i)
+                for (int c = 0; c < ch; ++c) {
+                    const float v = planar ? reinterpret_cast<float*>(d.Frame->data[c])[i]
+                                           : reinterpret_cast<float*>(d.Frame->data[0])[i * ch + c];
+                    out.push_back(
+                        std::int16_t(std::clamp(std::lrintf(v * 32768.0f), -32768L, 32767L)));
+                }
+            av_frame_unref(d.Frame);
+        }
+    };
+    std::uint8_t* p = in.data();
+    int left = static_cast<int>(data.size());
+    while (left > 0) {
+        std::uint8_t* frame = nullptr;
+        int size = 0;
+        const int used = av_parser_parse2(parser, d.Ctx, &frame, &size, p, left, AV_NOPTS_VALUE,
+                                          AV_NOPTS_VALUE, 0);
+        if (used < 0) break;
+        p += used;
+        left -= used;
+        if (size > 0) decode(frame, size);
+    }
+    std::uint8_t* frame = nullptr;
+    int size = 0;
+    av_parser_parse2(parser, d.Ctx, &frame, &size, nullptr, 0, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+    if (size > 0) decode(frame, size);
+    decode(nullptr, 0);
+    av_parser_close(parser);
+    return out;
+}
 
 } // namespace lavc

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Seeds for the WAVE reader: small files of every kind it reads (PCM 8/16-bit, mono/stereo,
-Microsoft ADPCM, the IMA-style formats, float), with INFO and DISP lists, and damaged ones of the
-kinds it repairs or refuses. All made here from numbers."""
+Microsoft ADPCM, the IMA-style formats, float), with INFO and DISP lists, the other header forms
+(RF64 and BW64 with their "ds64", the 14-byte PCM header, fewer valid bits than the container,
+EXTENSIBLE records of several sub-formats), and damaged ones of the kinds it repairs or refuses.
+All made here from numbers."""
 import math
 import pathlib
 import struct
@@ -90,3 +92,53 @@ seed("zero-channels", riff(fmt(1, 0, 8000, 16, 0), chunk(b"data", tone(10, 1, 16
 seed("unknown-chunk", riff(fmt(1, 1, 8000, 8, 1), chunk(b"junk", b"\1\2\3"), chunk(b"data", tone(10, 1, 8))))
 seed("not-riff", b"RIFX" + good[4:])
 seed("truncated-header", good[:30])
+
+# Header forms beyond the plain RIFF one.
+def wide(cid, *chunks, data_size, riff_size=None):
+    """RF64/BW64: 32-bit sizes 0xFFFFFFFF, the real ones in "ds64"."""
+    body = b"".join(chunks)
+    ds64 = struct.pack("<QQQI", riff_size if riff_size is not None else 4 + 36 + len(body),
+                       data_size, data_size // 4, 0)
+    return cid + struct.pack("<I", 0xFFFFFFFF) + b"WAVE" + chunk(b"ds64", ds64) + body
+
+
+pcm_data = tone(30, 2, 16)
+wide_fmt = fmt(1, 2, 8000, 16, 4)
+wide_data = b"data" + struct.pack("<I", 0xFFFFFFFF) + pcm_data
+seed("rf64", wide(b"RF64", wide_fmt, wide_data, data_size=len(pcm_data)))
+seed("bw64", wide(b"BW64", wide_fmt, wide_data, info, data_size=len(pcm_data)))
+seed("rf64-data-too-big", wide(b"RF64", wide_fmt, wide_data, data_size=1 << 40))
+seed("rf64-no-ds64", b"RF64" + struct.pack("<I", 0xFFFFFFFF) + b"WAVE" + wide_fmt + wide_data)
+# The oldest PCM header: 14 bytes, no bits field.
+seed("fmt-14-bytes", riff(chunk(b"fmt ", struct.pack("<HHIIH", 1, 2, 8000, 32000, 4)),
+                          chunk(b"data", tone(10, 2, 16))))
+# 12 valid bits in 16-bit containers, 20 in 24.
+seed("pcm-12-in-16", riff(fmt(1, 1, 8000, 12, 2), chunk(b"data", tone(10, 1, 16))))
+seed("pcm-20-in-24", riff(fmt(1, 2, 8000, 20, 6), chunk(b"data", bytes(60))))
+# EXTENSIBLE: PCM, float and ADPCM sub-formats, one of no known family, and one too short.
+GUID_TAIL = struct.pack("<HH", 0, 0x10) + bytes.fromhex("800000aa00389b71")
+
+
+def extensible(tag, ch, bits, align, valid, mask, guid=None, cut=0):
+    ext = struct.pack("<HI", valid, mask) + (guid or struct.pack("<I", tag) + GUID_TAIL)
+    body = struct.pack("<HHIIHHH", 0xFFFE, ch, 8000, 8000 * align, align, bits, 22) + ext
+    return chunk(b"fmt ", body[: len(body) - cut])
+
+
+seed("ext-pcm-6ch", riff(extensible(1, 6, 16, 12, 16, 0x3F), chunk(b"data", bytes(240))))
+seed("ext-pcm-24-in-32", riff(extensible(1, 2, 32, 8, 24, 3), chunk(b"data", bytes(80))))
+seed("ext-float", riff(extensible(3, 2, 32, 8, 32, 3), chunk(b"data", bytes(80))))
+seed("ext-adpcm", riff(extensible(2, 1, 4, 256, 505, 4), chunk(b"data", bytes(512))))
+seed("ext-unknown-guid", riff(extensible(0, 2, 16, 4, 16, 3, guid=bytes(range(16))),
+                              chunk(b"data", bytes(40))))
+seed("ext-too-short", riff(extensible(1, 2, 16, 4, 16, 3, cut=10), chunk(b"data", bytes(40))))
+# Compressed data with no byte rate, and a fact count that disagrees with the blocks.
+ms_extra = struct.pack("<HH", 500, 7) + b"".join(struct.pack("<hh", *c) for c in MS_COEF)
+ms_zero = chunk(b"fmt ", struct.pack("<HHIIHHH", 2, 1, 8000, 0, 256, 4, len(ms_extra)) + ms_extra)
+seed("msadpcm-rate-0", riff(ms_zero, chunk(b"fact", struct.pack("<I", 999)),
+                            chunk(b"data", bytes(512))))
+# A chunk that claims more than the file before the data; a second "fmt " before it.
+seed("overrun-before-data", riff(fmt(1, 1, 8000, 8, 1), b"junk" + struct.pack("<I", 99999) + b"abc",
+                                 chunk(b"data", tone(10, 1, 8))))
+seed("second-fmt-before-data", riff(fmt(1, 1, 8000, 8, 1), fmt(1, 2, 8000, 16, 4),
+                                    chunk(b"data", tone(10, 1, 8))))
