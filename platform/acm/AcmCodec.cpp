@@ -153,10 +153,11 @@ bool ParseSource(const WAVEFORMATEX* wf, Source* s) {
     }
 }
 
-// Destinations offered: PCM of 8 or 16 bits, mono or stereo, a consistent record.
-bool ValidPcmDest(const WAVEFORMATEX* wf) {
+// Destinations offered: PCM of 8 or 16 bits, mono or stereo, or as many channels as the source
+// has (a file decoded as it is), a consistent record.
+bool ValidPcmDest(const WAVEFORMATEX* wf, int sourceChannels) {
     if (!wf || wf->wFormatTag != WAVE_FORMAT_PCM) return false;
-    if (wf->nChannels < 1 || wf->nChannels > 2) return false;
+    if (wf->nChannels < 1 || (wf->nChannels > 2 && wf->nChannels != sourceChannels)) return false;
     if (wf->wBitsPerSample != 8 && wf->wBitsPerSample != 16) return false;
     if (!RateInRange(wf->nSamplesPerSec)) return false;
     if (wf->nBlockAlign != wf->nChannels * wf->wBitsPerSample / 8) return false;
@@ -343,8 +344,12 @@ private:
         if (av_channel_layout_copy(&swrLayout_, &in) < 0) return false;
         swrFormat_ = fmt;
         swrRate_ = rate;
+        // As many channels out as in: the same layout, so that nothing is mixed.
         AVChannelLayout out{};
-        av_channel_layout_default(&out, dstChannels_);
+        if (in.nb_channels == dstChannels_)
+            av_channel_layout_copy(&out, &in);
+        else
+            av_channel_layout_default(&out, dstChannels_);
         const int rc =
             swr_alloc_set_opts2(&swr_, &out, dstFormat_, static_cast<int>(dstRate_),
                                 const_cast<AVChannelLayout*>(&in), fmt, rate, 0, nullptr);
@@ -565,14 +570,14 @@ MMRESULT SuggestFormat(const WAVEFORMATEX* src, WAVEFORMATEX* dst, bool withCbSi
     out.wBitsPerSample = bits;
     out.nBlockAlign = static_cast<WORD>(channels * bits / 8);
     out.nAvgBytesPerSec = rate * out.nBlockAlign;
-    if (!ValidPcmDest(&out) || !ShapeAllowed(s, &out)) return ACMERR_NOTPOSSIBLE;
+    if (!ValidPcmDest(&out, s.channels) || !ShapeAllowed(s, &out)) return ACMERR_NOTPOSSIBLE;
     std::memcpy(dst, &out, withCbSize ? sizeof(WAVEFORMATEX) : sizeof(PCMWAVEFORMAT));
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT CanConvert(const WAVEFORMATEX* src, const WAVEFORMATEX* dst) {
     Source s;
-    if (!ParseSource(src, &s) || !ValidPcmDest(dst) || !ShapeAllowed(s, dst))
+    if (!ParseSource(src, &s) || !ValidPcmDest(dst, s.channels) || !ShapeAllowed(s, dst))
         return ACMERR_NOTPOSSIBLE;
     return MMSYSERR_NOERROR;
 }
@@ -580,7 +585,8 @@ MMRESULT CanConvert(const WAVEFORMATEX* src, const WAVEFORMATEX* dst) {
 std::unique_ptr<Converter> Converter::Create(const WAVEFORMATEX* src, const WAVEFORMATEX* dst,
                                              bool highQuality) {
     Source s;
-    if (!ParseSource(src, &s) || !ValidPcmDest(dst) || !ShapeAllowed(s, dst)) return nullptr;
+    if (!ParseSource(src, &s) || !ValidPcmDest(dst, s.channels) || !ShapeAllowed(s, dst))
+        return nullptr;
     auto conv = std::make_unique<FfmpegConverter>(std::move(s), *dst, highQuality);
     conv->SetAverageBytes(src->nAvgBytesPerSec);
     if (!conv->Init()) return nullptr;

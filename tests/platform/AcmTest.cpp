@@ -163,6 +163,55 @@ TEST(AcmTest, VersionAndSuggestions) {
     EXPECT_EQ(acmFormatSuggest(nullptr, &stereo44, &dst, sizeof dst, 1), MMSYSERR_INVALFLAG);
 }
 
+// A file decoded as it is keeps its channels: six channels of float (5.1) and four of 24-bit PCM
+// in a quad layout (not the library's default for four) become 16-bit PCM of as many channels,
+// each channel its own, nothing mixed; other counts above two are not offered.
+TEST(AcmTest, ManyChannelsStayAsTheyAre) {
+    const int rate = 48000, frames = 2000;
+    WAVEFORMATEXTENSIBLE six{};
+    six.Format = Plain(WAVE_FORMAT_EXTENSIBLE, rate, 6, 32);
+    six.Format.cbSize = 22;
+    six.Samples.wValidBitsPerSample = 32;
+    six.dwChannelMask = 0x3F;
+    six.SubFormat = KSDATAFORMAT_SUBTYPE_IEEE_FLOAT;
+    std::vector<float> f(std::size_t(frames) * 6);
+    for (std::size_t i = 0; i < f.size(); ++i)
+        f[i] = float(i % 6 + 1) / 8 * (i / 6 % 2 ? 1 : -1);
+    const WAVEFORMATEX six16 = Plain(WAVE_FORMAT_PCM, rate, 6, 16);
+    Result r = ConvertAll(&six.Format, &six16, Bytes(f.data(), f.size() * 4), 6000);
+    ASSERT_EQ(r.open, 0u);
+    auto out = Samples16(r.out);
+    ASSERT_EQ(out.size(), f.size());
+    for (std::size_t i = 0; i < f.size(); ++i)
+        ASSERT_EQ(out[i], std::lrintf(f[i] * 32768)) << "sample " << i;
+
+    WAVEFORMATEXTENSIBLE quad{};
+    quad.Format = Plain(WAVE_FORMAT_EXTENSIBLE, rate, 4, 24);
+    quad.Format.cbSize = 22;
+    quad.Samples.wValidBitsPerSample = 24;
+    quad.dwChannelMask = SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT | SPEAKER_BACK_LEFT |
+                         SPEAKER_BACK_RIGHT;
+    quad.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
+    std::vector<uint8_t> q;
+    std::vector<int16_t> expected;
+    for (int i = 0; i < frames * 4; ++i) {
+        const auto v = int16_t((i % 4 + 1) * 3000 * (i / 4 % 2 ? 1 : -1));
+        q.push_back(0x11);
+        q.push_back(uint8_t(v & 0xFF));
+        q.push_back(uint8_t(uint16_t(v) >> 8));
+        expected.push_back(v);
+    }
+    const WAVEFORMATEX quad16 = Plain(WAVE_FORMAT_PCM, rate, 4, 16);
+    r = ConvertAll(&quad.Format, &quad16, q, 3000);
+    ASSERT_EQ(r.open, 0u);
+    EXPECT_EQ(Samples16(r.out), expected);
+
+    const WAVEFORMATEX three = Plain(WAVE_FORMAT_PCM, rate, 3, 16);
+    EXPECT_EQ(acmStreamOpen(nullptr, nullptr, &six.Format, const_cast<LPWAVEFORMATEX>(&three),
+                            nullptr, 0, 0, ACM_STREAMOPENF_QUERY),
+              ACMERR_NOTPOSSIBLE);
+}
+
 // Every decoder, on a tone encoded by libavcodec's own encoder: the tone's frequency and level
 // come out, over stream calls of awkward sizes.
 TEST(AcmTest, DecodersKeepTheTone) {

@@ -119,15 +119,68 @@ TEST(AvwavDecode, WritesWhatTheChainMakesOfAdpcmFloatAndPcm) {
         ASSERT_EQ(w[i], (i - 128) * 256) << i;
 }
 
+// The file's own channels come out, not a stereo mix: 6-channel 16-bit PCM as it is, 4-channel
+// 24-bit PCM in 16 bits. Headers the reader repairs decode too: 12 bits in 16-bit containers,
+// the oldest 14-byte header, and ADPCM without a byte rate (all of its blocks).
+TEST(AvwavDecode, KeepsTheChannelsAndDecodesRepairedHeaders) {
+    QTemporaryDir dir;
+    const QString raw = dir.filePath("out.raw");
+    std::vector<std::int16_t> six(6 * 500);
+    for (size_t i = 0; i < six.size(); ++i)
+        six[i] = std::int16_t((i % 6 + 1) * 1000 + int(i / 6) * 7);
+    const QByteArray sixBytes(reinterpret_cast<const char*>(six.data()), int(six.size() * 2));
+    const QString sixPath = dir.filePath("six.wav");
+    ASSERT_TRUE(WriteFile(sixPath, Riff({{"fmt ", FmtBody(1, 6, 48000, 16)}, {"data", sixBytes}})));
+    RunResult r = Decode({sixPath, raw});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err.toStdString();
+    EXPECT_EQ(ReadAll(raw), sixBytes);
+
+    QByteArray four; // 24-bit: low byte 0x55, then the 16-bit value
+    std::vector<std::int16_t> expected;
+    for (int i = 0; i < 4 * 300; ++i) {
+        const auto v = std::int16_t((i % 4 - 2) * 5000 + i);
+        four += char(0x55) + LE16(std::uint16_t(v));
+        expected.push_back(v);
+    }
+    const QString fourPath = dir.filePath("four.wav");
+    ASSERT_TRUE(WriteFile(fourPath, Riff({{"fmt ", FmtBody(1, 4, 44100, 24)}, {"data", four}})));
+    r = Decode({fourPath, raw});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err.toStdString();
+    EXPECT_EQ(ReadAll(raw),
+              QByteArray(reinterpret_cast<const char*>(expected.data()), int(expected.size() * 2)));
+
+    const QByteArray pcm = Ramp(800);
+    const QString twelve = dir.filePath("twelve.wav");
+    ASSERT_TRUE(WriteFile(twelve, Riff({{"fmt ", FmtBody(1, 2, 8000, 12, 4)}, {"data", pcm}})));
+    const QString old = dir.filePath("old.wav");
+    ASSERT_TRUE(WriteFile(old, Riff({{"fmt ", FmtBody(1, 2, 8000, 16).left(14)}, {"data", pcm}})));
+    for (const QString& f : {twelve, old}) {
+        r = Decode({f, raw});
+        ASSERT_EQ(r.ExitCode, 0) << f.toStdString() << ": " << r.Err.toStdString();
+        EXPECT_EQ(ReadAll(raw), pcm) << f.toStdString();
+    }
+
+    const TMsFile ms(40);
+    QByteArray rate0 = ms.Fmt;
+    rate0.replace(8, 4, LE32(0));
+    const QString msPath = dir.filePath("ms0.wav");
+    ASSERT_TRUE(WriteFile(msPath, Riff({{"fmt ", rate0}, {"data", ms.Data}})));
+    r = Decode({msPath, raw});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err.toStdString();
+    EXPECT_EQ(ReadAll(raw), ms.Decoded(b16Bit));
+}
+
 TEST(AvwavDecode, FilesTheChainCannotPlayLeaveNoOutput) {
     QTemporaryDir dir;
     const QString raw = dir.filePath("out.raw");
     const QString unknown = dir.filePath("unknown.wav");
     ASSERT_TRUE(WriteFile(unknown, Riff({{"fmt ", FmtBody(0x1234, 2, 44100, 4, 2, 44100 * 2, true)},
                                          {"data", Ramp(4000)}})));
+    const QString noData = dir.filePath("nodata.wav");
+    ASSERT_TRUE(WriteFile(noData, Riff({{"fmt ", FmtBody(1, 1, 8000, 8)}})));
     const QString notWave = dir.filePath("movie.avi");
     ASSERT_TRUE(WriteFile(notWave, Riff({{"fmt ", FmtBody(1, 1, 8000, 8)}}, {}, "AVI ")));
-    for (const QString& f : {unknown, notWave, dir.filePath("missing.wav")}) {
+    for (const QString& f : {unknown, noData, notWave, dir.filePath("missing.wav")}) {
         const RunResult r = Decode({f, raw});
         EXPECT_EQ(r.ExitCode, 1) << f.toStdString();
         EXPECT_TRUE(r.Err.startsWith(QStringLiteral("avwav: ") + f)) << r.Err.toStdString();

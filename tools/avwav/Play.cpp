@@ -1,8 +1,8 @@
-// avwav play FILE [--device N] [--loop K|inf]: plays through the wave file and a wave output.
+// avwav play FILE [--device N] [--loop K|inf]: plays through the wave player, whose chain decodes
+// compressed files (ADPCM, mu-law, MPEG ...) and converts what the device cannot take.
 #include "tools/avwav/Commands.h"
 
-#include "audio/stream/AvWavOut.h"
-#include "audio/stream/AvWave.h"
+#include "audio/stream/AvWPlay.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -55,48 +55,51 @@ int Play(int argc, char** argv, const QStringList& args) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
 
-    TAvWaveFile source(nullptr);
-    TAvWaveOut out(nullptr);
+    // The player's own chain: compressed files are decoded on the way, as in the wizard.
+    TAvWavePlayer player(nullptr);
     QString failure;
     try {
-        source.Wave()->SetFileName(file);
-        if (source.Wave()->Empty()) throw EAvWaveError(QStringLiteral("the file holds no samples"));
-        out.SetDeviceID(device);
-        if (out.DeviceID() != device)
+        player.OpenFile(file);
+        if (!player.Wave()->Refusal().isEmpty()) throw EAvWaveError(player.Wave()->Refusal());
+        if (player.Wave()->DataSize() == 0)
+            throw EAvWaveError(QStringLiteral("the file holds no samples"));
+        player.SetDeviceID(device);
+        if (player.DeviceID() != device)
             throw Exception(QStringLiteral("no output device %1").arg(device));
-        out.SetCallBackMode(cmWindow);
-        out.SetNumBuffers(10);
-        out.SetBufferSize(8192);
-        out.SetLooping(loops != 0);
-        out.SetLoopCount(std::uint16_t(loops > 0 ? loops : 0));
-        out.SetInput(&source);
+        player.SetCallBackMode(cmWindow);
+        player.SetNumBuffers(10);
+        player.SetBufferSize(8192);
+        player.SetTimeFormat(tfMillisecond);
+        player.SetLooping(loops != 0);
+        player.SetLoopCount(std::uint16_t(loops > 0 ? loops : 0));
     } catch (const Exception& e) {
         QString message = QStringLiteral("%1: %2").arg(file, e.Message());
-        if (!source.Wave()->LastError().isEmpty())
-            message += QStringLiteral(" (%1)").arg(source.Wave()->LastError());
+        if (!player.Wave()->LastError().isEmpty())
+            message += QStringLiteral(" (%1)").arg(player.Wave()->LastError());
         Error(message);
         return 1;
     }
 
-    const WAVEFORMATEX* f = source.Wave()->GetPWaveFormat();
-    const double length = double(source.Wave()->DataSize()) / f->nAvgBytesPerSec;
+    const double length = player.Wave()->Length() / 1000.0;
     const bool tty = ::isatty(STDOUT_FILENO);
-    out.OnError = [&](TObject*) { failure = QStringLiteral("playback failed"); };
-    out.OnClose = [&](TObject*) { QTimer::singleShot(0, &app, &QCoreApplication::quit); };
-    out.OnStop = [&](TObject*) { QTimer::singleShot(0, &app, [&] { out.Close(); }); };
+    player.WaveOut()->OnError = [&](TObject*) { failure = QStringLiteral("playback failed"); };
+    player.OnStop = [&](TObject*) { QTimer::singleShot(0, &app, &QCoreApplication::quit); };
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
     QTimer tick;
     tick.setInterval(100);
     QObject::connect(&tick, &QTimer::timeout, &app, [&] {
         if (gInterrupted.exchange(false)) {
-            out.Stop();
-            out.Close();
+            player.Stop();
             QCoreApplication::quit();
             return;
         }
         if (!tty) return;
-        const double played = double(out.BytesPlayed()) / f->nAvgBytesPerSec;
+        // Heard time across passes, from what the device has played of the decoded sound.
+        const WAVEFORMATEX* out = player.WaveOut()->PWaveFormat();
+        const double played = out && out->nAvgBytesPerSec
+                                  ? double(player.WaveOut()->BytesPlayed()) / out->nAvgBytesPerSec
+                                  : 0;
         const int pass = length > 0 ? int(played / length) : 0;
         QString line =
             QStringLiteral("\r%1 / %2").arg(Seconds(played - pass * length), Seconds(length));
@@ -107,15 +110,15 @@ int Play(int argc, char** argv, const QStringList& args) {
         std::fflush(stdout);
     });
     try {
-        out.Start();
+        player.Play();
     } catch (const Exception& e) {
         Error(QStringLiteral("%1: %2").arg(file, e.Message()));
         return 1;
     }
     tick.start();
-    if (out.State().testFlag(wsOpen) || out.State().testFlag(wsStarted)) app.exec();
+    if (player.State() & wsOpen) app.exec();
     tick.stop();
-    out.Close();
+    player.Stop();
     if (tty) std::printf("\n");
     if (!failure.isEmpty()) {
         Error(QStringLiteral("%1: %2").arg(file, failure));
