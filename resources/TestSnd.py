@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the speaker test sound, TestSnd.wav: a soft three-note chime heard first on the left
 speaker only, then on the right only, then on both as a chord, so a listener can tell that both
-speakers play and are not swapped. 16-bit stereo PCM at 22050 Hz, 3.5 s, peaks near -6 dBFS,
+speakers play and are not swapped. 16-bit stereo PCM at 22050 Hz, 3.5 s, peaks near -1 dBFS,
 fading to silence at the end so that it loops without a click. The output is the same on every run.
 
 Usage: TestSnd.py OUT.wav
@@ -12,7 +12,7 @@ import sys
 import wave
 
 RATE = 22050
-PEAK = 0.5  # -6 dBFS: loud enough to hear, well below clipping
+PEAK = 10 ** (-1 / 20)  # -1 dBFS: clear at half volume, a little headroom below clipping
 
 # C major: C5, E5, G5; the closing chord adds C6.
 NOTES = [523.25, 659.25, 783.99]

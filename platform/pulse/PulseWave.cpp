@@ -74,6 +74,18 @@ bool WaitReady(PulseContext& ctx, pa_stream* stream) {
     return pa_stream_get_state(stream) == PA_STREAM_READY;
 }
 
+// A stream let go while the server was still creating it: it cannot be disconnected before the
+// server has answered, and once it has, it would stay on the server (uncorked, silent) with
+// nobody to end it. It ends as soon as it is ready; the reference taken in ReleaseStream goes
+// with it. Loop thread.
+void DisconnectOnceCreated(pa_stream* stream, void*) {
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_CREATING) return;
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    if (state == PA_STREAM_READY) pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+}
+
 // Detaches the callbacks, disconnects and lets go of the stream. Main-loop lock held.
 void ReleaseStream(pa_stream*& stream) {
     if (!stream) return;
@@ -81,6 +93,12 @@ void ReleaseStream(pa_stream*& stream) {
     pa_stream_set_write_callback(stream, nullptr, nullptr);
     pa_stream_set_read_callback(stream, nullptr, nullptr);
     pa_stream_set_underflow_callback(stream, nullptr, nullptr);
+    if (pa_stream_get_state(stream) == PA_STREAM_CREATING) {
+        // Our reference passes to the callback, which disconnects once the server has answered.
+        pa_stream_set_state_callback(stream, &DisconnectOnceCreated, nullptr);
+        stream = nullptr;
+        return;
+    }
     if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) pa_stream_disconnect(stream);
     pa_stream_unref(stream);
     stream = nullptr;
