@@ -1,6 +1,8 @@
 #include "app/AudioInWizardUnit.h"
 
 #include "app/AudioVideoSet.h"
+#include "platform/AudioBackend.h"
+#include "platform/mmsystem.h"
 
 #include <QScopeGuard>
 
@@ -21,6 +23,7 @@ TAudioInForm::TAudioInForm(TComponent* AOwner) : TForm(AOwner) {
     OnClose.Assign(this, &TAudioInForm::FormClose);
     OnDestroy.Assign(this, &TAudioInForm::FormDestroy);
     EndLoading();
+    UpdateMissing();
 }
 
 void TAudioInForm::CreateComponents() {
@@ -79,6 +82,15 @@ void TAudioInForm::CreateControls() {
     ButtonTest->SetTabOrder(2);
     ButtonTest->SetTag(0);
     ButtonTest->OnClick.Assign(this, &TAudioInForm::ButtonTestClick);
+
+    // What is missing, in one line beside the button; hidden while there is a microphone.
+    LabelMissing = new TLabel(this);
+    LabelMissing->SetName(QStringLiteral("LabelMissing"));
+    LabelMissing->SetParent(this);
+    LabelMissing->SetBounds(16, 182, 185, 45);
+    LabelMissing->SetWordWrap(true);
+    LabelMissing->Font()->SetColor(clMaroon);
+    LabelMissing->SetVisible(false);
 
     Label2 = new TLabel(this);
     Label2->SetName(QStringLiteral("Label2"));
@@ -232,6 +244,7 @@ void TAudioInForm::BindMicrophone() {
 }
 
 void TAudioInForm::DoShow() {
+    UpdateMissing();
     if (!FShownOnce) {
         FShownOnce = true;
         BindMicrophone();
@@ -239,7 +252,24 @@ void TAudioInForm::DoShow() {
     TForm::DoShow();
 }
 
+void TAudioInForm::UpdateMissing() {
+    if (!LabelMissing) return; // the page is still being made
+    QString missing;
+    if (!AudioBackend().ServerRunning())
+        missing = tr("声音服务器没有运行。启动后本页会自动更新。");
+    else if (waveInGetNumDevs() == 0)
+        missing = tr("未找到麦克风。插好后本页会自动更新。");
+    LabelMissing->SetCaption(missing);
+    LabelMissing->SetVisible(!missing.isEmpty());
+}
+
 void TAudioInForm::AvMixerDeviceInChange(TObject*) {
+    // Devices came or went (the mixer hears of every change): the page says what is missing.
+    UpdateMissing();
+    // Another device in the list (the user's pick, the settings file, or the first device
+    // standing in for one that went): a running test records there, so the meter, the automatic
+    // lowering and the slider all act on one microphone.
+    MoveTest();
     // Before the page has been shown the first show binds; a failure here must not stop the
     // mixer from reopening on its new device, so it goes to the default handler instead.
     if (!FShownOnce) return;
@@ -269,8 +299,31 @@ void TAudioInForm::StartTest() {
         try {
             AvWaveIn->SetDeviceID(0);
             AvWaveIn->Start();
+            // Recording on the first device: the list, the mixer and the slider go there too.
+            if (AvMixerDeviceIn->DeviceCount() > 0 && AvMixerDeviceIn->DeviceId() != 0) {
+                AvMixerDeviceIn->SetDeviceId(0);
+                AvMixerBlockSlider2->SetPosition(RememberedInPos);
+            }
         } catch (const std::exception&) {
         }
+    }
+}
+
+void TAudioInForm::MoveTest() {
+    if (!ButtonTest) return; // the page is still being made
+    const TAvDeviceId id = AvMixerDeviceIn->DeviceId();
+    if (ButtonTest->Tag() != 1 || FStarting || id < 0 || id == AvWaveIn->DeviceID()) return;
+    FStarting = true;
+    const auto started = qScopeGuard([this] { FStarting = false; });
+    StopTest();
+    GuardedCall(this, [this, id] {
+        AvWaveIn->SetDeviceID(id);
+        AvWaveIn->Start();
+    });
+    // A failed start is reported; the page is idle again, as after a device lost mid-test.
+    if (!AvWaveIn->DeviceOpen()) {
+        ButtonTest->SetTag(0);
+        ButtonTest->SetCaption(tr("测试"));
     }
 }
 

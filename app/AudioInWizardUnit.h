@@ -20,7 +20,8 @@ public:
     // Visible controls.
     TLabel* Label1;
     TAvDeviceComboBox* AvDeviceComBoxIn; // the mixers; item i is mixer i and recording device i
-    TButton* ButtonTest;                 // tag 0 idle ("测试"), 1 while testing ("停止")
+    TButton* ButtonTest = nullptr;       // tag 0 idle ("测试"), 1 while testing ("停止")
+    TLabel* LabelMissing = nullptr;      // what is missing (no sound server, no microphone)
     TLabel* Label2;
     TLabel* Label3;
     TAvLevel* AvLevel1; // the input level, both channels of 16-bit stereo
@@ -47,6 +48,8 @@ public:
     void FormClose(TObject* Sender, TCloseAction& Action);
     void FormDestroy(TObject* Sender);
     void ButtonTestClick(TObject* Sender);
+    // Shows or hides the line that says what is missing, as the sound system is now.
+    void UpdateMissing();
     // A recorded buffer (main thread): a loud one turns the microphone down one step.
     void AvWaveInBufferReady(TObject* Sender, TAvWaveHdr* lpWaveHdr);
     // The chosen mixer switched: the block and the microphone line follow it (main thread).
@@ -74,6 +77,8 @@ private:
     // Where recording starts and stops; the button state is kept by the handlers.
     void StartTest();
     void StopTest();
+    // A running test on another device than the mixer's moves to the mixer's.
+    void MoveTest();
     // The recorder closed (main thread): one that failed or lost its device mid-test leaves the
     // button idle, so the next click starts a new test.
     void AvWaveInClose(TObject* Sender);

@@ -1,9 +1,12 @@
 #include "app/AudioOutWizardUnit.h"
 
 #include "app/AudioVideoSet.h"
+#include "platform/AudioBackend.h"
+#include "platform/mmsystem.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QScopeGuard>
 
 TAudioOutForm* AudioOutForm = nullptr;
 
@@ -17,6 +20,7 @@ TAudioOutForm::TAudioOutForm(TComponent* AOwner) : TForm(AOwner) {
     CreateComponents();
     EndLoading();
     OnClick.Assign(this, &TAudioOutForm::FormClick);
+    UpdateMissing();
 }
 
 void TAudioOutForm::CreateComponents() {
@@ -48,6 +52,7 @@ void TAudioOutForm::CreateMixerComponents() {
     // Open, so the mixer's change notices reach the sliders: a volume or mute changed by another
     // program shows here, and the next move acts from it.
     AvMixerDeviceOut->SetActive(true);
+    AvMixerDeviceOut->OnChange.Assign(this, &TAudioOutForm::AvMixerDeviceOutChange);
 
     AvAudioLineWaveSound = new TAvAudioLine(this);
     AvAudioLineWaveSound->SetName(QStringLiteral("AvAudioLineWaveSound"));
@@ -102,6 +107,15 @@ void TAudioOutForm::CreateControls() {
     ButtonTest->SetTabOrder(0);
     ButtonTest->SetTag(0);
     ButtonTest->OnClick.Assign(this, &TAudioOutForm::ButtonTestClick);
+
+    // What is missing, in one line under the list; hidden while there is a device to test.
+    LabelMissing = new TLabel(this);
+    LabelMissing->SetName(QStringLiteral("LabelMissing"));
+    LabelMissing->SetParent(this);
+    LabelMissing->SetBounds(24, 68, 200, 52);
+    LabelMissing->SetWordWrap(true);
+    LabelMissing->Font()->SetColor(clMaroon);
+    LabelMissing->SetVisible(false);
 
     Label2 = new TLabel(this);
     Label2->SetName(QStringLiteral("Label2"));
@@ -226,6 +240,7 @@ void TAudioOutForm::FormClick(TObject*) {
 }
 
 void TAudioOutForm::AvWavePlayer1Stop(TObject*) {
+    if (FMovingTest) return; // the test goes on elsewhere; a failed move sets idle itself
     ButtonTest->SetTag(0);
     ButtonTest->SetCaption(QStringLiteral("播放声音"));
 }
@@ -236,6 +251,42 @@ void TAudioOutForm::StartTestSound() {
                                                                    : -1);
     AvWavePlayer1->OpenFile(TestSoundFile);
     AvWavePlayer1->Play();
+}
+
+void TAudioOutForm::UpdateMissing() {
+    if (!LabelMissing) return; // the page is still being made
+    QString missing;
+    if (!AudioBackend().ServerRunning())
+        missing = tr("声音服务器没有运行。启动后本页会自动更新。");
+    else if (waveOutGetNumDevs() == 0)
+        missing = tr("未找到扬声器或耳机。插好后本页会自动更新。");
+    LabelMissing->SetCaption(missing);
+    LabelMissing->SetVisible(!missing.isEmpty());
+}
+
+void TAudioOutForm::DoShow() {
+    UpdateMissing();
+    TForm::DoShow();
+}
+
+void TAudioOutForm::AvMixerDeviceOutChange(TObject*) {
+    // Devices came or went (the mixer hears of every change): the page says what is missing.
+    UpdateMissing();
+    // Another device in the list (the user's pick, the settings file, or the first device
+    // standing in for one that went): a playing test sound moves there with the volume controls.
+    if (!ButtonTest || ButtonTest->Tag() != 1 || FMovingTest) return;
+    const TAvDeviceId id = AvMixerDeviceOut->DeviceId();
+    if (id < 0 || id == AvWavePlayer1->DeviceID()) return;
+    FMovingTest = true;
+    const auto done = qScopeGuard([this] { FMovingTest = false; });
+    GuardedCall(this, [this] {
+        AvWavePlayer1->Stop();
+        StartTestSound();
+    });
+    if (!(AvWavePlayer1->State() & wsStarted)) {
+        ButtonTest->SetTag(0);
+        ButtonTest->SetCaption(tr("播放声音"));
+    }
 }
 
 void TAudioOutForm::StopTestSound() {

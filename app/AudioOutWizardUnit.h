@@ -17,7 +17,9 @@ public:
     // Visible controls.
     TLabel* Label1;
     TAvDeviceComboBox* AvDeviceComBoxOut; // the mixers; item i is mixer i and playback device i
-    TButton* ButtonTest; // tag 0 idle ("播放声音"), 1 while the test sound plays ("停止")
+    TButton* ButtonTest = nullptr; // tag 0 idle ("播放声音"), 1 while the test sound plays ("停止")
+    TLabel* LabelMissing =
+        nullptr; // what is missing (no sound server, no speakers); hidden otherwise
     TLabel* Label2;
 
     // Non-visual components: the chosen mixer and the lines the page's volume blocks act on.
@@ -54,6 +56,13 @@ public:
     void AvMixerBlockSlider6Change(TObject* Sender);
     // A click on the page's own background stops the test sound.
     void FormClick(TObject* Sender);
+    // The mixer switched device (main thread): a playing test sound moves to it.
+    void AvMixerDeviceOutChange(TObject* Sender);
+    // Shows or hides the line that says what is missing, as the sound system is now.
+    void UpdateMissing();
+
+protected:
+    void DoShow() override;
 
 private:
     // The one place where the page's components are made and their stored properties set; runs
@@ -71,6 +80,8 @@ private:
     // The player's device closed (main thread): a sound that failed or lost its device mid-test
     // leaves the button idle, so the next click plays again.
     void AvWavePlayer1Stop(TObject* Sender);
+
+    bool FMovingTest = false; // the test sound is being moved to another device
 };
 
 extern TAudioOutForm* AudioOutForm;

@@ -2,6 +2,7 @@
 
 #include "app/AudioInWizardUnit.h"
 #include "app/AudioOutWizardUnit.h"
+#include "app/Failures.h"
 #include "app/VideoWizard.h"
 #include "app/Wizard.h"
 #include "framework/IniFiles.h"
@@ -107,6 +108,9 @@ TAudioVideoForm::TAudioVideoForm(TComponent* AOwner)
     CancelButton = MakeButton(this, "CancelButton", 423, QStringLiteral("取消(&C)"), 3);
     CancelButton->SetCancel(true); // Escape closes the wizard as the button does
 
+    // Failures reach the person in the wizard's own plain words.
+    if (Application) Application->SetExplainHook(&ExplainFailure);
+
     OnShow.Assign(this, &TAudioVideoForm::FormShow);
     BeforeButton->OnClick.Assign(this, &TAudioVideoForm::BeforeButtonClick);
     NextButton->OnClick.Assign(this, &TAudioVideoForm::NextButtonClick);
@@ -158,7 +162,8 @@ void TAudioVideoForm::CancelButtonClick(TObject*) {
 
 void TAudioVideoForm::LoadSettings() {
     const TIniFile ini(SettingsFileName());
-    // The index setters raise no selection event: the mixers bound to the lists stay as they are.
+    // Setting a list's index moves its page's mixer too, so the volume controls and the test act
+    // on the remembered device.
     if (AudioInForm)
         AudioInForm->AvDeviceComBoxIn->SetItemIndex(ini.ReadInteger("Audio", "DeviceIn", 0));
     RememberedInPos = ini.ReadInteger("Audio", "DeviceInPos", 50);

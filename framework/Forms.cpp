@@ -4,13 +4,19 @@
 #include "framework/Threads.h"
 
 #include <QAbstractEventDispatcher>
+#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QShowEvent>
+#include <QTextEdit>
 #include <algorithm>
 #include <cstdio>
 
@@ -37,7 +43,9 @@ void TForm::BeforeDestruction() {
 
 void TForm::UpdateWindowFlags() {
     if (FParent) return;
-    Qt::WindowFlags f = Qt::Window;
+    // A dialog border makes a dialog window: window managers then offer close only (no minimise
+    // or maximise), as the border style asks.
+    Qt::WindowFlags f = FBorderStyle == bsDialog ? Qt::Dialog : Qt::Window;
     switch (FBorderStyle) {
     case bsNone:
         f |= Qt::FramelessWindowHint;
@@ -210,12 +218,31 @@ bool TForm::focusNextPrevChild(bool next) {
             at = static_cast<int>(i); // the innermost control holding the focus
     const int n = static_cast<int>(chain.size());
     const int to = at < 0 ? (next ? 0 : n - 1) : (at + (next ? 1 : n - 1)) % n;
+    // As Qt's own Tab does: the window now shows where the keyboard focus is (styles draw the
+    // focus frame only after a focus change made with the keyboard).
+    setAttribute(Qt::WA_KeyboardFocusChange);
     chain[static_cast<std::size_t>(to)]->SetFocus();
     return true;
 }
 
+namespace {
+// An editable text (an edit field, the text of an editable list) holds the keyboard: Escape
+// there belongs to it and must not cancel the window.
+bool InEditableText(const QWidget* w) {
+    if (!w) return false;
+    if (const auto* edit = qobject_cast<const QLineEdit*>(w)) return !edit->isReadOnly();
+    if (const auto* combo = qobject_cast<const QComboBox*>(w)) return combo->isEditable();
+    return qobject_cast<const QAbstractSpinBox*>(w) || qobject_cast<const QTextEdit*>(w) ||
+           qobject_cast<const QPlainTextEdit*>(w);
+}
+} // namespace
+
 void TForm::keyPressEvent(QKeyEvent* e) {
     if (isWindow() && e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
+        if (InEditableText(QApplication::focusWidget())) {
+            e->accept();
+            return;
+        }
         for (TButton* b : findChildren<TButton*>())
             if (b->Cancel() && b->isVisible() && b->isEnabled()) {
                 e->accept();
@@ -304,16 +331,17 @@ void TApplication::DoIdle() {
 
 void TApplication::HandleException(TObject* sender) {
     const QString message = CurrentExceptionMessage();
+    const QString className = CurrentExceptionClassName();
     if (!IsMainThread()) {
         // A worker or platform callback thread: the report (a message box) belongs to the main
         // thread; the sender is not passed on, it may be gone by then.
         QMetaObject::invokeMethod(
             this,
-            [this, message] {
+            [this, message, className] {
                 if (OnException)
                     OnException(nullptr, message);
                 else
-                    ShowException(message);
+                    ShowException(message, className);
             },
             Qt::QueuedConnection);
         return;
@@ -322,14 +350,24 @@ void TApplication::HandleException(TObject* sender) {
         OnException(sender, message);
         return;
     }
-    ShowException(message);
+    ShowException(message, className);
 }
 
-void TApplication::ShowException(const QString& message) {
-    MessageBox(message, FTitle, MB_OK | MB_ICONERROR);
+void TApplication::ShowException(const QString& message, const QString& className) {
+    const QString plain = FExplainHook ? FExplainHook(className, message) : QString();
+    if (plain.isEmpty()) {
+        MessageBox(message, FTitle, MB_OK | MB_ICONERROR);
+        return;
+    }
+    // The original words are for whoever looks into it: a terminal, a bug report.
+    std::fprintf(stderr, "%s: %s\n", className.toUtf8().constData(), message.toUtf8().constData());
+    MessageBox(plain, FTitle, MB_OK | MB_ICONERROR, message);
 }
 
-int TApplication::MessageBox(const QString& text, const QString& caption, int flags) {
+int TApplication::MessageBox(const QString& text, const QString& caption, int flags,
+                             const QString& detail) {
+    FMessageDetail = detail;
+    const auto clear = qScopeGuard([this] { FMessageDetail.clear(); });
     if (FMessageBoxHook) return FMessageBoxHook(caption, text, flags);
     const QString platform = QGuiApplication::platformName();
     if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) {
@@ -337,6 +375,7 @@ int TApplication::MessageBox(const QString& text, const QString& caption, int fl
         return (flags & 0xF) == MB_YESNO ? IDYES : IDOK;
     }
     QMessageBox box(QMessageBox::NoIcon, caption, text);
+    if (!detail.isEmpty()) box.setDetailedText(detail);
     if ((flags & 0xF0) == MB_ICONERROR)
         box.setIcon(QMessageBox::Critical);
     else if ((flags & 0xF0) == MB_ICONWARNING)

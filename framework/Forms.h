@@ -149,11 +149,20 @@ public:
     // raises OnException when assigned, otherwise shows the message in a message box. Called on
     // another thread, it hands the message to the main thread and returns at once.
     void HandleException(TObject* sender);
-    void ShowException(const QString& message);
+    // Shows a failure: in the words of the explain hook when it has some for it (the original
+    // text then goes to the box's details and to standard error), else the text as it is.
+    void ShowException(const QString& message, const QString& className = QString());
     // A message box through the hook. Without a hook it is modal on a real display and only
-    // logged on the offscreen platform, so headless runs never block.
-    int MessageBox(const QString& text, const QString& caption, int flags = MB_OK);
+    // logged on the offscreen platform, so headless runs never block. The detail, when given,
+    // is the box's detailed text; MessageDetail() holds it while the box (or the hook) runs.
+    int MessageBox(const QString& text, const QString& caption, int flags = MB_OK,
+                   const QString& detail = QString());
     void SetMessageBoxHook(TMessageBoxHook hook) { FMessageBoxHook = std::move(hook); }
+    QString MessageDetail() const { return FMessageDetail; }
+    // Turns a failure (exception class name, message) into what a person should read; an empty
+    // answer keeps the message as it is. The program's own words live above the libraries.
+    using TExplainHook = std::function<QString(const QString& className, const QString& message)>;
+    void SetExplainHook(TExplainHook hook) { FExplainHook = std::move(hook); }
 
     TExceptionEvent OnException;
     TIdleEvent OnIdle; // when the message queue has run dry; set Done false to be called again
@@ -168,6 +177,8 @@ private:
     bool FInIdle = false;
     bool FRunning = false;
     TMessageBoxHook FMessageBoxHook;
+    TExplainHook FExplainHook;
+    QString FMessageDetail;
     QMetaObject::Connection FIdleConnection;
 };
 

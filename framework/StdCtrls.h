@@ -122,7 +122,7 @@ public:
     int ItemCount() const;
     QString Item(int index) const;
     int ItemIndex() const;
-    void SetItemIndex(int index); // out of range: no selection (-1)
+    virtual void SetItemIndex(int index); // out of range: no selection (-1)
     int DropDownCount() const { return FDropDownCount; }
     void SetDropDownCount(int v);
     bool Sorted() const { return FSorted; }

@@ -139,6 +139,9 @@ class IAudioBackend {
 public:
     virtual ~IAudioBackend() = default;
     virtual std::string Name() const { return "none"; }
+    // Whether the sound server behind the devices can be reached now (a backend without a server
+    // of its own always can). Any thread.
+    virtual bool ServerRunning() { return true; }
 
     // Wave devices. Ids are 0 .. count-1 or WAVE_MAPPER (present when the backend has a mapper and
     // at least one device; otherwise MMSYSERR_BADDEVICEID).

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -422,6 +423,9 @@ TCameraControlsDialog::TCameraControlsDialog(QWidget* parent, const QString& cap
     : QDialog(parent), FControls(controls) {
     setWindowTitle(caption);
     setModal(true);
+    // Close only: window managers would otherwise offer minimise and maximise on a dialog.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     auto* form = new QFormLayout;
     std::vector<AvDeviceControl> list;
     if (FControls) FControls->GetControls(&list);
@@ -485,7 +489,10 @@ TCameraControlsDialog::TCameraControlsDialog(QWidget* parent, const QString& cap
     auto* defaults = new QPushButton(QStringLiteral("默认值"));
     defaults->setObjectName(QStringLiteral("Defaults"));
     connect(defaults, &QPushButton::clicked, this, &TCameraControlsDialog::RestoreDefaults);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
+    auto* close = new QPushButton(QCoreApplication::translate("TCameraControlsDialog", "关闭"));
+    close->setObjectName(QStringLiteral("Close"));
+    auto* buttons = new QDialogButtonBox;
+    buttons->addButton(close, QDialogButtonBox::RejectRole);
     buttons->addButton(defaults, QDialogButtonBox::ResetRole);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);

@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QPointer>
+#include <QScopeGuard>
 #include <algorithm>
 #include <cstring>
 
@@ -484,8 +485,25 @@ void TAvCustomDeviceComboBox::UpdateList() {
         device->GetDeviceNames(names, FIncludeMapper);
         SetItems(names);
     }
-    SetItemIndex(device ? DeviceIdToItem(device->DeviceId()) : -1);
+    TComboBox::SetItemIndex(device ? DeviceIdToItem(device->DeviceId()) : -1);
     TComboBox::SetEnabled(ItemCount() > 0);
+}
+
+void TAvCustomDeviceComboBox::SetItemIndex(int index) {
+    TComboBox::SetItemIndex(index);
+    TAvCustomAudioDevice* device = LiveDevice();
+    if (!device || IsLoading() || !FRefreshAllowed) return;
+    // Shown and used are one device: a list index set by the program (a settings file, a
+    // fallback) moves the device, as a pick does, and the device's observers follow it.
+    if (ItemIndex() == -1) {
+        TComboBox::SetItemIndex(DeviceIdToItem(device->DeviceId()));
+        return;
+    }
+    const TAvDeviceId id = ItemToDeviceId(ItemIndex());
+    if (id == device->DeviceId()) return;
+    FRefreshAllowed = false;
+    const auto allowed = qScopeGuard([this] { FRefreshAllowed = true; });
+    device->SetDeviceId(id);
 }
 
 void TAvCustomDeviceComboBox::Change() {

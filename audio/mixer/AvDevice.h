@@ -341,6 +341,9 @@ public:
     // Rebuilds the items and the selection; skipped while loading and while the box itself is
     // setting DeviceId.
     void UpdateList();
+    // Selects an item and moves Device to it (without OnChange), so whatever is bound to the
+    // device acts on the one shown; an index the list lacks shows the device's own item.
+    void SetItemIndex(int index) override;
 
 protected:
     // The user picked an item: OnChange first (DeviceId still old), then DeviceId.

@@ -28,6 +28,7 @@ public:
     ~PulseBackend() override;
 
     bool Connected() const { return ctx_->Connected(); }
+    bool ServerRunning() override { return Connected(); }
     PulseContext& Context() const { return *ctx_; }
 
     // Records from any source by its server name, monitors included (tests and measurements).

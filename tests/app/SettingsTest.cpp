@@ -126,14 +126,15 @@ TEST_F(Settings, MissingOrUnusableContentGivesTheDefaults) {
     EXPECT_EQ(Loaded(), Values(0, 50, 0, 50, 0));
 }
 
-TEST_F(Settings, ValuesGoIntoTheListsAndNothingFollowsThem) {
+TEST_F(Settings, ValuesGoIntoTheListsAndTheMixersFollowThem) {
     WriteAll(ProgramFile(), "[audio]\r\ndevicein = 2\r\nDeviceInPos=$20\r\nDeviceOut=7\r\n"
                             "DeviceOutPos=-3\r\n[Video]\r\nDevice=-1\r\n");
     Start();
-    // 7 of three playback devices and -1 leave their lists without a selection.
-    EXPECT_EQ(Loaded(), Values(2, 32, -1, -3, -1));
-    // Set as a program sets an index: the mixers bound to the lists stay on the first device.
-    EXPECT_EQ(AudioInForm->AvMixerDeviceIn->DeviceId(), 0);
+    // 7 of three playback devices leaves the speaker list on the device its mixer is on, the
+    // first; -1 leaves the camera list without a selection.
+    EXPECT_EQ(Loaded(), Values(2, 32, 0, -3, -1));
+    // The volume controls act on the device shown.
+    EXPECT_EQ(AudioInForm->AvMixerDeviceIn->DeviceId(), 2);
     EXPECT_EQ(AudioOutForm->AvMixerDeviceOut->DeviceId(), 0);
     EXPECT_TRUE(Messages.isEmpty());
 }

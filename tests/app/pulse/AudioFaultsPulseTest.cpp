@@ -64,6 +64,11 @@ protected:
         ASSERT_EQ(waveInGetNumDevs(), 1u);
 
         App = wizardtest::StartWizard(Homes.ProgramDir, Messages);
+        // The plain words, then the original text kept as the box's details.
+        App->SetMessageBoxHook([this](const QString&, const QString& text, int) {
+            Messages << text + " | " + App->MessageDetail();
+            return IDOK;
+        });
         W = AudioVideoForm;
         W->Show();
         QCoreApplication::processEvents();
@@ -125,6 +130,14 @@ protected:
             return ::testing::AssertionFailure() << "no buffer after " << from;
         return ::testing::AssertionSuccess();
     }
+    // Every message from the first on says what happened in plain words and keeps the original
+    // text (a failed platform call) as its detail.
+    void ExpectSaid(const QString& plain, const QString& detail, qsizetype first = 0) {
+        for (const QString& m : Messages.mid(first)) {
+            EXPECT_TRUE(m.startsWith(plain)) << m.toStdString();
+            EXPECT_TRUE(m.contains(" | " + detail)) << m.toStdString();
+        }
+    }
     void CountRecordedBuffers() {
         const TAvBufferEvent pageHandler = Microphone()->AvWaveIn->OnBufferReady;
         Microphone()->AvWaveIn->OnBufferReady = [this, pageHandler](TObject* s, TAvWaveHdr* h) {
@@ -175,12 +188,16 @@ TEST_F(AudioFaults, ServerKilledWhileTheSpeakerTestPlaysThenBack) {
     KillServer();
     EXPECT_TRUE(SpeakerTestEnded()) << "button " << Speakers()->ButtonTest->Caption().toStdString();
     EXPECT_LE(Messages.size(), 1) << Messages.join("; ").toStdString();
+    ExpectSaid("声音服务器已停止", "WaveOut");
+    // The page says what is missing until the server is back.
+    EXPECT_TRUE(Speakers()->LabelMissing->Visible());
     std::printf("[ outcome  ] speaker test, server killed: button '%s', messages: %s\n",
                 qPrintable(Speakers()->ButtonTest->Caption()), qPrintable(Messages.join(" | ")));
     const qsizetype messages = Messages.size();
 
     RestartServer();
     ASSERT_TRUE(PumpUntil([&] { return Speakers()->AvDeviceComBoxOut->ItemCount() == 1; }, 5000));
+    EXPECT_TRUE(PumpUntil([&] { return !Speakers()->LabelMissing->Visible(); }, 5000));
     Speakers()->AvDeviceComBoxOut->SetItemIndex(0);
     Click(Speakers()->ButtonTest);
     EXPECT_EQ(Messages.size(), messages) << Messages.join("; ").toStdString();
@@ -200,6 +217,8 @@ TEST_F(AudioFaults, ServerKilledWhileTheMicrophoneTestRecordsThenBack) {
     EXPECT_TRUE(MicrophoneTestEnded())
         << "button " << Microphone()->ButtonTest->Caption().toStdString();
     EXPECT_LE(Messages.size(), 1) << Messages.join("; ").toStdString();
+    ExpectSaid("声音服务器已停止", "WaveIn");
+    EXPECT_TRUE(Microphone()->LabelMissing->Visible());
     std::printf("[ outcome  ] microphone test, server killed: button '%s', messages: %s\n",
                 qPrintable(Microphone()->ButtonTest->Caption()), qPrintable(Messages.join(" | ")));
     const qsizetype messages = Messages.size();
@@ -213,6 +232,7 @@ TEST_F(AudioFaults, ServerKilledWhileTheMicrophoneTestRecordsThenBack) {
               PA_INVALID_INDEX);
     ASSERT_TRUE(PumpUntil([] { return waveInGetNumDevs() == 1; }, 10000));
     ASSERT_TRUE(PumpUntil([&] { return Microphone()->AvDeviceComBoxIn->ItemCount() == 1; }, 5000));
+    EXPECT_TRUE(PumpUntil([&] { return !Microphone()->LabelMissing->Visible(); }, 5000));
     Microphone()->AvDeviceComBoxIn->SetItemIndex(0);
     Click(Microphone()->ButtonTest);
     EXPECT_TRUE(MicrophoneTestRecords());
@@ -230,6 +250,7 @@ TEST_F(AudioFaults, ChosenDevicesUnloadedMidTest) {
     ASSERT_TRUE(Admin->UnloadModule(OtherModule));
     EXPECT_TRUE(SpeakerTestEnded()) << "button " << Speakers()->ButtonTest->Caption().toStdString();
     EXPECT_LE(Messages.size(), 1) << Messages.join("; ").toStdString();
+    ExpectSaid("扬声器或耳机已拔出", "WaveOut");
     std::printf("[ outcome  ] speaker test, device unloaded: button '%s', messages: %s\n",
                 qPrintable(Speakers()->ButtonTest->Caption()), qPrintable(Messages.join(" | ")));
     ASSERT_TRUE(PumpUntil([&] { return Speakers()->AvDeviceComBoxOut->ItemCount() == 1; }, 5000));
@@ -251,6 +272,9 @@ TEST_F(AudioFaults, ChosenDevicesUnloadedMidTest) {
         << "button " << Microphone()->ButtonTest->Caption().toStdString();
     // The recorder's message only: rebinding the microphone to the vanished device is quiet.
     EXPECT_LE(Messages.size(), messages + 1) << Messages.join("; ").toStdString();
+    ExpectSaid("麦克风已拔出", "WaveIn", messages);
+    // The only microphone went: the page says so until one is back.
+    EXPECT_TRUE(Microphone()->LabelMissing->Visible());
     std::printf("[ outcome  ] microphone test, device unloaded: button '%s', messages: %s\n",
                 qPrintable(Microphone()->ButtonTest->Caption()),
                 qPrintable(Messages.mid(messages).join(" | ")));
