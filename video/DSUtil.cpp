@@ -498,6 +498,8 @@ TCameraControlsDialog::TCameraControlsDialog(QWidget* parent, const QString& cap
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(buttons);
+    // As large as its rows and buttons need, never less: nothing is cut off, nothing to maximise.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 void TCameraControlsDialog::Changed(DWORD id, LONG value) {

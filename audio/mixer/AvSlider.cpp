@@ -5,6 +5,8 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPolygon>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
@@ -787,16 +789,16 @@ void TAvCustomSlider::ComposeFace(TCanvas* canvas) {
         const TAvBevel* bevel = Bevel();
         if ((bevel->BorderWidth() > 0 && bevel->BevelInner() == bvNone) || bevel->BorderSpace() > 0)
             InflateRect(f, 1, 1);
-        // Every other pixel inverted, as a focus rectangle is drawn.
+        // As the platform style draws the focus of its own controls (once the keyboard has
+        // moved it), so a keyboard user sees the slider as any other control.
         if (QPainter* p = canvas->Painter(); p && !f.IsEmpty()) {
-            QPen pen(Qt::white);
-            pen.setWidth(0);
-            pen.setDashPattern({1.0, 1.0});
-            p->setPen(pen);
-            p->setBrush(Qt::NoBrush);
-            p->setCompositionMode(QPainter::RasterOp_SourceXorDestination);
-            p->drawRect(QRect(f.Left, f.Top, f.Width() - 1, f.Height() - 1));
-            p->setCompositionMode(QPainter::CompositionMode_SourceOver);
+            QStyleOptionFocusRect o;
+            o.initFrom(this);
+            o.rect = QRect(f.Left, f.Top, f.Width(), f.Height());
+            o.backgroundColor = palette().color(QPalette::Window);
+            p->save();
+            style()->drawPrimitive(QStyle::PE_FrameFocusRect, &o, p, this);
+            p->restore();
         }
     }
 

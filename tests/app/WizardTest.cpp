@@ -5,9 +5,11 @@
 #include "app/AudioVideoSet.h"
 #include "app/VideoWizard.h"
 
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -183,4 +185,30 @@ TEST_F(Wizard, FinishOnTheLastPageClosesTheWindow) {
     EXPECT_TRUE(App->Terminated());
     EXPECT_TRUE(Messages.isEmpty());
     EXPECT_TRUE(QFile::exists(W->SettingsFileName()));
+}
+
+TEST_F(Wizard, ADialogWindowWhereTabShowsTheFocusAndEscapeInAnEditFieldStaysThere) {
+    // A dialog with a close box only: window managers offer no minimise or maximise.
+    EXPECT_EQ(W->windowType(), Qt::Dialog);
+    EXPECT_FALSE(W->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+    EXPECT_TRUE(W->windowFlags() & Qt::WindowCloseButtonHint);
+    // Tab moves the focus as the keyboard does, so styles draw it.
+    QTest::keyClick(W->NextButton->Widget(), Qt::Key_Tab);
+    EXPECT_TRUE(W->CancelButton->Widget()->hasFocus());
+    EXPECT_TRUE(W->testAttribute(Qt::WA_KeyboardFocusChange));
+
+    // Escape in the camera list's text belongs to it; on a button it cancels the wizard.
+    Next();
+    Next();
+    Next();
+    QLineEdit* edit = VideoForm->ComboBoxVideoSou->Widget()->lineEdit();
+    ASSERT_NE(edit, nullptr);
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key_Escape);
+    EXPECT_FALSE(App->Terminated());
+    EXPECT_TRUE(W->isVisible());
+    W->NextButton->Widget()->setFocus();
+    QTest::keyClick(W->NextButton->Widget(), Qt::Key_Escape);
+    EXPECT_TRUE(App->Terminated());
+    EXPECT_FALSE(QFile::exists(W->SettingsFileName()));
 }

@@ -124,6 +124,18 @@ TEST(VideoWindowTest, PropertyPagesOfAFilterAndTheControlsDialog) {
     EXPECT_EQ(fake->FValues[2], 1);
     EXPECT_EQ(fake->FValues[3], 1);
     EXPECT_EQ(gain->value(), 32);
+    // "关闭" in the wizard's language, a close box only, and all of it shown: the dialog keeps
+    // the size its rows and buttons need.
+    auto* close = dialog.findChild<QPushButton*>(QStringLiteral("Close"));
+    ASSERT_NE(close, nullptr);
+    EXPECT_EQ(close->text(), QStringLiteral("关闭"));
+    EXPECT_FALSE(dialog.windowFlags() &
+                 (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+    dialog.show();
+    EXPECT_GE(dialog.height(), dialog.sizeHint().height());
+    EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
+    close->click();
+    EXPECT_FALSE(dialog.isVisible());
 }
 
 TEST(VideoWindowTest, TheControlsDialogOverAWebcamsV4l2Controls) {
