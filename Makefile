@@ -5,7 +5,7 @@ BUILD_TSAN ?= build-tsan
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
-PACKAGES   := cmake ninja-build ccache g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev \
+PACKAGES   := cmake ninja-build ccache g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev \
               libgtest-dev libgmock-dev libbenchmark-dev libpulse-dev pulseaudio pulseaudio-utils \
               libv4l-dev libsamplerate0-dev fonts-wqy-microhei xvfb xauth \
               python3 libavcodec-dev libavutil-dev libswresample-dev \

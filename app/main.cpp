@@ -7,11 +7,19 @@
 #include "app/Wizard.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 int main(int, char** argv) {
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
     QApplication qtApp(qtArgc, qtArgv);
+    // Qt's own words (a message box's "OK" and "Show Details...") in the wizard's language.
+    QTranslator qtWords;
+    if (qtWords.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                     QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtWords);
 
     TApplication app;
     Application->Initialize();

@@ -191,6 +191,8 @@ TEST_F(SpeakerPagePulse, TheChosenSinkPlaysTheSoundInALoopAndStopSilencesIt) {
     const size_t note = size_t(2 * (start + Rate / 10));
     EXPECT_GT(PeakAbs(rec, note, note + size_t(Rate), 0), 8000);
     EXPECT_LT(PeakAbs(rec, note, note + size_t(Rate), 1), 200);
+    // At full volume the sink hears the sound as loud as it is made: near full scale (-1 dBFS).
+    EXPECT_GT(PeakAbs(rec, size_t(2 * start), size_t(2 * (start + frames))), 26000);
     // It loops: the start comes again one length later (later still if the device ran dry).
     ASSERT_TRUE(PumpUntil(
         [&] { return std::ptrdiff_t(main->Size() / 2) > first.first + frames + Rate * 3 / 2; },
