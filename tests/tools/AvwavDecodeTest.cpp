@@ -178,9 +178,11 @@ TEST(AvwavDecode, FilesTheChainCannotPlayLeaveNoOutput) {
                                          {"data", Ramp(4000)}})));
     const QString noData = dir.filePath("nodata.wav");
     ASSERT_TRUE(WriteFile(noData, Riff({{"fmt ", FmtBody(1, 1, 8000, 8)}})));
+    const QString emptyData = dir.filePath("empty.wav"); // less than one block of samples
+    ASSERT_TRUE(WriteFile(emptyData, Riff({{"fmt ", FmtBody(1, 2, 8000, 16)}, {"data", Ramp(3)}})));
     const QString notWave = dir.filePath("movie.avi");
     ASSERT_TRUE(WriteFile(notWave, Riff({{"fmt ", FmtBody(1, 1, 8000, 8)}}, {}, "AVI ")));
-    for (const QString& f : {unknown, noData, notWave, dir.filePath("missing.wav")}) {
+    for (const QString& f : {unknown, noData, emptyData, notWave, dir.filePath("missing.wav")}) {
         const RunResult r = Decode({f, raw});
         EXPECT_EQ(r.ExitCode, 1) << f.toStdString();
         EXPECT_TRUE(r.Err.startsWith(QStringLiteral("avwav: ") + f)) << r.Err.toStdString();

@@ -17,11 +17,12 @@ namespace avwav {
 namespace {
 
 const TCommand kCommands[] = {
-    {"info", "FILE", "format, sizes, length, INFO tags and the reader's repairs", &Info},
+    {"info", "FILE",
+     "format, sizes, length, INFO tags and the reader's repairs; fails when it cannot play", &Info},
     {"play", "FILE [--device N] [--loop K|inf]",
      "plays the file (K more times, or endlessly) until its end or Ctrl+C", &Play},
     {"decode", "FILE OUT.raw [--bits 8|16]",
-     "the PCM bytes the player would send to the device (the file's channels and rate)", &Decode},
+     "the PCM bytes the player's chain makes of it (the file's channels and rate)", &Decode},
 };
 
 // INFO values carry no declared encoding: UTF-8 when they are valid UTF-8, else Latin-1.
@@ -119,6 +120,7 @@ struct TDecodeChain {
 };
 
 const QString kNoPcm = QStringLiteral("no PCM format for the device can be made of it");
+const QString kEmptyData = QStringLiteral("the data chunk holds no whole block of samples");
 
 } // namespace
 
@@ -209,6 +211,7 @@ int Decode(int argc, char** argv, const QStringList& args) {
     try {
         wave.SetFileName(names[0]);
         if (!wave.Refusal().isEmpty()) throw EAvWaveError(wave.Refusal());
+        if (wave.DataSize() == 0) throw EAvWaveError(kEmptyData);
         if (!chain.Target(bits == 8 ? b8Bit : b16Bit)) throw Exception(kNoPcm);
         if (!out.open(QIODevice::WriteOnly))
             throw Exception(QStringLiteral("%1: %2").arg(names[1], out.errorString()));

@@ -62,7 +62,7 @@ int Play(int argc, char** argv, const QStringList& args) {
         player.OpenFile(file);
         if (!player.Wave()->Refusal().isEmpty()) throw EAvWaveError(player.Wave()->Refusal());
         if (player.Wave()->DataSize() == 0)
-            throw EAvWaveError(QStringLiteral("the file holds no samples"));
+            throw EAvWaveError(QStringLiteral("the data chunk holds no whole block of samples"));
         player.SetDeviceID(device);
         if (player.DeviceID() != device)
             throw Exception(QStringLiteral("no output device %1").arg(device));

@@ -1,8 +1,10 @@
 // avwav: looks at WAVE files through the audio library, outside the wizard.
-//   avwav info FILE     format, sizes, length, INFO tags and every repair the reader made
+//   avwav info FILE     format, sizes, length, INFO tags and every repair the reader made; then
+//                       the reason, and exit 1, when the file cannot be played
 //   avwav play FILE [--device N] [--loop K|inf]   plays it until its end or Ctrl+C
 //   avwav decode FILE OUT.raw [--bits 8|16]
-//                       the PCM bytes the player would send to the device, raw and interleaved
+//                       the PCM bytes the player's chain makes of it, raw and interleaved, in the
+//                       file's own channels and rate
 // Exit codes: 0 done, 1 the file was refused or could not be played, 2 wrong use.
 #include "tools/avwav/Commands.h"
 
