@@ -1,11 +1,13 @@
 #pragma once
 // WAVE files in three layers:
 //
-// 1. The wave I/O layer (Wio... functions on a TAvWaveIO record): parses a RIFF WAVE file into
-//    format, data extent, sample count, INFO tags and DISP items, repairing damaged headers on the
-//    way (every repair is recorded as text), and reads, seeks and writes sample data through the
-//    platform's multimedia file I/O. A written file is finished with WioFinish, which fixes the
-//    chunk sizes up to what really reached the disk, also after a failed write or a full disk.
+// 1. The wave I/O layer (Wio... functions on a TAvWaveIO record): parses a RIFF WAVE file (or an
+//    RF64/BW64 one, whose sizes are in its "ds64" chunk) into format, data extent, sample count
+//    (from the blocks of block-compressed data), INFO tags and DISP items, repairing damaged
+//    headers on the way (every repair is recorded as text; what leaves a file unplayable is its
+//    Refusal), and reads, seeks and writes sample data through the platform's multimedia file I/O.
+//    A written file is finished with WioFinish, which fixes the chunk sizes up to what really
+//    reached the disk, also after a failed write or a full disk.
 // 2. TAvWave: a persistent object that owns one record and offers file name, format, sizes and a
 //    play position in a chosen time unit.
 // 3. TAvWaveFile: the chain component that plays a TAvWave as the
