@@ -420,11 +420,13 @@ int WioOpen(const QString& name, DWORD flags, const QByteArray& memory, TAvWaveI
                 const std::uint64_t riffSize = GetLE64(sizes);
                 ds64Data = GetLE64(sizes + 8);
                 const std::uint64_t count = GetLE64(sizes + 16);
-                if (riffSize + 8 > fileSize && riffDeclared == 0xFFFFFFFF)
+                // Compared without adding to it: a damaged size may be near 2^64.
+                const bool past = riffSize > std::uint64_t(fileSize) - 8;
+                if (past && riffDeclared == 0xFFFFFFFF)
                     io->Repairs << QStringLiteral("RIFF chunk cut from %1 to %2 bytes")
                                        .arg(riffSize)
                                        .arg(fileSize - 8);
-                riffEnd = std::min<std::uint64_t>(riffSize + 8, fileSize);
+                riffEnd = past ? fileSize : riffSize + 8;
                 if (count > 0 && count <= INT32_MAX && io->lFactSamples < 0)
                     io->lFactSamples = static_cast<LONG>(count);
             }
