@@ -10,12 +10,18 @@ PACKAGES   := cmake ninja-build ccache g++ pkg-config qt6-base-dev qt6-base-dev-
               libv4l-dev libsamplerate0-dev fonts-wqy-microhei xvfb xauth \
               python3 libavcodec-dev libavutil-dev libswresample-dev \
               libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base \
-              gstreamer1.0-plugins-good gstreamer1.0-tools gstreamer1.0-x clang libclang-rt-14-dev
+              gstreamer1.0-plugins-good gstreamer1.0-tools gstreamer1.0-x clang libclang-rt-14-dev \
+              dpkg-dev
+# Where `make install` puts the programs (DESTDIR, when given, is put before it).
+PREFIX     ?= /usr/local
+# The checkers of the installed files and the package (make package-check).
+PACKAGE_CHECKERS := desktop-file-utils appstream lintian
 # Paths relative to the tree, so every checkout and build folder shares one compiler cache.
 export CCACHE_BASEDIR := $(CURDIR)
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build asan-tree build-asan run demo test test-asan test-tsan fuzz bench screenshots format clean
+.PHONY: all deps build asan-tree build-asan run demo test test-asan test-tsan fuzz bench screenshots \
+        install package package-check format clean
 
 all: build
 
@@ -86,6 +92,22 @@ bench: build
 # One PNG per wizard page under docs/, drawn headless on simulated devices.
 screenshots: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen AVSETUP_BACKEND=sim ./avsetup_screenshots $(CURDIR)/docs
+
+# The programs, the desktop entry, icons, AppStream metadata and manual pages under PREFIX.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# A Debian package under $(BUILD)/ (avsetup_<version>_<arch>.deb).
+package: build
+	cd $(BUILD) && cpack -G DEB
+
+# The package and its desktop files through the desktop's and Debian's own checkers.
+package-check: package
+	@$(MAKE) --no-print-directory deps PACKAGES="$(PACKAGE_CHECKERS)"
+	rm -rf $(BUILD)/package-check && dpkg-deb -x $(BUILD)/avsetup_*.deb $(BUILD)/package-check
+	desktop-file-validate $(BUILD)/package-check/usr/share/applications/*.desktop
+	appstreamcli validate --no-net $(BUILD)/package-check/usr/share/metainfo/*.metainfo.xml
+	lintian --fail-on error $(BUILD)/avsetup_*.deb
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

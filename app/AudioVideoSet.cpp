@@ -3,6 +3,7 @@
 #include "app/AudioInWizardUnit.h"
 #include "app/AudioOutWizardUnit.h"
 #include "app/Failures.h"
+#include "app/Installation.h"
 #include "app/VideoWizard.h"
 #include "app/Wizard.h"
 #include "framework/IniFiles.h"
@@ -55,6 +56,7 @@ QString SettingsFilePath(const QString& programFolder) {
     // With the effective ids and capabilities, those the file operations will use.
     const QByteArray folder = QFile::encodeName(programFolder);
     if (!programFolder.isEmpty() && QFileInfo(programFolder).isDir() &&
+        !av::IsInstalledProgramFolder(programFolder) &&
         faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) == 0)
         return QDir(programFolder).filePath(kFileName);
     QString config = QFile::decodeName(qgetenv("XDG_CONFIG_HOME"));

@@ -10,7 +10,8 @@
 #include <cstdint>
 
 // "AudioVideo.ini" in programFolder while this process may write there (a build tree, a portable
-// install); otherwise, as for an installed program in /usr/bin, the user's own
+// copy in a folder of its own); otherwise, and always for an installed program (/usr/bin, a
+// prefix with its data folder beside, see av::IsInstalledProgramFolder), the user's own
 // $XDG_CONFIG_HOME/avsetup/AudioVideo.ini (~/.config/avsetup/ when the variable is unset or not an
 // absolute path). Any thread.
 QString SettingsFilePath(const QString& programFolder);

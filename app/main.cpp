@@ -1,8 +1,9 @@
-// The program entry: creates the application and the five forms, then runs the message loop.
-// No command-line argument is read (Qt sees only the program name).
+// The program entry: reads the command line, then creates the application and the five forms and
+// runs the message loop.
 #include "app/AudioInWizardUnit.h"
 #include "app/AudioOutWizardUnit.h"
 #include "app/AudioVideoSet.h"
+#include "app/CommandLine.h"
 #include "app/VideoWizard.h"
 #include "app/Wizard.h"
 
@@ -11,7 +12,15 @@
 #include <QLocale>
 #include <QTranslator>
 
-int main(int, char** argv) {
+int main(int argc, char** argv) {
+    TCommandLine options;
+    {
+        // Without the window system, so --help and --version work where there is no display.
+        QCoreApplication core(argc, argv);
+        if (const std::optional<int> exitCode = ParseCommandLine(core.arguments(), options))
+            return *exitCode;
+    }
+    // Qt sees only the program's name: the command line is ours.
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
     QApplication qtApp(qtArgc, qtArgv);

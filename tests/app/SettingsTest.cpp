@@ -5,6 +5,7 @@
 #include "app/AudioInWizardUnit.h"
 #include "app/AudioOutWizardUnit.h"
 #include "app/AudioVideoSet.h"
+#include "app/Installation.h"
 #include "app/VideoWizard.h"
 #include "app/Wizard.h"
 #include "framework/IniFiles.h"
@@ -240,6 +241,18 @@ TEST_F(Settings, WhereTheFileLives) {
     EXPECT_EQ(SettingsFilePath(Homes.Temp.filePath("gone")), UserFile());
     WriteAll(Homes.Temp.filePath("file"), "x");
     EXPECT_EQ(SettingsFilePath(Homes.Temp.filePath("file")), UserFile());
+    // An installed program never keeps the file beside itself, even where it may write (root in
+    // /usr/bin, or a prefix of the user's own with the installed data folder beside the programs);
+    // its test sound comes from that data folder unless one lies beside it.
+    EXPECT_EQ(SettingsFilePath(QStringLiteral("/usr/bin")), UserFile());
+    const QString data = Homes.Temp.filePath("share/avsetup");
+    WriteAll(QDir(data).filePath("TestSnd.wav"), "RIFF");
+    EXPECT_EQ(SettingsFilePath(Homes.ProgramDir), UserFile());
+    EXPECT_EQ(av::ProgramDataFile(Homes.ProgramDir, "TestSnd.wav"),
+              QDir(data).filePath("TestSnd.wav"));
+    WriteAll(QDir(Homes.ProgramDir).filePath("TestSnd.wav"), "RIFF");
+    EXPECT_EQ(av::ProgramDataFile(Homes.ProgramDir, "TestSnd.wav"),
+              QDir(Homes.ProgramDir).filePath("TestSnd.wav"));
     // Without XDG_CONFIG_HOME, or with a relative one (which the convention says to ignore):
     // ~/.config.
     const QString home = QDir::home().filePath(".config/avsetup/AudioVideo.ini");

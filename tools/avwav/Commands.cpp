@@ -51,6 +51,7 @@ QString Usage() {
     for (const TCommand& c : kCommands)
         text += QStringLiteral("  avwav %1 %2\n      %3\n")
                     .arg(QLatin1String(c.Name), QLatin1String(c.Usage), QLatin1String(c.Help));
+    text += QStringLiteral("  avwav --help | --version\n");
     return text;
 }
 
