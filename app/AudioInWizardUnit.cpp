@@ -73,6 +73,7 @@ void TAudioInForm::CreateControls() {
     AvDeviceComBoxIn->SetDevice(AvMixerDeviceIn);
     AvDeviceComBoxIn->SetItemIndex(0);
     AvDeviceComBoxIn->SetTabOrder(0);
+    Label1->SetFocusControl(AvDeviceComBoxIn);
 
     ButtonTest = new TButton(this);
     ButtonTest->SetName(QStringLiteral("ButtonTest"));
@@ -122,6 +123,7 @@ void TAudioInForm::CreateMeterAndBlock() {
     AvLevel1->Bevel()->SetBevelOuter(bvLowered);
     // Fed a block every 6.25 ms while testing; pictures at the screen's pace are enough.
     AvLevel1->SetDrawInterval(16);
+    AvLevel1->setAccessibleName(tr("麦克风音量指示"));
 
     AvMixerBlockInMicrophone = new TAvMixerBlock(this);
     AvMixerBlockInMicrophone->SetName(QStringLiteral("AvMixerBlockInMicrophone"));
@@ -153,6 +155,7 @@ void TAudioInForm::CreateMeterAndBlock() {
     AvMixerBlockSlider2->SetScalePosition(spBoth);
     AvMixerBlockSlider2->Bevel()->SetBorderWidth(5);
     AvMixerBlockSlider2->SetPosition(1);
+    Label4->SetFocusControl(AvMixerBlockSlider2);
 
     // No role stored: the balance slider, with the speaker pictures at its ends.
     AvMixerBlockSlider1 = new TAvMixerBlockSlider(this);
@@ -165,6 +168,7 @@ void TAudioInForm::CreateMeterAndBlock() {
     AvMixerBlockSlider1->Scale()->SetEnlargeEvery(2);
     AvMixerBlockSlider1->SetScalePosition(spBelowOrRight);
     AvMixerBlockSlider1->SetPosition(1);
+    AvMixerBlockSlider1->SetAccessibleName(tr("平衡"));
 
     AvMixerBlockCheck1 = new TAvMixerBlockCheck(this);
     AvMixerBlockCheck1->SetName(QStringLiteral("AvMixerBlockCheck1"));

@@ -1,6 +1,7 @@
 #include "app/AudioOutWizardUnit.h"
 
 #include "app/AudioVideoSet.h"
+#include "app/Installation.h"
 #include "platform/AudioBackend.h"
 #include "platform/mmsystem.h"
 
@@ -43,7 +44,7 @@ void TAudioOutForm::CreatePlayer() {
     AvWavePlayer1->SetLoopCount(0);
     AvWavePlayer1->OnStop.Assign(this, &TAudioOutForm::AvWavePlayer1Stop);
     TestSoundFile =
-        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("TestSnd.wav"));
+        av::ProgramDataFile(QCoreApplication::applicationDirPath(), QStringLiteral("TestSnd.wav"));
 }
 
 void TAudioOutForm::CreateMixerComponents() {
@@ -98,6 +99,7 @@ void TAudioOutForm::CreateControls() {
     AvDeviceComBoxOut->SetDevice(AvMixerDeviceOut);
     AvDeviceComBoxOut->SetItemIndex(0);
     AvDeviceComBoxOut->SetTabOrder(2);
+    Label1->SetFocusControl(AvDeviceComBoxOut);
 
     ButtonTest = new TButton(this);
     ButtonTest->SetName(QStringLiteral("ButtonTest"));
@@ -190,6 +192,7 @@ void TAudioOutForm::CreateBlocks() {
     AvMixerBlockSlider6->Bevel()->SetBorderWidth(5);
     AvMixerBlockSlider6->SetPosition(79);
     AvMixerBlockSlider6->OnChange.Assign(this, &TAudioOutForm::AvMixerBlockSlider6Change);
+    Label3->SetFocusControl(AvMixerBlockSlider6);
 
     AvMixerBlockCheck3 = NewBlockCheck(
         this, AvMixerBlockWaveSound, QStringLiteral("AvMixerBlockCheck3"), Bounds(8, 226, 84, 17));

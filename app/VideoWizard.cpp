@@ -21,12 +21,14 @@ TVideoForm::TVideoForm(TComponent* AOwner) : TForm(AOwner) {
     ComboBoxVideoSou->SetBounds(8, 16, 145, 21);
     ComboBoxVideoSou->SetStyle(csDropDown);
     ComboBoxVideoSou->SetTabOrder(1);
+    ComboBoxVideoSou->SetAccessibleName(tr("摄像机"));
 
     DSVideoWindowEx21 = new TDSVideoWindowEx2(this);
     DSVideoWindowEx21->SetName(QStringLiteral("DSVideoWindowEx21"));
     DSVideoWindowEx21->SetParent(this);
     DSVideoWindowEx21->SetBounds(8, 64, 176, 144);
     DSVideoWindowEx21->SetColor(clBlack);
+    DSVideoWindowEx21->setAccessibleName(tr("摄像机预览"));
     DSVideoWindowEx21->SetFilterGraph(FilterGraph);
     DSVideoWindowEx21->SetAspectRatio(rmLetterBox);
     DSVideoWindowEx21->SetAutoHideCursor(0);

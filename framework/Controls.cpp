@@ -2,6 +2,8 @@
 
 #include "framework/Forms.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QChildEvent>
 #include <QMouseEvent>
@@ -106,10 +108,22 @@ int VirtualKeyToQtKey(WORD vk) {
 
 // --- TControl ------------------------------------------------------------------------------------
 
+namespace {
+// Qt asks once per class of the object's hierarchy, most derived first; the control answers for
+// all of them.
+QAccessibleInterface* ControlAccessible(const QString&, QObject* object) {
+    auto* widget = qobject_cast<QWidget*>(object);
+    auto* control = dynamic_cast<TControl*>(widget);
+    return control ? control->CreateAccessible() : nullptr;
+}
+} // namespace
+
 TControl::TControl(TComponent* AOwner)
     : QWidget(nullptr), TComponent(AOwner), FFont(std::make_unique<TFont>()),
       FCanvas(std::make_unique<TCanvas>()) {
     setAttribute(Qt::WA_WState_Hidden); // nothing shows before it has a parent (or is a form)
+    static const bool accessibleFactory = (QAccessible::installFactory(&ControlAccessible), true);
+    (void)accessibleFactory;
     FFont->OnChange = [this](TObject*) { FontObjectChanged(); };
     setFocusPolicy(Qt::NoFocus);
     FontChanged();
@@ -520,6 +534,11 @@ TControl* TWinControl::Controls(int index) const {
 void TWinControl::SetTabOrder(int v) {
     FTabOrder = v;
     if (FParent) FParent->UpdateTabChain();
+}
+
+void TWinControl::SetAccessibleName(const QString& name) {
+    setAccessibleName(name);
+    if (QWidget* f = FocusWidget(); f != this) f->setAccessibleName(name);
 }
 
 void TWinControl::SetTabStop(bool v) {

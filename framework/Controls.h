@@ -23,6 +23,7 @@
 #include <QWidget>
 
 class TWinControl;
+class QAccessibleInterface;
 
 enum TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient, alCustom };
 enum TAlignment { taLeftJustify, taRightJustify, taCenter };
@@ -191,6 +192,11 @@ public:
     // Simulates a click as the user's would (OnClick).
     virtual void Click();
 
+    // What a screen reader is told about this control: its role, name and value. nullptr (the
+    // default) leaves it to Qt, which knows the wrapped Qt controls; a control that paints itself
+    // answers with an interface of its own. Asked once per control, when a tool first looks.
+    virtual QAccessibleInterface* CreateAccessible() { return nullptr; }
+
     // Stored in the form, raised only when assigned.
     TNotifyEvent OnClick, OnDblClick, OnResize;
     TMouseEvent OnMouseDown, OnMouseUp;
@@ -288,6 +294,9 @@ public:
     bool CanFocus() const;
     bool Focused() const;
     virtual void SetFocus();
+    // The name a screen reader says for the control, where its own text does not say it (a list,
+    // a slider): set on the control and on the widget that takes its focus.
+    virtual void SetAccessibleName(const QString& name);
 
     // Docks the aligned children into the client rectangle (after AdjustClientRect), in the
     // order alTop, alBottom, alLeft, alRight, alClient; within one kind by position, then by

@@ -1,14 +1,16 @@
 #include "framework/StdCtrls.h"
 
+#include <QAccessibleWidget>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontMetrics>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 
-namespace {
 // "&Next" -> "Next" (with "&&" kept as "&"), for measuring and drawing without a mnemonic.
-QString StripAccel(const QString& s) {
+QString StripAccelChars(const QString& s) {
     QString out;
     out.reserve(s.size());
     for (qsizetype i = 0; i < s.size(); ++i) {
@@ -19,7 +21,6 @@ QString StripAccel(const QString& s) {
     }
     return out;
 }
-} // namespace
 
 // --- TLabel --------------------------------------------------------------------------------------
 
@@ -60,6 +61,37 @@ void TLabel::SetShowAccelChar(bool v) {
 void TLabel::TextChanged() {
     AdjustBounds();
     update();
+    if (FFocusControl) FFocusControl->SetAccessibleName(StripAccelChars(Caption()));
+}
+
+void TLabel::SetFocusControl(TWinControl* control) {
+    if (control == FFocusControl) return;
+    if (FFocusControl) FFocusControl->RemoveFreeNotification(this);
+    FFocusControl = control;
+    if (!control) return;
+    control->FreeNotification(this);
+    control->SetAccessibleName(StripAccelChars(Caption()));
+}
+
+void TLabel::Notification(TComponent* AComponent, TOperation Operation) {
+    TGraphicControl::Notification(AComponent, Operation);
+    if (Operation == opRemove && AComponent == FFocusControl) FFocusControl = nullptr;
+}
+
+namespace {
+class TLabelAccessible : public QAccessibleWidget {
+public:
+    explicit TLabelAccessible(TLabel* label) : QAccessibleWidget(label, QAccessible::StaticText) {}
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name && widget()->accessibleName().isEmpty())
+            return StripAccelChars(static_cast<TLabel*>(widget())->Caption());
+        return QAccessibleWidget::text(t);
+    }
+};
+} // namespace
+
+QAccessibleInterface* TLabel::CreateAccessible() {
+    return new TLabelAccessible(this);
 }
 void TLabel::FontChanged() {
     TGraphicControl::FontChanged();
@@ -104,7 +136,7 @@ void TLabel::AdjustBounds() {
     if (!FAutoSize || IsLoading()) return;
     const QFontMetrics fm(Font()->ToQFont());
     const QString text = Caption().isEmpty() ? QStringLiteral(" ") : Caption();
-    const QString shown = FShowAccelChar ? StripAccel(text) : text;
+    const QString shown = FShowAccelChar ? StripAccelChars(text) : text;
     int w = Width(), h;
     if (FWordWrap) {
         const QRect r = fm.boundingRect(QRect(0, 0, std::max(1, w), 100000),
@@ -244,6 +276,20 @@ TComboBox::TComboBox(TComponent* AOwner) : TWinControl(AOwner), FCombo(new QComb
 void TComboBox::SetStyle(TComboBoxStyle v) {
     FStyle = v;
     FCombo->setEditable(v == csDropDown || v == csSimple);
+    if (QLineEdit* edit = FCombo->lineEdit()) edit->setAccessibleName(accessibleName());
+}
+
+void TComboBox::SetAccessibleName(const QString& name) {
+    TWinControl::SetAccessibleName(name);
+    if (QLineEdit* edit = FCombo->lineEdit()) edit->setAccessibleName(name);
+    // On Linux Qt gives a combo box its current item as its name, and the name a screen reader
+    // says from a "labelled by" relation to a QLabel whose buddy it is: this label, never shown.
+    if (!FNameLabel) {
+        FNameLabel = new QLabel(this);
+        FNameLabel->hide();
+        FNameLabel->setBuddy(FCombo);
+    }
+    FNameLabel->setText(name);
 }
 
 QStringList TComboBox::Items() const {
@@ -342,7 +388,7 @@ void TGroupBox::Paint() {
     c->Brush()->SetColor(clBtnShadow);
     c->FrameRect(r);
     if (!Caption().isEmpty()) {
-        const QString text = StripAccel(Caption());
+        const QString text = StripAccelChars(Caption());
         const TRect t = Bounds(8, 0, c->TextWidth(text) + 2, h);
         c->Brush()->SetColor(Color());
         c->FillRect(t);

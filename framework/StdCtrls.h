@@ -7,6 +7,7 @@
 class QPushButton;
 class QCheckBox;
 class QComboBox;
+class QLabel;
 
 // A label: transparent or filled, word-wrapping, auto-sizing, "&" shown as an underline.
 class TLabel : public TGraphicControl {
@@ -28,10 +29,17 @@ public:
     void SetLayout(TTextLayout v);
     bool ShowAccelChar() const { return FShowAccelChar; }
     void SetShowAccelChar(bool v);
+    // The control this label names: a screen reader says the label's text for it.
+    TWinControl* FocusControl() const { return FFocusControl; }
+    void SetFocusControl(TWinControl* control);
+
+    // Static text with the caption ("&" markers removed).
+    QAccessibleInterface* CreateAccessible() override;
 
 protected:
     void Paint() override;
     void TextChanged() override;
+    void Notification(TComponent* AComponent, TOperation Operation) override;
     void FontChanged() override;
     void Loaded() override;
     void AdjustBounds();
@@ -44,7 +52,11 @@ private:
     bool FShowAccelChar = true;
     TAlignment FAlignment = taLeftJustify;
     TTextLayout FLayout = tlTop;
+    TWinControl* FFocusControl = nullptr;
 };
+
+// A caption without its "&" accelerator markers ("&&" is a literal "&"), as it is read aloud.
+QString StripAccelChars(const QString& caption);
 
 // A push button; OnClick runs on a user click, on its accelerator and on Click().
 class TButton : public TWinControl {
@@ -115,6 +127,8 @@ public:
     QComboBox* Widget() const { return FCombo; }
     TComboBoxStyle Style() const { return FStyle; }
     void SetStyle(TComboBoxStyle v);
+    // Also names the edit field of an editable list, which takes the focus.
+    void SetAccessibleName(const QString& name) override;
     QStringList Items() const;
     void SetItems(const QStringList& items); // keeps ItemIndex when still in range, else -1
     void AddItem(const QString& item);
@@ -141,6 +155,7 @@ protected:
 
 private:
     QComboBox* FCombo;
+    QLabel* FNameLabel = nullptr; // names the list for screen readers (SetAccessibleName)
     TComboBoxStyle FStyle = csDropDown;
     int FDropDownCount = 8;
     bool FSorted = false;

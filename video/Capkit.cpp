@@ -3,6 +3,7 @@
 #include "framework/Colors.h"
 #include "platform/winbase.h"
 
+#include <QAccessibleWidget>
 #include <QDateTime>
 #include <QPainter>
 #include <QTimer>
@@ -871,6 +872,10 @@ TDSVideoWindowEx2::TDSVideoWindowEx2(TComponent* AOwner)
     FIdleTimer->setInterval(100);
     QObject::connect(FIdleTimer, &QTimer::timeout, this, [this] { IdleCheck(); });
     FLastActivity = QDateTime::currentMSecsSinceEpoch();
+}
+
+QAccessibleInterface* TDSVideoWindowEx2::CreateAccessible() {
+    return new QAccessibleWidget(this, QAccessible::Animation);
 }
 
 TDSVideoWindowEx2::~TDSVideoWindowEx2() {

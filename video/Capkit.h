@@ -333,6 +333,8 @@ private:
 class TDSVideoWindowEx2 : public TCustomControl, public IFilter, public IEvent {
     Q_OBJECT
 public:
+    // A live picture for screen readers (its name is the page's).
+    QAccessibleInterface* CreateAccessible() override;
     explicit TDSVideoWindowEx2(TComponent* AOwner);
     ~TDSVideoWindowEx2() override;
 

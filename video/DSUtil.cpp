@@ -479,6 +479,8 @@ TCameraControlsDialog::TCameraControlsDialog(QWidget* parent, const QString& cap
         }
         }
         if (!editor) continue;
+        // Said by a screen reader: the row's label names the slider's row, not the slider.
+        editor->setAccessibleName(name);
         if (c.type != avcInteger) {
             editor->setObjectName(name);
             form->addRow(c.type == avcButton ? QString() : name, editor);

@@ -767,6 +767,7 @@ void TAvCustomLevel::DrawNow() {
     if (FDeferTimer) FDeferTimer->stop();
     FLastDrawUs = SteadyUs();
     PaintDirect([this](void*) { Draw(); }, nullptr);
+    AccessibleValueChanged();
 }
 
 void TAvCustomLevel::DrawLevel(bool ifBehind) {

@@ -189,6 +189,9 @@ public:
 
     void SetBounds(int left, int top, int width, int height) override;
     void SetEnabled(bool v) override;
+    // A level indicator for screen readers: a progress bar whose value is Value() (0 .. 100,
+    // AvLevelAccessible.cpp).
+    QAccessibleInterface* CreateAccessible() override;
     // 8 or 24 for both surfaces; EAvDIBError "Bitlength not supported yet" otherwise.
     void SetBitsPerPixel(int n) override;
     void SetDesignMode(bool designing) override;
@@ -220,6 +223,9 @@ private:
     // DrawNow, or later within DrawInterval; nothing while hidden or disabled. ifBehind: only a
     // picture that a deferral has left behind the level.
     void DrawLevel(bool ifBehind = false);
+    // Tells screen readers of a new Value() when it differs from the last one told (main thread,
+    // only while one listens).
+    void AccessibleValueChanged();
     int BarLength() const;
     TColor ZoneColor(int spot, bool background) const;
     void PeakTick(); // timer thread
@@ -281,6 +287,7 @@ private:
     int FDrawInterval = 0;
     std::int64_t FLastDrawUs = 0;        // steady clock
     bool FDrawDeferred = false;          // the picture is behind the level
+    int FAccessibleValue = -1;           // the value screen readers were last told
     std::unique_ptr<QTimer> FDeferTimer; // draws a deferred picture when no level follows
 };
 

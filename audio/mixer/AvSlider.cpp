@@ -204,7 +204,9 @@ void TAvCustomSlider::MoveToValue(int v, bool replace) {
 }
 
 void TAvCustomSlider::PlaceThumb(int p) {
+    const int old = FPosition;
     FPosition = Limit(p, FMin, FMax);
+    if (FPosition != old) AccessibleValueChanged();
     if (IsDesigning() || IsLoading()) {
         RepaintSlider();
         return;

@@ -172,6 +172,11 @@ public:
 
     void SetBounds(int left, int top, int width, int height) override;
 
+    // A slider for screen readers: its value is the thumb's place as a percentage of the travel
+    // (0 .. 100, the top or right end 100), which they may also set (AvSliderAccessible.cpp).
+    QAccessibleInterface* CreateAccessible() override;
+    int AccessibleValue() const;
+
 protected:
     // Dynamic operations descendants override.
     virtual void Change();   // OnChange, not while loading or reading
@@ -225,6 +230,9 @@ private:
     void MoveToValue(int v, bool replace);
     // Puts the thumb at p (limited), repainting when its rectangle moves; no Change.
     void PlaceThumb(int p);
+    // Tells screen readers of a new AccessibleValue (only while one listens).
+    void AccessibleValueChanged();
+    friend class TAvSliderAccessible;
     // The inner rectangle less the end pictures: the thumb's travel.
     TRect TravelRect() const;
     TRect ThumbRectIn(const TRect& r, int thumbPosition) const;
