@@ -11,7 +11,7 @@ PACKAGES   := cmake ninja-build ccache g++ pkg-config qt6-base-dev qt6-base-dev-
               python3 libavcodec-dev libavutil-dev libswresample-dev \
               libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base \
               gstreamer1.0-plugins-good gstreamer1.0-tools gstreamer1.0-x clang libclang-rt-14-dev \
-              dpkg-dev
+              dpkg-dev qt6-tools-dev qt6-l10n-tools
 # Where `make install` puts the programs (DESTDIR, when given, is put before it).
 PREFIX     ?= /usr/local
 # The checkers of the installed files and the package (make package-check).
@@ -21,7 +21,7 @@ export CCACHE_BASEDIR := $(CURDIR)
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all deps build asan-tree build-asan run demo test test-asan test-tsan fuzz bench screenshots \
-        install package package-check format clean
+        install package package-check translations format clean
 
 all: build
 
@@ -92,6 +92,10 @@ bench: build
 # One PNG per wizard page under docs/, drawn headless on simulated devices.
 screenshots: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen AVSETUP_BACKEND=sim ./avsetup_screenshots $(CURDIR)/docs
+
+# translations/*.ts from the texts in the code (new ones come in unfinished: translate them there).
+translations: $(BUILD)/build.ninja
+	cmake --build $(BUILD) --target update_translations
 
 # The programs, the desktop entry, icons, AppStream metadata and manual pages under PREFIX.
 install: build

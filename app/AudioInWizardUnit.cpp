@@ -64,7 +64,7 @@ void TAudioInForm::CreateControls() {
     Label1->SetName(QStringLiteral("Label1"));
     Label1->SetParent(this);
     Label1->SetBounds(16, 39, 0, 0);
-    Label1->SetCaption(QStringLiteral("选择您要使用的麦克风："));
+    Label1->SetCaption(tr("选择您要使用的麦克风："));
 
     AvDeviceComBoxIn = new TAvDeviceComboBox(this);
     AvDeviceComBoxIn->SetName(QStringLiteral("AvDeviceComBoxIn"));
@@ -79,7 +79,7 @@ void TAudioInForm::CreateControls() {
     ButtonTest->SetName(QStringLiteral("ButtonTest"));
     ButtonTest->SetParent(this);
     ButtonTest->SetBounds(16, 97, 75, 25);
-    ButtonTest->SetCaption(QStringLiteral("测试"));
+    ButtonTest->SetCaption(tr("测试"));
     ButtonTest->SetTabOrder(2);
     ButtonTest->SetTag(0);
     ButtonTest->OnClick.Assign(this, &TAudioInForm::ButtonTestClick);
@@ -98,16 +98,14 @@ void TAudioInForm::CreateControls() {
     Label2->SetParent(this);
     Label2->SetBounds(10, 136, 156, 39);
     Label2->SetWordWrap(true);
-    Label2->SetCaption(
-        QStringLiteral("当您对着麦克风说话时，指向黄色区域，则表示麦克风已经调节正常。"));
+    Label2->SetCaption(tr("当您对着麦克风说话时，指向黄色区域，则表示麦克风已经调节正常。"));
 
     Label3 = new TLabel(this);
     Label3->SetName(QStringLiteral("Label3"));
     Label3->SetParent(this);
     Label3->SetBounds(8, 232, 192, 26);
     Label3->SetWordWrap(true);
-    Label3->SetCaption(
-        QStringLiteral("如果有问题，请检查麦克风已经插好并打开，并且没有设为静音。"));
+    Label3->SetCaption(tr("如果有问题，请检查麦克风已经插好并打开，并且没有设为静音。"));
 }
 
 void TAudioInForm::CreateMeterAndBlock() {
@@ -137,7 +135,7 @@ void TAudioInForm::CreateMeterAndBlock() {
     Label4->SetName(QStringLiteral("Label4"));
     Label4->SetParent(AvMixerBlockInMicrophone);
     Label4->SetBounds(24, 224, 0, 0);
-    Label4->SetCaption(QStringLiteral("麦克风音量"));
+    Label4->SetCaption(tr("麦克风音量"));
 
     AvMixerBlockSlider2 = new TAvMixerBlockSlider(this);
     AvMixerBlockSlider2->SetName(QStringLiteral("AvMixerBlockSlider2"));
@@ -201,18 +199,18 @@ void TAudioInForm::FormDestroy(TObject*) {}
 
 void TAudioInForm::FormClose(TObject*, TCloseAction&) {
     ButtonTest->SetTag(0);
-    ButtonTest->SetCaption(QStringLiteral("测试"));
+    ButtonTest->SetCaption(tr("测试"));
     StopTest();
 }
 
 void TAudioInForm::ButtonTestClick(TObject*) {
     if (ButtonTest->Tag() == 0) {
         ButtonTest->SetTag(1);
-        ButtonTest->SetCaption(QStringLiteral("停止"));
+        ButtonTest->SetCaption(tr("停止"));
         StartTest();
     } else {
         ButtonTest->SetTag(0);
-        ButtonTest->SetCaption(QStringLiteral("测试"));
+        ButtonTest->SetCaption(tr("测试"));
         StopTest();
     }
 }
@@ -242,9 +240,8 @@ void TAudioInForm::BindMicrophone() {
     AvAudioLineInMicrophone->SetMixer(AvMixerDeviceIn);
     FindMicrophone();
     if (TAvCustomBlockCheck* check = AvMixerBlockInMicrophone->CheckBox())
-        check->SetCaption(AvMixerBlockInMicrophone->MuteKind() == mkSelect
-                              ? QStringLiteral("&Select")
-                              : QStringLiteral("&Mute"));
+        check->SetCaption(AvMixerBlockInMicrophone->MuteKind() == mkSelect ? tr("&Select")
+                                                                           : tr("&Mute"));
 }
 
 void TAudioInForm::DoShow() {
@@ -339,7 +336,7 @@ void TAudioInForm::StopTest() {
 void TAudioInForm::AvWaveInClose(TObject*) {
     if (FStarting) return;
     ButtonTest->SetTag(0);
-    ButtonTest->SetCaption(QStringLiteral("测试"));
+    ButtonTest->SetCaption(tr("测试"));
 }
 
 void TAudioInForm::AvWaveInBufferReady(TObject*, TAvWaveHdr* lpWaveHdr) {

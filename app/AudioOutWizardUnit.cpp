@@ -90,7 +90,7 @@ void TAudioOutForm::CreateControls() {
     Label1->SetName(QStringLiteral("Label1"));
     Label1->SetParent(this);
     Label1->SetBounds(24, 21, 0, 0);
-    Label1->SetCaption(QStringLiteral("选择您要使用的扬声器或耳机："));
+    Label1->SetCaption(tr("选择您要使用的扬声器或耳机："));
 
     AvDeviceComBoxOut = new TAvDeviceComboBox(this);
     AvDeviceComBoxOut->SetName(QStringLiteral("AvDeviceComBoxOut"));
@@ -105,7 +105,7 @@ void TAudioOutForm::CreateControls() {
     ButtonTest->SetName(QStringLiteral("ButtonTest"));
     ButtonTest->SetParent(this);
     ButtonTest->SetBounds(24, 134, 75, 25);
-    ButtonTest->SetCaption(QStringLiteral("播放声音"));
+    ButtonTest->SetCaption(tr("播放声音"));
     ButtonTest->SetTabOrder(0);
     ButtonTest->SetTag(0);
     ButtonTest->OnClick.Assign(this, &TAudioOutForm::ButtonTestClick);
@@ -125,8 +125,7 @@ void TAudioOutForm::CreateControls() {
     Label2->SetBounds(18, 202, 204, 26);
     Label2->Constraints().MaxWidth = 250;
     Label2->SetWordWrap(true);
-    Label2->SetCaption(
-        QStringLiteral("如果有问题，请检查扬声器或耳机已经插好并打开，并调节到适当的音量。"));
+    Label2->SetCaption(tr("如果有问题，请检查扬声器或耳机已经插好并打开，并调节到适当的音量。"));
 }
 
 namespace {
@@ -177,7 +176,7 @@ void TAudioOutForm::CreateBlocks() {
     Label3->SetName(QStringLiteral("Label3"));
     Label3->SetParent(AvMixerBlockWaveSound);
     Label3->SetBounds(24, 224, 0, 0);
-    Label3->SetCaption(QStringLiteral("扬声器音量"));
+    Label3->SetCaption(tr("扬声器音量"));
 
     AvMixerBlockSlider6 = NewVolumeSlider(
         this, AvMixerBlockWaveSound, QStringLiteral("AvMixerBlockSlider6"), Bounds(8, 13, 84, 207));
@@ -226,11 +225,11 @@ void TAudioOutForm::ButtonTestClick(TObject*) {
     if (ButtonTest->Tag() == 0) {
         StartTestSound(); // raises on failure: the button stays idle
         ButtonTest->SetTag(1);
-        ButtonTest->SetCaption(QStringLiteral("停止"));
+        ButtonTest->SetCaption(tr("停止"));
     } else {
         StopTestSound();
         ButtonTest->SetTag(0);
-        ButtonTest->SetCaption(QStringLiteral("播放声音"));
+        ButtonTest->SetCaption(tr("播放声音"));
     }
     // The remembered volume; the wave-output slider and the mixer follow through the change event.
     AvMixerBlockSlider6->SetPosition(RememberedOutPos);
@@ -239,13 +238,13 @@ void TAudioOutForm::ButtonTestClick(TObject*) {
 void TAudioOutForm::FormClick(TObject*) {
     StopTestSound();
     ButtonTest->SetTag(0);
-    ButtonTest->SetCaption(QStringLiteral("播放声音"));
+    ButtonTest->SetCaption(tr("播放声音"));
 }
 
 void TAudioOutForm::AvWavePlayer1Stop(TObject*) {
     if (FMovingTest) return; // the test goes on elsewhere; a failed move sets idle itself
     ButtonTest->SetTag(0);
-    ButtonTest->SetCaption(QStringLiteral("播放声音"));
+    ButtonTest->SetCaption(tr("播放声音"));
 }
 
 void TAudioOutForm::StartTestSound() {

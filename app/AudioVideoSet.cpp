@@ -34,19 +34,19 @@ TButton* MakeButton(TAudioVideoForm* form, const char* name, int left, const QSt
 struct PageEntry {
     TForm* form;
     bool backEnabled;
-    const char16_t* nextCaption;
+    const char* nextCaption; // untranslated
 };
 
 PageEntry PageOf(std::uint8_t n) {
     switch (n) {
     case 0:
-        return {WizardForm, false, u"下一步(&N)"};
+        return {WizardForm, false, QT_TRANSLATE_NOOP("TAudioVideoForm", "下一步(&N)")};
     case 1:
-        return {AudioOutForm, true, u"下一步(&N)"};
+        return {AudioOutForm, true, QT_TRANSLATE_NOOP("TAudioVideoForm", "下一步(&N)")};
     case 2:
-        return {AudioInForm, true, u"下一步(&N)"};
+        return {AudioInForm, true, QT_TRANSLATE_NOOP("TAudioVideoForm", "下一步(&N)")};
     default:
-        return {VideoForm, true, u"完成(&N)"};
+        return {VideoForm, true, QT_TRANSLATE_NOOP("TAudioVideoForm", "完成(&N)")};
     }
 }
 } // namespace
@@ -70,7 +70,7 @@ TAudioVideoForm::TAudioVideoForm(TComponent* AOwner)
     SetName(QStringLiteral("AudioVideoForm"));
     SetBorderStyle(bsDialog);
     SetPosition(poScreenCenter);
-    SetCaption(QStringLiteral("音频视频设置"));
+    SetCaption(tr("音频视频设置"));
     SetColor(clBtnFace);
     SetBounds(0, 0, 524, 375);
 
@@ -105,9 +105,9 @@ TAudioVideoForm::TAudioVideoForm(TComponent* AOwner)
     FramePanel->SetBevelOuter(bvNone);
     FramePanel->SetColor(clWhite);
 
-    BeforeButton = MakeButton(this, "BeforeButton", 224, QStringLiteral("上一步(&B)"), 1);
-    NextButton = MakeButton(this, "NextButton", 323, QStringLiteral("下一步(&N)"), 2);
-    CancelButton = MakeButton(this, "CancelButton", 423, QStringLiteral("取消(&C)"), 3);
+    BeforeButton = MakeButton(this, "BeforeButton", 224, tr("上一步(&B)"), 1);
+    NextButton = MakeButton(this, "NextButton", 323, tr("下一步(&N)"), 2);
+    CancelButton = MakeButton(this, "CancelButton", 423, tr("取消(&C)"), 3);
     CancelButton->SetCancel(true); // Escape closes the wizard as the button does
 
     // Failures reach the person in the wizard's own plain words.
@@ -142,7 +142,7 @@ void TAudioVideoForm::ShowPage(std::uint8_t n) {
     FCurrentPage->SetAlign(alClient);
     FCurrentPage->Show();
     BeforeButton->SetEnabled(page.backEnabled);
-    NextButton->SetCaption(QString::fromUtf16(page.nextCaption));
+    NextButton->SetCaption(tr(page.nextCaption));
 }
 
 void TAudioVideoForm::NextButtonClick(TObject*) {

@@ -47,7 +47,7 @@ TVideoForm::TVideoForm(TComponent* AOwner) : TForm(AOwner) {
     ButtonTest->SetName(QStringLiteral("ButtonTest"));
     ButtonTest->SetParent(this);
     ButtonTest->SetBounds(216, 64, 75, 25);
-    ButtonTest->SetCaption(QStringLiteral("测试"));
+    ButtonTest->SetCaption(tr("测试"));
     ButtonTest->SetTabOrder(2);
     ButtonTest->SetTag(0);
     ButtonTest->OnClick.Assign(this, &TVideoForm::ButtonTestClick);
@@ -60,13 +60,13 @@ TVideoForm::TVideoForm(TComponent* AOwner) : TForm(AOwner) {
     // the hint ran out of sight past its edge.
     Label1->SetBounds(216, 128, 136, 55);
     Label1->SetWordWrap(true);
-    Label1->SetCaption(QStringLiteral("调整角度和焦距以确保左侧显示的图像时您想要的效果。"));
+    Label1->SetCaption(tr("调整角度和焦距以确保左侧显示的图像时您想要的效果。"));
 
     ButtonVideoSet = new TButton(this);
     ButtonVideoSet->SetName(QStringLiteral("ButtonVideoSet"));
     ButtonVideoSet->SetParent(this);
     ButtonVideoSet->SetBounds(216, 183, 75, 25);
-    ButtonVideoSet->SetCaption(QStringLiteral("选项"));
+    ButtonVideoSet->SetCaption(tr("选项"));
     ButtonVideoSet->SetEnabled(false);
     ButtonVideoSet->SetTabOrder(3);
     ButtonVideoSet->OnClick.Assign(this, &TVideoForm::ButtonVideoSetClick);
@@ -98,12 +98,12 @@ void TVideoForm::ButtonTestClick(TObject*) {
     FilterGraph->SetActive(false);
     if (ButtonTest->Tag() != 0) {
         ButtonTest->SetTag(0);
-        ButtonTest->SetCaption(QStringLiteral("测试"));
+        ButtonTest->SetCaption(tr("测试"));
         ButtonVideoSet->SetEnabled(false);
         return;
     }
     ButtonTest->SetTag(1);
-    ButtonTest->SetCaption(QStringLiteral("停止"));
+    ButtonTest->SetCaption(tr("停止"));
     if (ComboBoxVideoSou->ItemIndex() < 0) return;
 
     {

@@ -22,14 +22,13 @@ TWizardForm::TWizardForm(TComponent* AOwner) : TForm(AOwner) {
     SetBorderStyle(bsNone);
     SetBounds(0, 0, 475, 328);
     SetColor(clWhite);
-    Label1 =
-        MakeLabel(this, "Label1", 24, 24, 216, 26,
-                  QStringLiteral("这有助于帮助您的计算机选择最好的扬声器，麦克风和网络摄像机。"));
-    Label2 = MakeLabel(this, "Label2", 24, 96, 60, 13, QStringLiteral("快速入门："));
-    Label3 = MakeLabel(this, "Label3", 24, 133, 214, 26,
-                       QStringLiteral("1.关闭所有播放声音或显示视频的其他程序。"));
-    Label4 = MakeLabel(
-        this, "Label4", 24, 184, 214, 26,
-        QStringLiteral("2.确认您的扬声器，麦克风和网络摄像机已经插好并打开，并且没有设为静音。"));
+    Label1 = MakeLabel(this, "Label1", 24, 24, 216, 26,
+                       tr("这有助于帮助您的计算机选择最好的扬声器，麦克风和网络摄像机。"));
+    Label2 = MakeLabel(this, "Label2", 24, 96, 60, 13, tr("快速入门："));
+    Label3 =
+        MakeLabel(this, "Label3", 24, 133, 214, 26, tr("1.关闭所有播放声音或显示视频的其他程序。"));
+    Label4 =
+        MakeLabel(this, "Label4", 24, 184, 214, 26,
+                  tr("2.确认您的扬声器，麦克风和网络摄像机已经插好并打开，并且没有设为静音。"));
     EndLoading();
 }

@@ -1,22 +1,22 @@
-// The program entry: reads the command line, then creates the application and the five forms and
-// runs the message loop.
+// The program entry: chooses the language, reads the command line, then creates the application and
+// the five forms and runs the message loop.
 #include "app/AudioInWizardUnit.h"
 #include "app/AudioOutWizardUnit.h"
 #include "app/AudioVideoSet.h"
 #include "app/CommandLine.h"
+#include "app/Language.h"
 #include "app/VideoWizard.h"
 #include "app/Wizard.h"
 
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QTranslator>
 
 int main(int argc, char** argv) {
     TCommandLine options;
+    const av::TUiLanguage language = av::UiLanguage();
     {
         // Without the window system, so --help and --version work where there is no display.
         QCoreApplication core(argc, argv);
+        av::InstallTranslations(language);
         if (const std::optional<int> exitCode = ParseCommandLine(core.arguments(), options))
             return *exitCode;
     }
@@ -24,16 +24,14 @@ int main(int argc, char** argv) {
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
     QApplication qtApp(qtArgc, qtArgv);
-    // Qt's own words (a message box's "OK" and "Show Details...") in the wizard's language.
-    QTranslator qtWords;
-    if (qtWords.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
-                     QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(&qtWords);
+    // Our texts and Qt's own words (a message box's "OK" and "Show Details...") in the wizard's
+    // language.
+    av::InstallTranslations(language);
 
     TApplication app;
     Application->Initialize();
     Application->SetMainFormOnTaskBar(true);
-    Application->SetTitle(QStringLiteral("音频视频设置"));
+    Application->SetTitle(QCoreApplication::translate("TAudioVideoForm", "音频视频设置"));
     Application->CreateForm(AudioVideoForm);
     Application->CreateForm(WizardForm);
     Application->CreateForm(AudioOutForm);

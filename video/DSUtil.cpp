@@ -488,7 +488,7 @@ TCameraControlsDialog::TCameraControlsDialog(QWidget* parent, const QString& cap
         FRows.push_back({c, editor});
     }
     Refresh(0, false);
-    auto* defaults = new QPushButton(QStringLiteral("默认值"));
+    auto* defaults = new QPushButton(tr("默认值"));
     defaults->setObjectName(QStringLiteral("Defaults"));
     connect(defaults, &QPushButton::clicked, this, &TCameraControlsDialog::RestoreDefaults);
     auto* close = new QPushButton(QCoreApplication::translate("TCameraControlsDialog", "关闭"));

@@ -40,6 +40,7 @@ QProcessEnvironment Headless() {
     env.insert(QStringLiteral("LANG"), QStringLiteral("C"));
     env.remove(QStringLiteral("LANGUAGE"));
     env.remove(QStringLiteral("LC_ALL"));
+    env.remove(QStringLiteral("LC_MESSAGES"));
     return env;
 }
 
@@ -60,6 +61,14 @@ TEST(Programs, HelpAndVersionAnswerWithoutADisplay) {
         EXPECT_TRUE(r.Out.isEmpty());
         EXPECT_TRUE(r.Err.contains(QStringLiteral("--help"))) << r.Err.toStdString();
     }
+    // The desktop's language chooses: English for an English desktop, the Chinese source under C.
+    QProcessEnvironment english = env;
+    english.insert(QStringLiteral("LANG"), QStringLiteral("en_US.UTF-8"));
+    english.insert(QStringLiteral("LANGUAGE"), QStringLiteral("en"));
+    RunResult r = Start(QStringLiteral(AVSETUP_PATH), {QStringLiteral("--help")}, english);
+    EXPECT_TRUE(r.Out.contains(QStringLiteral("A wizard that helps you"))) << r.Out.toStdString();
+    r = Start(QStringLiteral(AVSETUP_PATH), {QStringLiteral("--help")}, env);
+    EXPECT_TRUE(r.Out.contains(QStringLiteral("向导"))) << r.Out.toStdString();
 }
 
 TEST(Install, PutsEveryFileWhereTheDesktopLooksAndTheValidatorsAcceptThem) {
