@@ -67,7 +67,7 @@
     </message>
     <message>
         <source>麦克风音量</source>
-        <translation>Microphone volume</translation>
+        <translation>Volume</translation>
     </message>
     <message>
         <source>平衡</source>
@@ -98,7 +98,7 @@
     <name>TAudioOutForm</name>
     <message>
         <source>选择您要使用的扬声器或耳机：</source>
-        <translation>Choose the speakers or headphones you want to use:</translation>
+        <translation>Choose your speakers or headphones:</translation>
     </message>
     <message>
         <source>播放声音</source>
@@ -110,7 +110,7 @@
     </message>
     <message>
         <source>扬声器音量</source>
-        <translation>Speaker volume</translation>
+        <translation>Volume</translation>
     </message>
     <message>
         <source>停止</source>
