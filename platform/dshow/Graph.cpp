@@ -540,7 +540,9 @@ private:
             events->Log(std::string("error: ") + (error ? error->message : "?") + " (" +
                         (debug ? debug : "") + ")");
             GstElement* capture = CaptureBinOf(GST_MESSAGE_SRC(msg));
-            if (capture && error && error->domain == GST_RESOURCE_ERROR) {
+            // A camera in use by another program is there all the same: that is no loss.
+            if (capture && error && error->domain == GST_RESOURCE_ERROR &&
+                error->code != GST_RESOURCE_ERROR_BUSY) {
                 if (AvCaptureLost(capture)) {
                     AvFilter* f = static_cast<AvFilter*>(
                         g_object_get_data(G_OBJECT(capture), "avsetup-filter"));
@@ -560,6 +562,9 @@ private:
         default:
             break;
         }
+        // A sync handler that drops a message owns it: kept, every message would hold its
+        // element (and so the whole graph) alive.
+        gst_message_unref(msg);
         return GST_BUS_DROP;
     }
 

@@ -1,4 +1,5 @@
 #include "platform/dshow/VideoBackend.h"
+#include "platform/mmsystem.h"
 
 #include <gst/gst.h>
 
@@ -182,7 +183,10 @@ void MediaTypeFromFormat(const VideoFormat& f, AM_MEDIA_TYPE* mt) {
                      : 0;
     vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     vih->bmiHeader.biWidth = f.width;
-    vih->bmiHeader.biHeight = f.height;
+    // GStreamer's rows run top-down. For RGB that is a negative height (a positive one means
+    // bottom-up rows); YUV and compressed pictures are top-down whatever the sign.
+    const bool rgb = info && (info->compression == BI_RGB || info->compression == BI_BITFIELDS);
+    vih->bmiHeader.biHeight = rgb ? -f.height : f.height;
     vih->bmiHeader.biPlanes = 1;
     vih->bmiHeader.biBitCount = info ? info->bitCount : 0;
     vih->bmiHeader.biCompression = info ? info->compression : 0;
@@ -265,10 +269,14 @@ void IVideoBackend::RemoveListener(int id) {
 }
 
 void IVideoBackend::NotifyDevice(const std::string& path, bool arrived) {
-    // Held while calling, so a listener that is being removed is not called any more.
-    std::lock_guard g(FListenerLock);
-    for (auto& [id, l] : FListeners)
-        l(path, arrived);
+    {
+        // Held while calling, so a listener that is being removed is not called any more.
+        std::lock_guard g(FListenerLock);
+        for (auto& [id, l] : FListeners)
+            l(path, arrived);
+    }
+    // As the window system tells every window that listens (a camera page lists them anew).
+    BroadcastMessage(WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
 }
 
 std::optional<VideoDevice> IVideoBackend::Find(const std::string& path) {
@@ -356,6 +364,7 @@ std::optional<std::vector<SimCameraConfig>> ParseSimCameras(const QByteArray& js
         if (cam.name.empty()) return fail(QStringLiteral("a camera has no name"));
         cam.path = c.value(QStringLiteral("path")).toString().toStdString();
         cam.clsid = c.value(QStringLiteral("clsid")).toBool(true);
+        cam.busy = c.value(QStringLiteral("busy")).toBool(false);
         cam.pattern =
             c.value(QStringLiteral("pattern")).toString(QStringLiteral("ball")).toStdString();
         for (const QJsonValue& fv : c.value(QStringLiteral("formats")).toArray()) {
@@ -405,12 +414,14 @@ std::vector<VideoDevice> SimVideoBackend::Devices() {
 
 GstElement* SimVideoBackend::CreateSource(const std::string& path, const VideoFormat& format) {
     std::string pattern;
+    bool busy = false;
     {
         std::lock_guard g(FLock);
         auto it = std::find_if(FCameras.begin(), FCameras.end(),
                                [&](const SimCameraConfig& c) { return c.path == path; });
         if (it == FCameras.end()) return nullptr;
         pattern = it->pattern;
+        busy = it->busy;
     }
     // A live test picture; a compressed format is encoded as a camera would deliver it.
     GstElement* bin = gst_bin_new(nullptr);
@@ -443,6 +454,26 @@ GstElement* SimVideoBackend::CreateSource(const std::string& path, const VideoFo
         gst_bin_add_many(GST_BIN(bin), raw, enc, nullptr);
         gst_element_link_many(controls, raw, enc, nullptr);
         last = enc;
+    }
+    if (busy) {
+        // As a V4L2 camera that another program streams from: it opens, then its first frame
+        // fails with "busy" and the stream stops.
+        GstPad* srcPad = gst_element_get_static_pad(src, "src");
+        gst_pad_add_probe(
+            srcPad, GST_PAD_PROBE_TYPE_BUFFER,
+            [](GstPad* pad, GstPadProbeInfo* info, gpointer) {
+                GstElement* element = GST_ELEMENT(gst_pad_get_parent(pad));
+                gst_element_message_full(
+                    element, GST_MESSAGE_ERROR, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_BUSY,
+                    g_strdup("Device is busy"),
+                    g_strdup("the simulated camera is used by another program"), __FILE__,
+                    GST_FUNCTION, __LINE__);
+                gst_object_unref(element);
+                GST_PAD_PROBE_INFO_FLOW_RETURN(info) = GST_FLOW_ERROR;
+                return GST_PAD_PROBE_DROP;
+            },
+            nullptr, nullptr);
+        gst_object_unref(srcPad);
     }
     GstPad* pad = gst_element_get_static_pad(last, "src");
     gst_element_add_pad(bin, gst_ghost_pad_new("src", pad));
@@ -650,6 +681,7 @@ private:
             if (!path.empty()) self->NotifyDevice(path, false);
         }
         if (device) gst_object_unref(device);
+        gst_message_unref(msg); // dropped here, so ours to free
         return GST_BUS_DROP;
     }
 

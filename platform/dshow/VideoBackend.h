@@ -104,13 +104,15 @@ struct SimCameraConfig {
     std::string path; // empty: "sim:" + name
     bool clsid = true;
     std::string pattern = "ball"; // videotestsrc pattern: a moving picture by default
+    bool busy = false;            // in use by another program: fails to start as such a camera does
     std::vector<VideoFormat> formats;
 };
 
 // Parses the "cameras" array of the simulated devices' description. Without the key the default
 // cameras are used: "Virtual Camera" (176x144, 320x240, 640x480; YUY2 and MJPG; 30 fps) and
 // "HD Camera" (1280x720 YUY2 only). Each entry: "name", optional "path", "clsid" (false: the
-// property bag has none), "pattern", and "formats": [{"width", "height", "fps", "subtypes":
+// property bag has none), "pattern", "busy" (true: used by another program), and "formats":
+// [{"width", "height", "fps", "subtypes":
 // ["YUY2", "MJPG", "RGB24", ...]}]. nullopt (and the reason) for a damaged description.
 std::optional<std::vector<SimCameraConfig>> ParseSimCameras(const QByteArray& json, QString* error);
 std::vector<SimCameraConfig> DefaultSimCameras();
