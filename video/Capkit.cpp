@@ -786,6 +786,13 @@ void TColorControl::ReadBack() {
     if (r.dwFlags & DDCOLOR_COLORENABLE) FColorEnable = r.lColorEnable != 0;
 }
 
+void TColorControl::ReadFlags() {
+    auto cc = FOwner->FRenderer.As<IAvColorControl>();
+    DDCOLORCONTROL r{};
+    r.dwSize = sizeof r;
+    if (cc && SUCCEEDED(cc->GetColorControls(&r))) FRecord.dwFlags = r.dwFlags;
+}
+
 void TColorControl::WriteOut() {
     if (FOwner->IsDesigning()) return;
     auto cc = FOwner->FRenderer.As<IAvColorControl>();
@@ -966,7 +973,9 @@ void TDSVideoWindowEx2::Prepare() {
     // The renderer's colour stage plays the overlay mixer's part.
     FOverlay = static_cast<bool>(FRenderer.As<IAvColorControl>());
     if (FOverlay) {
-        FColorControl->ReadBack();
+        // The values are the component's, also those set while the graph was inactive; of the
+        // renderer only what it supports is read.
+        FColorControl->ReadFlags();
         FColorControl->WriteOut();
     }
 }

@@ -301,8 +301,9 @@ public:
 
 private:
     friend class TDSVideoWindowEx2;
-    void ReadBack(); // from the renderer, when the graph is active
-    void WriteOut(); // to the renderer, when the graph is active
+    void ReadBack();  // from the renderer, when the graph is active
+    void ReadFlags(); // only what the renderer supports, keeping the values
+    void WriteOut();  // to the renderer, when the graph is active
     // A value as the renderer has it now; a checked value stored and sent to the renderer.
     template <class T> T Fresh(const T& field);
     void Store(int& field, int v, int lo, int hi, const char* range);

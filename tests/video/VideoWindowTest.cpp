@@ -288,6 +288,56 @@ TEST(VideoWindowTest, NoScreenSaverKeepsTheScreenOnWhileThePreviewPlays) {
     EXPECT_EQ(session->calls, Calls{"Inhibit"});
 }
 
+TEST(VideoWindowTest, ColourValuesSetBeforeThePreviewAreWhatItShows) {
+    ScopedVideoBackend scope(std::make_shared<SimVideoBackend>(DefaultSimCameras()));
+    TFilterGraph graph(nullptr);
+    graph.SetMode(gmCapture);
+    TFilter source(nullptr);
+    source.SetName(QStringLiteral("VideoSourceFilter"));
+    source.SetFilterGraph(&graph);
+    TDSVideoWindowEx2 window(nullptr);
+    window.SetName(QStringLiteral("DSVideoWindowEx21"));
+    window.SetFilterGraph(&graph);
+    source.BaseFilter()->SetMoniker(
+        TSysDevEnum(CLSID_VideoInputDeviceCategory).GetMoniker(0).Get());
+    auto start = [&] {
+        graph.SetActive(true);
+        graph.Get<ICaptureGraphBuilder2>()->RenderStream(&PIN_CATEGORY_PREVIEW, nullptr,
+                                                         source.Get<IBaseFilter>().Get(), nullptr,
+                                                         window.GetFilter().Get());
+        ASSERT_TRUE(graph.Play());
+        ASSERT_TRUE(WaitFor([&] { return !window.CurrentFrame().isNull(); }));
+    };
+    // Set while the graph is inactive, the values reach the renderer when it first plays (they
+    // were read back over from the renderer's defaults).
+    TColorControl* cc = window.ColorControl();
+    cc->SetBrightness(4000);
+    cc->SetSaturation(0);
+    start();
+    EXPECT_EQ(cc->Brightness(), 4000);
+    EXPECT_EQ(cc->Saturation(), 0);
+    DDCOLORCONTROL shown{};
+    shown.dwSize = sizeof shown;
+    ComPtr<IAvColorControl> renderer;
+    ASSERT_EQ(window.QueryInterface(IID_PPV_ARGS(renderer)), S_OK);
+    ASSERT_EQ(renderer->GetColorControls(&shown), S_OK);
+    EXPECT_EQ(shown.lBrightness, 4000);
+    EXPECT_EQ(shown.lSaturation, 0);
+    EXPECT_TRUE(window.Caps()->CanControlBrigtness());
+    // Without saturation the picture is grey: red, green and blue alike everywhere.
+    ASSERT_TRUE(WaitFor([&] {
+        const QImage f = window.CurrentFrame();
+        for (int y = 0; y < f.height(); y += 7)
+            for (int x = 0; x < f.width(); x += 5) {
+                const QColor c = f.pixelColor(x, y);
+                if (std::abs(c.red() - c.green()) > 8 || std::abs(c.green() - c.blue()) > 8)
+                    return false;
+            }
+        return !f.isNull();
+    }));
+    graph.SetActive(false);
+}
+
 namespace {
 // Keeps the first and the last sample it is given (streaming thread).
 class SampleRecorder final : public ISampleGrabberCB {
@@ -367,6 +417,25 @@ TEST(VideoWindowTest, SampleGrabberInAGraphWithoutConnectionsPassesNothing) {
     long size = 0;
     EXPECT_EQ(grabber.Get<ISampleGrabber>()->GetCurrentBuffer(&size, nullptr), S_OK);
     EXPECT_EQ(size, 176 * 144 * 3);
+    // Its rows run as its type says: the test picture's top two thirds are upright bars, so the
+    // picture's rows 0 and 60 are alike while row 130 (the bottom strip) is not.
+    AM_MEDIA_TYPE connected{};
+    ASSERT_EQ(grabber.Get<ISampleGrabber>()->GetConnectedMediaType(&connected), S_OK);
+    ASSERT_EQ(connected.formattype, FORMAT_VideoInfo);
+    const LONG height = reinterpret_cast<VIDEOINFOHEADER*>(connected.pbFormat)->bmiHeader.biHeight;
+    FreeMediaType(connected);
+    EXPECT_EQ(std::abs(height), 144);
+    std::vector<BYTE> picture(static_cast<std::size_t>(size));
+    ASSERT_EQ(grabber.Get<ISampleGrabber>()->GetCurrentBuffer(
+                  &size, reinterpret_cast<long*>(picture.data())),
+              S_OK);
+    auto row = [&](int y) {
+        const int stored = height < 0 ? y : 143 - y; // positive: bottom-up rows
+        return std::vector<BYTE>(picture.begin() + stored * 176 * 3,
+                                 picture.begin() + (stored + 1) * 176 * 3);
+    };
+    EXPECT_EQ(row(0), row(60));
+    EXPECT_NE(row(0), row(130));
 
     // The sample kind of callback: samples in stream order with their times, which a callback
     // may keep beyond the call (and the graph).
