@@ -212,6 +212,13 @@ long GraphEvents::Flags() {
 void GraphEvents::SetLastError(HRESULT hr) {
     std::lock_guard g(FLock);
     if (FLastError == S_OK) FLastError = hr;
+    FCond.notify_all();
+}
+
+HRESULT GraphEvents::TakeLastError(long msTimeout) {
+    std::unique_lock g(FLock);
+    FCond.wait_for(g, std::chrono::milliseconds(msTimeout), [&] { return FLastError != S_OK; });
+    return std::exchange(FLastError, S_OK);
 }
 
 HRESULT GraphEvents::TakeLastError() {

@@ -43,6 +43,8 @@ public:
     // The platform result of the last error the pipeline reported (S_OK: none).
     void SetLastError(HRESULT hr);
     HRESULT TakeLastError();
+    // The last error, waiting at most msTimeout for one to be reported (S_OK: none came).
+    HRESULT TakeLastError(long msTimeout);
     // The graph's log (a file descriptor; -1: none). Any thread.
     void SetLogFile(int fd);
     void Log(const std::string& line);

@@ -320,7 +320,9 @@ public:
             r = gst_element_get_state(FPipeline, nullptr, nullptr, 2 * GST_SECOND);
         }
         if (r == GST_STATE_CHANGE_FAILURE) {
-            HRESULT hr = FEvents->TakeLastError();
+            // The failing element's own error may reach the bus a moment after its state
+            // change has failed: it says what happened (a busy camera) better than E_FAIL.
+            HRESULT hr = FEvents->TakeLastError(500);
             if (hr == S_OK) hr = E_FAIL;
             gst_element_set_state(FPipeline, GST_STATE_NULL);
             Log("run failed");
