@@ -2,6 +2,7 @@
 #include "platform/mmsystem.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 
@@ -307,6 +308,8 @@ void TVideoForm::ReportCameraError(HRESULT hr, const QString& original) {
         text = tr("摄像头没有响应。\n请检查它是否连接好，然后再点“测试”。");
     else
         text = tr("无法显示摄像头的图像。\n请再点一次“测试”，或选择另一个摄像头。");
+    // The original words are for whoever looks into it: a terminal, a bug report.
+    std::fprintf(stderr, "%s\n", original.toUtf8().constData());
     Application->MessageBox(text, Application->Title(), MB_OK | MB_ICONWARNING, original);
 }
 

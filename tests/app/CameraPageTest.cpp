@@ -83,6 +83,7 @@ protected:
         App = std::make_unique<TApplication>();
         App->SetMessageBoxHook([this](const QString&, const QString& text, int) {
             Messages << text;
+            Details << Application->MessageDetail();
             return IDOK;
         });
         App->CreateForm(VideoForm);
@@ -109,7 +110,7 @@ protected:
     std::unique_ptr<ScopedVideoBackend> Scope;
     std::unique_ptr<TApplication> App;
     TVideoForm* F = nullptr;
-    QStringList Messages;
+    QStringList Messages, Details;
 };
 } // namespace
 
@@ -299,8 +300,8 @@ TEST_F(CameraPage, ABusyCameraIsReportedAsBusyInPlainWords) {
     EXPECT_TRUE(Messages.front().contains(QStringLiteral("另一个程序使用")))
         << Messages.front().toStdString();
     // The original text is kept as the details.
-    EXPECT_TRUE(App->LastMessageDetails().contains(QStringLiteral("$800705AA")))
-        << App->LastMessageDetails().toStdString();
+    EXPECT_TRUE(Details.front().contains(QStringLiteral("$800705AA")))
+        << Details.front().toStdString();
     EXPECT_EQ(F->ButtonTest->Caption(), QStringLiteral("测试"));
     EXPECT_FALSE(F->FilterGraph->Active());
     QCoreApplication::processEvents();
