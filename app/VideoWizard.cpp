@@ -2,8 +2,8 @@
 #include "platform/mmsystem.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 TVideoForm* VideoForm = nullptr;
