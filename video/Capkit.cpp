@@ -1,15 +1,20 @@
 #include "video/Capkit.h"
 
 #include "framework/Colors.h"
+#include "platform/dshow/VideoOverlay.h"
 #include "platform/winbase.h"
 
 #include <QAccessibleWidget>
 #include <QDateTime>
+#include <QExposeEvent>
+#include <QGuiApplication>
 #include <QPainter>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <unistd.h>
 
 // ---- TFilterGraph -------------------------------------------------------------------------------
@@ -867,6 +872,23 @@ bool TDSVideoWindowEx2Caps::Flag(DWORD f) const {
 }
 
 // ---- TDSVideoWindowEx2 --------------------------------------------------------------------------
+namespace {
+// The native surface the renderer draws into: nothing of Qt paints here; an exposure or a new
+// size has the renderer draw its last frame again.
+class TVideoSurface : public QWindow {
+public:
+    explicit TVideoSurface(std::function<void()> exposed) : FExposed(std::move(exposed)) {}
+
+protected:
+    void exposeEvent(QExposeEvent*) override {
+        if (isExposed()) FExposed();
+    }
+    void resizeEvent(QResizeEvent*) override { FExposed(); }
+
+private:
+    std::function<void()> FExposed;
+};
+} // namespace
 
 TDSVideoWindowEx2::TDSVideoWindowEx2(TComponent* AOwner)
     : TCustomControl(AOwner), FColorControl(std::make_unique<TColorControl>(this)),
@@ -874,6 +896,8 @@ TDSVideoWindowEx2::TDSVideoWindowEx2(TComponent* AOwner)
     SetBounds(0, 0, 320, 240);
     SetColor(clBlack);
     SetTabStop(true);
+    // Paint fills the background around the picture itself: no fill of the whole area first.
+    SetOpaque(false);
     setAttribute(Qt::WA_OpaquePaintEvent);
     FIdleTimer = new QTimer(this);
     FIdleTimer->setInterval(100);
@@ -910,6 +934,7 @@ void TDSVideoWindowEx2::NotifyFilter(TFilterOperation operation, int) {
         break;
     case foAdded:
         if (auto sink = FRenderer.As<IAvVideoFrameSink>()) sink->SetFrameCallback(&OnFrame, this);
+        if (WantsWindowSink()) AttachWindowSink();
         break;
     case foRemoving:
         FPlaying = false;
@@ -927,10 +952,12 @@ void TDSVideoWindowEx2::NotifyFilter(TFilterOperation operation, int) {
         FPrepared = false;
         FOverlay = false;
         FOverlayShown = false;
+        DetachWindowSink();
         FRenderer.Reset();
         {
             std::lock_guard g(FFrameLock);
             FFrame = QImage();
+            FNative = QSize();
         }
         update();
         break;
@@ -942,6 +969,16 @@ void TDSVideoWindowEx2::NotifyFilter(TFilterOperation operation, int) {
 void TDSVideoWindowEx2::OnFrame(void* self, const AvVideoFrame& f) {
     // Streaming thread: keep a copy, ask the main thread for one repaint at a time.
     auto* w = static_cast<TDSVideoWindowEx2*>(self);
+    if (!f.bits) {
+        // The renderer draws itself: a new picture size, for the frame size it is asked for.
+        {
+            std::lock_guard g(w->FFrameLock);
+            w->FNative = QSize(f.sourceWidth, f.sourceHeight);
+        }
+        if (!w->FRepaintQueued.exchange(true))
+            QMetaObject::invokeMethod(w, "RepaintFromStream", Qt::QueuedConnection);
+        return;
+    }
     QImage image(f.bits, f.width, f.height, f.stride, QImage::Format_RGB32);
     {
         std::lock_guard g(w->FFrameLock);
@@ -954,7 +991,71 @@ void TDSVideoWindowEx2::OnFrame(void* self, const AvVideoFrame& f) {
 
 void TDSVideoWindowEx2::RepaintFromStream() {
     FRepaintQueued = false;
-    update();
+    if (FWindowDrawn) {
+        SizeWindowFrames();
+        return;
+    }
+    // In the steady state (frames of the size asked for) only the picture changes; otherwise
+    // the bands around it may too.
+    const TRect r = VideoRect();
+    const QRect video(r.Left, r.Top, r.Width(), r.Height());
+    if (FDigitalZoom == 0 && FAspectRatio != rmCrop && video.size() == FRequestedSize)
+        update(video);
+    else
+        update();
+}
+
+bool TDSVideoWindowEx2::WantsWindowSink() const {
+    static const bool qtOnly = qgetenv("AVSETUP_VIDEO_SINK") == "qt";
+    return !IsDesigning() && !qtOnly && FDigitalZoom == 0 && FAspectRatio != rmCrop &&
+           QGuiApplication::platformName() == QLatin1String("xcb");
+}
+
+void TDSVideoWindowEx2::AttachWindowSink() {
+    auto overlay = FRenderer.As<IAvVideoOverlay>();
+    if (!overlay) return;
+    if (!FSurface) {
+        FSurface = new TVideoSurface([this] {
+            if (auto o = FRenderer.As<IAvVideoOverlay>(); o && FWindowDrawn) o->Expose();
+        });
+        FSurfaceHost = QWidget::createWindowContainer(FSurface, this);
+        FSurfaceHost->setAttribute(Qt::WA_TransparentForMouseEvents);
+        FSurfaceHost->setGeometry(rect());
+        FSurfaceHost->hide();
+    }
+    FSurfaceHost->show();
+    FWindowDrawn = SUCCEEDED(overlay->SetWindowHandle(FSurface->winId()));
+    if (!FWindowDrawn) FSurfaceHost->hide();
+    FRequestedSize = QSize(-1, -1);
+}
+
+void TDSVideoWindowEx2::DetachWindowSink() {
+    if (!FWindowDrawn) return;
+    FWindowDrawn = false;
+    // Stopped before its surface can go: the renderer never draws into a window that is gone.
+    if (FRenderer) {
+        FRenderer->Stop();
+        if (auto overlay = FRenderer.As<IAvVideoOverlay>()) overlay->SetWindowHandle(0);
+    }
+    if (FSurfaceHost) FSurfaceHost->hide();
+}
+
+void TDSVideoWindowEx2::SizeWindowFrames() {
+    // The renderer scales the picture to the video rectangle; the sink centres it in the surface
+    // between black bands.
+    const TRect r = VideoRect();
+    const QSize wanted(r.Width(), r.Height());
+    if (FRenderer && !NativeSize().isEmpty() && !wanted.isEmpty() && wanted != FRequestedSize) {
+        if (auto sink = FRenderer.As<IAvVideoFrameSink>())
+            sink->SetFrameSize(wanted.width(), wanted.height());
+        FRequestedSize = wanted;
+    }
+}
+
+void TDSVideoWindowEx2::Resize() {
+    TCustomControl::Resize();
+    if (FSurfaceHost) FSurfaceHost->setGeometry(rect());
+    if (FWindowDrawn) SizeWindowFrames();
 }
 
 QImage TDSVideoWindowEx2::CurrentFrame() const {
@@ -964,7 +1065,7 @@ QImage TDSVideoWindowEx2::CurrentFrame() const {
 
 QSize TDSVideoWindowEx2::NativeSize() const {
     std::lock_guard g(FFrameLock);
-    return FFrame.isNull() ? QSize() : FNative;
+    return FNative;
 }
 
 void TDSVideoWindowEx2::Prepare() {

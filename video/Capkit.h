@@ -365,6 +365,9 @@ public:
     QImage CurrentFrame() const;
     // The camera picture's own size (empty before the first frame).
     QSize NativeSize() const;
+    // Whether the renderer draws into this window's own native surface (X11), so that frames do
+    // not pass through the main thread (CurrentFrame stays null then).
+    bool DrawnByRenderer() const { return FWindowDrawn; }
 
     // IFilter
     ComPtr<IBaseFilter> GetFilter() override { return FRenderer; }
@@ -381,6 +384,7 @@ public:
 
 protected:
     void Paint() override;
+    void Resize() override;
     void Notification(TComponent* AComponent, TOperation Operation) override;
     void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override;
     void MouseMove(TShiftState shift, int x, int y) override;
@@ -394,6 +398,13 @@ private:
     // carries no data of ours across threads (the thread checker cannot see Qt's hand-off).
     Q_INVOKABLE void RepaintFromStream();
     void Prepare();
+    // On X11 (unless AVSETUP_VIDEO_SINK=qt), without a zoom or crop: the renderer draws into a
+    // native surface over the client area (a window container), as the platform's renderer
+    // draws into its child window.
+    bool WantsWindowSink() const;
+    void AttachWindowSink();
+    void DetachWindowSink();
+    void SizeWindowFrames();
     void KeepScreenOn(bool on);
     void MouseActivity(int x, int y);
     void IdleCheck();
@@ -413,7 +424,10 @@ private:
     mutable std::mutex FFrameLock;
     QImage FFrame;
     QSize FNative;
-    QSize FRequestedSize{-1, -1}; // the frame size asked of the renderer
+    QSize FRequestedSize{-1, -1};      // the frame size asked of the renderer
+    class QWindow* FSurface = nullptr; // the native surface the renderer draws into
+    QWidget* FSurfaceHost = nullptr;
+    bool FWindowDrawn = false;
     std::atomic<bool> FRepaintQueued{false};
     QPoint FLastMouse;
     qint64 FLastActivity = 0;

@@ -1,33 +1,78 @@
-// The filters at the end of a preview: the video renderer (frames to the owner's callback).
+// The filters at the end of a preview: the video renderer (frames to the owner's callback, or
+// drawn by a GStreamer sink into the owner's native window).
 #include "platform/dshow/Filters.h"
+#include "platform/dshow/VideoOverlay.h"
 
 #include <gst/app/gstappsink.h>
+#include <gst/video/videooverlay.h>
 
 #include <algorithm>
 #include <cstring>
 
 namespace {
-class VideoRenderer final : public AvFilter, public IAvVideoFrameSink, public IAvColorControl {
+class VideoRenderer final : public AvFilter,
+                            public IAvVideoFrameSink,
+                            public IAvColorControl,
+                            public IAvVideoOverlay {
 public:
     explicit VideoRenderer(GstElement* bin) : AvFilter(CLSID_VideoRenderer, bin) {
         FBalance = gst_bin_get_by_name(GST_BIN(bin), "balance");
         FSize = gst_bin_get_by_name(GST_BIN(bin), "size");
         FSourcePad = gst_element_get_static_pad(FBalance, "sink");
-        GstElement* sink = gst_bin_get_by_name(GST_BIN(bin), "sink");
+        FOutPad = gst_element_get_static_pad(FSize, "src");
+        FAppSink = gst_bin_get_by_name(GST_BIN(bin), "sink");
         GstCaps* caps = gst_caps_from_string("video/x-raw,format=BGRx");
-        g_object_set(sink, "caps", caps, "sync", TRUE, "max-buffers", 1, "drop", TRUE,
+        g_object_set(FAppSink, "caps", caps, "sync", TRUE, "max-buffers", 1, "drop", TRUE,
                      "enable-last-sample", FALSE, nullptr);
         gst_caps_unref(caps);
         GstAppSinkCallbacks callbacks{};
         callbacks.new_sample = &VideoRenderer::OnSample;
-        gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
-        gst_object_unref(sink);
+        gst_app_sink_set_callbacks(GST_APP_SINK(FAppSink), &callbacks, this, nullptr);
+        // While a window sink draws, frames are only counted, and new sizes told.
+        gst_pad_add_probe(FOutPad, GST_PAD_PROBE_TYPE_BUFFER, &VideoRenderer::OnWindowFrame, this,
+                          nullptr);
         AddPin(gst_element_get_static_pad(bin, "sink"), PINDIR_INPUT, u"Input");
     }
     ~VideoRenderer() override {
+        if (FWindowSink) gst_object_unref(FWindowSink);
+        gst_object_unref(FAppSink);
+        gst_object_unref(FOutPad);
         gst_object_unref(FSourcePad);
         gst_object_unref(FSize);
         gst_object_unref(FBalance);
+    }
+
+    // IAvVideoOverlay: the window sink takes the appsink's place in the bin (and gives it back).
+    HRESULT SetWindowHandle(std::uintptr_t handle) override {
+        FILTER_STATE state = State_Stopped;
+        GetState(0, &state);
+        if (state != State_Stopped) return VFW_E_NOT_STOPPED;
+        if (handle == FHandle.load()) return S_OK;
+        if (handle && !FWindowSink) {
+            GstElement* sink = gst_element_factory_make("ximagesink", nullptr);
+            if (!sink) return E_NOTIMPL;
+            // The program has the window's input and exposures; the sink only draws.
+            g_object_set(sink, "sync", TRUE, "handle-events", FALSE, "qos", TRUE, nullptr);
+            FWindowSink = GST_ELEMENT(gst_object_ref_sink(sink));
+        }
+        GstElement* from = FHandle.load() ? FWindowSink : FAppSink;
+        GstElement* to = handle ? FWindowSink : FAppSink;
+        if (from != to) {
+            gst_element_set_state(from, GST_STATE_NULL);
+            gst_element_unlink(FSize, from);
+            gst_bin_remove(GST_BIN(Element()), from); // the filter keeps its own reference
+            gst_bin_add(GST_BIN(Element()), to);
+            if (!gst_element_link(FSize, to)) return E_FAIL;
+        }
+        if (handle) gst_video_overlay_set_window_handle(GST_VIDEO_OVERLAY(FWindowSink), handle);
+        FNotifiedSource = FNotifiedOut = {0, 0};
+        FHandle = handle;
+        return S_OK;
+    }
+    HRESULT Expose() override {
+        if (!FHandle.load() || !FWindowSink) return S_FALSE;
+        gst_video_overlay_expose(GST_VIDEO_OVERLAY(FWindowSink));
+        return S_OK;
     }
 
     ULONG AddRef() override { return AvFilter::AddRef(); }
@@ -89,6 +134,8 @@ protected:
             *ppv = static_cast<IAvVideoFrameSink*>(this);
         else if (riid == IID_IAvColorControl)
             *ppv = static_cast<IAvColorControl*>(this);
+        else if (riid == IID_IAvVideoOverlay)
+            *ppv = static_cast<IAvVideoOverlay*>(this);
         else
             return E_NOINTERFACE;
         AddRef();
@@ -135,9 +182,49 @@ private:
         return GST_FLOW_OK;
     }
 
+    // Streaming thread, window sink drawing: the frame is counted; the owner hears of a new
+    // picture or window size (once per change).
+    static GstPadProbeReturn OnWindowFrame(GstPad*, GstPadProbeInfo* info, gpointer data) {
+        auto* self = static_cast<VideoRenderer*>(data);
+        if (!self->FHandle.load()) return GST_PAD_PROBE_OK;
+        ++self->FFrames;
+        std::pair<int, int> source = SizeOf(self->FSourcePad), out = SizeOf(self->FOutPad);
+        if (source == self->FNotifiedSource && out == self->FNotifiedOut) return GST_PAD_PROBE_OK;
+        self->FNotifiedSource = source;
+        self->FNotifiedOut = out;
+        GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+        AvVideoFrame frame{nullptr,
+                           out.first,
+                           out.second,
+                           0,
+                           buffer && GST_BUFFER_PTS_IS_VALID(buffer)
+                               ? REFERENCE_TIME(GST_BUFFER_PTS(buffer) / 100)
+                               : 0,
+                           source.first,
+                           source.second};
+        std::lock_guard g(self->FLock);
+        if (self->FCallback) self->FCallback(self->FContext, frame);
+        return GST_PAD_PROBE_OK;
+    }
+    static std::pair<int, int> SizeOf(GstPad* pad) {
+        std::pair<int, int> size{0, 0};
+        if (GstCaps* caps = gst_pad_get_current_caps(pad)) {
+            const GstStructure* s = gst_caps_get_structure(caps, 0);
+            gst_structure_get_int(s, "width", &size.first);
+            gst_structure_get_int(s, "height", &size.second);
+            gst_caps_unref(caps);
+        }
+        return size;
+    }
+
     GstElement* FBalance = nullptr;
     GstElement* FSize = nullptr;
     GstPad* FSourcePad = nullptr;
+    GstPad* FOutPad = nullptr;
+    GstElement* FAppSink = nullptr;
+    GstElement* FWindowSink = nullptr;
+    std::atomic<std::uintptr_t> FHandle{0};
+    std::pair<int, int> FNotifiedSource{0, 0}, FNotifiedOut{0, 0}; // streaming thread
     int FWidth = 0, FHeight = 0; // the size asked for (main thread)
     DDCOLORCONTROL FColors{sizeof(DDCOLORCONTROL),
                            DDCOLOR_BRIGHTNESS | DDCOLOR_CONTRAST | DDCOLOR_HUE |
