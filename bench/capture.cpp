@@ -3,10 +3,11 @@
 //   the camera page does) to the first frame at the renderer;
 // - CPU per second of a running 176 x 144, 30 fps graph into a null renderer, against
 //   gst-launch-1.0 running the same pipeline (its CPU from getrusage of the child);
-// - CPU per second of the camera page's preview in its window, at 176 x 144 and enlarged to
-//   640 x 480, against gst-launch-1.0 showing the same source in an X window of the same size.
-//   Both windows are real ones on one X display (a private Xvfb when none is set); the X server's
-//   own work is counted for neither.
+// - CPU per second of the camera page's preview in its window (a 176 x 144 picture, a 640 x 480
+//   one scaled down, and the window enlarged to 640 x 480), against gst-launch-1.0 showing the
+//   same source in an X window of the same size. Both windows are real ones on one X display (a
+//   private Xvfb with openbox when none is set); the X server's own work is counted for neither;
+// - what a test/stop cycle of the camera page leaves behind (descriptors, resident memory).
 #include "app/VideoWizard.h"
 #include "platform/dshow/VideoBackend.h"
 #include "video/Capkit.h"
@@ -28,6 +29,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -193,16 +196,29 @@ void BM_RunningGraphCpuGstLaunch(benchmark::State& state) {
     state.counters["cpu_ms_per_s"] = cpuPerSecond * 1000;
 }
 BENCHMARK(BM_RunningGraphCpuGstLaunch)->Iterations(1)->Unit(benchmark::kSecond);
-// The camera page's running preview (176 x 144, 30 fps) in its window, and with the window
-// enlarged to 640 x 480 (the cost of scaling), for 5 s.
+// The cameras of the preview cases: the default ones, or one that offers 640 x 480 only (its
+// picture scaled down into the window).
+std::vector<SimCameraConfig> PreviewCameras(int kind) {
+    if (kind != 1) return DefaultSimCameras();
+    SimCameraConfig vga;
+    vga.name = "VGA Camera";
+    vga.pattern = "smpte";
+    vga.formats.push_back({MEDIASUBTYPE_YUY2, 640, 480, 30, 1});
+    return {vga};
+}
+
+// The camera page's running preview (30 fps) in its window, for 5 s: 0 a 176 x 144 picture in
+// the 176 x 144 window; 1 a 640 x 480 picture scaled down into it; 2 the 176 x 144 picture in
+// the window enlarged to 640 x 480.
 void BM_CameraPagePreviewCpu(benchmark::State& state) {
-    ScopedVideoBackend scope(CreateSimVideoBackend());
+    const int kind = int(state.range(0));
+    ScopedVideoBackend scope(std::make_shared<SimVideoBackend>(PreviewCameras(kind)));
     double cpuPerSecond = 0;
     for (auto _ : state) {
         TApplication app;
         Application->CreateForm(VideoForm);
         VideoForm->Show();
-        if (state.range(0) > 176) {
+        if (kind == 2) {
             // The page widened so that none of its other controls lies over the enlarged window
             // (they would be repainted with every frame).
             VideoForm->SetBounds(VideoForm->Left(), VideoForm->Top(), 960, 560);
@@ -230,24 +246,30 @@ void BM_CameraPagePreviewCpu(benchmark::State& state) {
     state.counters["cpu_ms_per_s"] = cpuPerSecond * 1000;
     state.SetLabel(QGuiApplication::platformName().toStdString()); // xcb: a real window
 }
-BENCHMARK(BM_CameraPagePreviewCpu)->Arg(176)->Arg(640)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_CameraPagePreviewCpu)
+    ->ArgName("case")
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
-// gst-launch-1.0 showing the same test source in a real window on the same display (ximagesink),
-// at the picture's size and scaled to 640 x 480.
+// gst-launch-1.0 showing the same test picture in a real window on the same display
+// (ximagesink), in the same three cases.
 void BM_PreviewCpuGstLaunch(benchmark::State& state) {
     double cpuPerSecond = 0;
-    const bool scaled = state.range(0) > 176;
+    const int kind = int(state.range(0));
     for (auto _ : state) {
-        std::vector<const char*> pipeline{
-            "videotestsrc",
-            "is-live=true",
-            "pattern=smpte",
-            "horizontal-speed=2",
-            "!",
-            "video/x-raw,format=YUY2,width=176,height=144,framerate=30/1",
-            "!",
-            "videoconvert"};
-        if (scaled)
+        std::vector<const char*> pipeline{"videotestsrc", "is-live=true", "pattern=smpte",
+                                          "horizontal-speed=2", "!"};
+        pipeline.push_back(kind == 1
+                               ? "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1"
+                               : "video/x-raw,format=YUY2,width=176,height=144,framerate=30/1");
+        pipeline.insert(pipeline.end(), {"!", "videoconvert"});
+        if (kind == 1)
+            pipeline.insert(pipeline.end(),
+                            {"!", "videoscale", "!", "video/x-raw,width=176,height=132"});
+        if (kind == 2)
             pipeline.insert(pipeline.end(),
                             {"!", "videoscale", "!", "video/x-raw,width=640,height=480"});
         pipeline.insert(pipeline.end(), {"!", "ximagesink", "sync=true"});
@@ -256,7 +278,65 @@ void BM_PreviewCpuGstLaunch(benchmark::State& state) {
     }
     state.counters["cpu_ms_per_s"] = cpuPerSecond * 1000;
 }
-BENCHMARK(BM_PreviewCpuGstLaunch)->Arg(176)->Arg(640)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_PreviewCpuGstLaunch)
+    ->ArgName("case")
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+
+// Test/stop cycles of the camera page: what each cycle leaves behind (file descriptors and
+// resident memory), after a first cycle has loaded what stays loaded.
+void BM_CameraPageTestStopCycles(benchmark::State& state) {
+    ScopedVideoBackend scope(std::make_shared<SimVideoBackend>(DefaultSimCameras()));
+    auto files = [] {
+        int n = 0;
+        for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
+            ++n;
+        return n;
+    };
+    auto rssKb = [] {
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+        return 0L;
+    };
+    TApplication app;
+    Application->CreateForm(VideoForm);
+    VideoForm->Show();
+    auto cycle = [] {
+        VideoForm->ButtonTest->Click();
+        const auto t0 = Clock::now();
+        while (VideoForm->DSVideoWindowEx21->NativeSize().isEmpty() &&
+               Clock::now() - t0 < std::chrono::seconds(10))
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        VideoForm->ButtonTest->Click();
+        QCoreApplication::processEvents();
+    };
+    cycle();
+    const int files0 = files();
+    const long rss0 = rssKb();
+    int cycles = 0;
+    for (auto _ : state) {
+        cycle();
+        ++cycles;
+    }
+    state.counters["fds_per_cycle"] = double(files() - files0) / cycles;
+    state.counters["rss_kb_per_cycle"] = double(rssKb() - rss0) / cycles;
+    VideoForm = nullptr;
+}
+BENCHMARK(BM_CameraPageTestStopCycles)->Iterations(50)->Unit(benchmark::kMillisecond);
+
+// A window manager on the benchmark's own display, as on a desktop (openbox, when installed).
+pid_t StartWindowManager() {
+    const char* argv[] = {"openbox", nullptr};
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+        return -1;
+    return pid;
+}
 
 // A virtual X display for both windows, ours and gst-launch's, unless there is a display already.
 // Returns Xvfb's process id, or -1 (none started).
@@ -299,6 +379,7 @@ pid_t StartXvfb() {
 int main(int argc, char** argv) {
     // The preview is measured in real windows (ours and the peer's) on an X display.
     const pid_t xvfb = StartXvfb();
+    const pid_t wm = xvfb > 0 ? StartWindowManager() : -1;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", qEnvironmentVariableIsEmpty("DISPLAY") ? "offscreen" : "xcb");
     {
@@ -306,6 +387,10 @@ int main(int argc, char** argv) {
         benchmark::Initialize(&argc, argv);
         benchmark::RunSpecifiedBenchmarks();
         benchmark::Shutdown();
+    }
+    if (wm > 0) {
+        kill(wm, SIGTERM);
+        waitpid(wm, nullptr, 0);
     }
     if (xvfb > 0) {
         kill(xvfb, SIGTERM);
