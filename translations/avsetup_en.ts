@@ -185,6 +185,36 @@
         <source>停止</source>
         <translation>Stop</translation>
     </message>
+    <message>
+        <source>%1（已断开）</source>
+        <translation>%1 (disconnected)</translation>
+    </message>
+    <message>
+        <source>未找到摄像头。请连接摄像头，它会自动出现在列表中。</source>
+        <translation>No camera found. Connect a camera: it appears in the list by itself.</translation>
+    </message>
+    <message>
+        <source>摄像头“%1”已断开。请重新连接它，或选择另一个摄像头。</source>
+        <translation>The camera “%1” is disconnected. Connect it again, or choose another camera.</translation>
+    </message>
+    <message>
+        <source>摄像头正被另一个程序使用，所以这里无法显示它的图像。
+请关闭正在使用摄像头的程序（例如视频通话或录像软件），然后再点“测试”。</source>
+        <translation>The camera is being used by another program, so its picture cannot be shown here.
+Close the program that uses the camera (a video call or recording program, for example), then click “Test” again.</translation>
+    </message>
+    <message>
+        <source>摄像头没有响应。
+请检查它是否连接好，然后再点“测试”。</source>
+        <translation>The camera does not respond.
+Check that it is connected, then click “Test” again.</translation>
+    </message>
+    <message>
+        <source>无法显示摄像头的图像。
+请再点一次“测试”，或选择另一个摄像头。</source>
+        <translation>The camera&apos;s picture cannot be shown.
+Click “Test” again, or choose another camera.</translation>
+    </message>
 </context>
 <context>
     <name>TWizardForm</name>
