@@ -7,6 +7,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 PACKAGES   := cmake ninja-build ccache g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev \
               libgtest-dev libgmock-dev libbenchmark-dev libpulse-dev pulseaudio pulseaudio-utils \
+              pipewire pipewire-pulse wireplumber \
               libv4l-dev libsamplerate0-dev fonts-wqy-microhei xvfb xauth \
               python3 libavcodec-dev libavutil-dev libswresample-dev \
               libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base \
@@ -20,8 +21,8 @@ PACKAGE_CHECKERS := desktop-file-utils appstream lintian
 export CCACHE_BASEDIR := $(CURDIR)
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build asan-tree build-asan run demo test test-asan test-tsan fuzz bench screenshots \
-        install package package-check translations format clean
+.PHONY: all deps build asan-tree build-asan run demo test test-pipewire test-asan test-tsan fuzz bench \
+        screenshots install package package-check translations format clean
 
 all: build
 
@@ -65,6 +66,12 @@ demo: build
 # Every test; the real-server tests get a private PulseAudio daemon of their own.
 test: build
 	tests/run-ctest.sh $(BUILD) -j $(JOBS)
+
+# The suites that use a sound server, again on a private PipeWire with its PulseAudio service, which
+# most desktops run in place of PulseAudio.
+SERVER_SUITES := ^(test_pulse|test_app_pulse|test_stream_pulse|test_mixer_pulse)$$
+test-pipewire: build
+	AVSETUP_SOUND_SERVER=pipewire tests/run-ctest.sh $(BUILD) -j $(JOBS) -L '$(SERVER_SUITES)'
 
 test-asan: build-asan
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \

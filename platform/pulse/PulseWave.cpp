@@ -203,12 +203,14 @@ void PulseWaveOut::DropStream() {
         timer_ = nullptr;
         timerArmed_ = false;
     }
-    if (timingOp_) {
-        pa_operation_cancel(timingOp_); // its callback must not run once this object is gone
-        pa_operation_unref(timingOp_);
-        timingOp_ = nullptr;
-    }
+    for (pa_operation** op : {&timingOp_, &drainOp_})
+        if (*op) {
+            pa_operation_cancel(*op); // its callback must not run once this object is gone
+            pa_operation_unref(*op);
+            *op = nullptr;
+        }
     timingPending_ = false;
+    drainedEnd_ = 0; // a new stream counts from zero
     dryGuard_ = false;
     reportValid_ = requestStale_ = false;
     ReleaseStream(stream_);
@@ -245,6 +247,9 @@ void PulseWaveOut::OnState(pa_stream* s, void* self) {
     auto* out = static_cast<PulseWaveOut*>(self);
     const auto state = pa_stream_get_state(s);
     if (state == PA_STREAM_READY) {
+        // The level goes with the connection, but PipeWire's service opens the stream at full
+        // volume whatever it was given (or at one its session manager remembers): set it again.
+        out->ApplyLevel(out->ctx_->GetWaveOutLevel(out->SinkName()));
         const pa_buffer_attr* attr = pa_stream_get_buffer_attr(s);
         out->triggerNeeded_ = attr && attr->prebuf > pa_frame_size(&out->spec_);
         out->Pump();
@@ -325,6 +330,11 @@ void PulseWaveOut::ForgetReport() {
 }
 
 bool PulseWaveOut::ProvenHeardIn(std::uint64_t end, pa_usec_t* in) {
+    if (drainedEnd_ >= end) {
+        const pa_usec_t now = Now();
+        *in = drainHeardAt_ > now ? drainHeardAt_ - now : 0;
+        return true;
+    }
     const pa_timing_info* ti =
         reportValid_ && stream_ ? pa_stream_get_timing_info(stream_) : nullptr;
     if (!ti || ti->read_index_corrupt || ti->read_index < 0) return false;
@@ -450,6 +460,41 @@ void PulseWaveOut::OnTiming(pa_stream*, int, void* self) {
     out->CheckDone();
 }
 
+// A stream that has run dry may never show the server taking its last bytes: PipeWire keeps a
+// resampler's last few frames back (its read position stops 20 of 6400 bytes short at 8 kHz) and
+// plays them only when asked to drain. So when the server, asked after everything queued was
+// handed over, says the stream is not playing although it has not taken everything, a drain goes
+// out; its completion is the server's word that everything written before it has played. (A
+// server that takes every byte proves the end by its report, and is never asked.) One at a time,
+// unless more was written since.
+void PulseWaveOut::DrainIfDry(std::uint64_t end) {
+    if (paused_ || !stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY) return;
+    if (written_ < end || unwritten_ < queue_.size() || reportCovers_ < end) return;
+    if (drainOp_ && drainCovers_ >= written_) return;
+    const pa_timing_info* ti = reportValid_ ? pa_stream_get_timing_info(stream_) : nullptr;
+    if (!ti || ti->playing) return;
+    if (drainOp_) {
+        pa_operation_cancel(drainOp_);
+        pa_operation_unref(drainOp_);
+    }
+    drainOp_ = pa_stream_drain(stream_, &PulseWaveOut::OnDrained, this);
+    drainCovers_ = written_;
+}
+
+void PulseWaveOut::OnDrained(pa_stream*, int success, void* self) {
+    auto* out = static_cast<PulseWaveOut*>(self);
+    if (out->drainOp_) {
+        pa_operation_unref(out->drainOp_);
+        out->drainOp_ = nullptr;
+    }
+    if (!success) return;
+    // The server has taken the last byte: it is heard once the sink's latency has passed.
+    const pa_timing_info* ti = out->stream_ ? pa_stream_get_timing_info(out->stream_) : nullptr;
+    out->drainedEnd_ = out->drainCovers_;
+    out->drainHeardAt_ = Now() + (ti ? std::min(ti->sink_usec, kDeviceLatencyUs * 5) : 0);
+    out->CheckDone();
+}
+
 void PulseWaveOut::OnUnderflow(pa_stream*, void* self) {
     auto* out = static_cast<PulseWaveOut*>(self);
     out->RequestTiming();
@@ -483,6 +528,7 @@ void PulseWaveOut::CheckDone() {
                 const bool proven = !paused_ && ProvenHeardIn(end, &in);
                 if (!proven || in > 0) {
                     if (!proven && end <= played) RequestTiming();
+                    if (!proven) DrainIfDry(end);
                     break;
                 }
                 provenEnd_ = end;

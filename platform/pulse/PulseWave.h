@@ -64,6 +64,8 @@ private:
     // Whether the server's last report proves that the stream's first end bytes will have been
     // heard, and in how long from now (0: they have).
     bool ProvenHeardIn(std::uint64_t end, pa_usec_t* in);
+    // Drains a stream the server says is dry short of end: the completion proves it played.
+    void DrainIfDry(std::uint64_t end);
     void ForgetReport(); // the stream's run changes: reports so far (and on their way) are past
     void Fail();         // the stream died: every buffer is returned, every call answers NODRIVER
     std::vector<WAVEHDR*> TakeQueue(); // empties the queue, giving every buffer in order
@@ -72,6 +74,7 @@ private:
     static void OnTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self);
     static void OnTiming(pa_stream* s, int success, void* self);
     static void OnUnderflow(pa_stream* s, void* self);
+    static void OnDrained(pa_stream* s, int success, void* self);
 
     std::shared_ptr<PulseContext> ctx_;
     pa_sample_spec spec_;
@@ -102,6 +105,10 @@ private:
     // The request behind it: cancelled with the stream, since libpulse may still answer a request
     // of a stream that is already gone, with this object as its userdata.
     pa_operation* timingOp_ = nullptr;
+    pa_operation* drainOp_ = nullptr; // a drain on its way (cancelled with the stream)
+    std::uint64_t drainCovers_ = 0;   // written_ when it was asked for
+    std::uint64_t drainedEnd_ = 0;    // what the last drain completed proves taken by the server
+    pa_usec_t drainHeardAt_ = 0;      // and when it has been heard
     // A report of ours proves what the server had been sent when it was asked for
     // (requestCovers_ then, reportCovers_ once answered), unless the run changed meanwhile.
     std::uint64_t requestCovers_ = 0, reportCovers_ = 0;

@@ -150,6 +150,7 @@ TEST_P(AudioConformance, FunctionCallbacksOpenDoneInOrderAndClose) {
     EXPECT_EQ(rec.Calls(MM_WOM_OPEN)[0].instance, rec.Instance());
 
     std::vector<std::unique_ptr<Buffer>> bufs;
+    const conformance::CloseAtExit closeH(h);
     for (int i = 0; i < 3; ++i) {
         bufs.push_back(std::make_unique<Buffer>(800)); // 50 ms each
         ASSERT_EQ(waveOutPrepareHeader(h, &bufs[i]->hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
@@ -177,6 +178,7 @@ TEST_P(AudioConformance, WindowCallbacksPostHandleAndHeader) {
     ASSERT_EQ(waveOutOpen(&h, 0, &f, reinterpret_cast<DWORD_PTR>(win.Hwnd()), 0, CALLBACK_WINDOW),
               MMSYSERR_NOERROR);
     Buffer a(1102, 128), b(1102, 128);
+    const conformance::CloseAtExit closeH(h);
     for (Buffer* x : {&a, &b}) {
         ASSERT_EQ(waveOutPrepareHeader(h, &x->hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
         ASSERT_EQ(waveOutWrite(h, &x->hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
@@ -198,6 +200,7 @@ TEST_P(AudioConformance, PositionInSamplesAndBytes) {
     const WAVEFORMATEX f = Pcm(8000, 2, 16);
     HWAVEOUT h = OpenOut(rec, f);
     Buffer buf(3200); // 800 frames, 100 ms
+    const conformance::CloseAtExit closeH(h);
     ASSERT_EQ(waveOutPrepareHeader(h, &buf.hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
     EXPECT_EQ(PositionSamples(h), 0u);
     ASSERT_EQ(waveOutWrite(h, &buf.hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
@@ -227,6 +230,7 @@ TEST_P(AudioConformance, PauseHoldsAndRestartResumes) {
     HWAVEOUT h = OpenOut(rec, f);
     ASSERT_EQ(waveOutPause(h), MMSYSERR_NOERROR); // queue silently, as the wave output does
     Buffer buf(1600);                             // 100 ms
+    const conformance::CloseAtExit closeH(h);
     ASSERT_EQ(waveOutPrepareHeader(h, &buf.hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
     ASSERT_EQ(waveOutWrite(h, &buf.hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
     H().Let(300);
@@ -244,6 +248,7 @@ TEST_P(AudioConformance, ResetEndsAPause) {
     HWAVEOUT h = OpenOut(rec, f);
     ASSERT_EQ(waveOutPause(h), MMSYSERR_NOERROR);
     Buffer a(1600), b(1600); // 100 ms each
+    const conformance::CloseAtExit closeH(h);
     for (Buffer* x : {&a, &b})
         ASSERT_EQ(waveOutPrepareHeader(h, &x->hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
     ASSERT_EQ(waveOutWrite(h, &a.hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
@@ -261,6 +266,7 @@ TEST_P(AudioConformance, ResetReturnsEveryQueuedBufferAndRewinds) {
     const WAVEFORMATEX f = Pcm(8000, 1, 16);
     HWAVEOUT h = OpenOut(rec, f);
     std::vector<std::unique_ptr<Buffer>> bufs;
+    const conformance::CloseAtExit closeH(h);
     for (int i = 0; i < 4; ++i) {
         bufs.push_back(std::make_unique<Buffer>(16000)); // 1 s each
         ASSERT_EQ(waveOutPrepareHeader(h, &bufs[i]->hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
@@ -334,6 +340,7 @@ TEST_P(AudioConformance, WaveInFillsBuffersInOrder) {
     HWAVEIN h = OpenIn(rec, f);
     ASSERT_EQ(rec.Count(MM_WIM_OPEN), 1u);
     std::vector<std::unique_ptr<Buffer>> bufs;
+    const conformance::CloseAtExit closeH(h);
     for (int i = 0; i < 3; ++i) {
         bufs.push_back(std::make_unique<Buffer>(2000));
         ASSERT_EQ(waveInPrepareHeader(h, &bufs[i]->hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
@@ -363,6 +370,7 @@ TEST_P(AudioConformance, WaveInStopReturnsThePartBufferAndResetTheRest) {
     const WAVEFORMATEX f = Pcm(8000, 1, 16);
     HWAVEIN h = OpenIn(rec, f);
     Buffer a(16000), b(16000); // 1 s each
+    const conformance::CloseAtExit closeH(h);
     for (Buffer* x : {&a, &b}) {
         ASSERT_EQ(waveInPrepareHeader(h, &x->hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
         ASSERT_EQ(waveInAddBuffer(h, &x->hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
@@ -712,6 +720,7 @@ TEST_P(AudioConformance, RemovedCardFailsItsHandlesAndReturnsItsBuffers) {
     const WAVEFORMATEX f = Pcm(8000, 1, 16);
     HWAVEOUT h = OpenOut(rec, f);
     Buffer buf(16000);
+    const conformance::CloseAtExit closeH(h);
     ASSERT_EQ(waveOutPrepareHeader(h, &buf.hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
     ASSERT_EQ(waveOutWrite(h, &buf.hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
     if (!H().RemoveCard(caps.szPname)) {

@@ -72,6 +72,27 @@ private:
     std::vector<Call> calls_;
 };
 
+// Closes a wave handle still open when the scope ends. A failed assertion leaves the test early
+// with the stream open; closed later (with the backend), it would give its buffers back into a
+// callback and headers that are gone: a lock on freed memory then hangs or aborts the whole run.
+// Declare it after the callback's target and the buffers, so it goes before them.
+class CloseAtExit {
+public:
+    explicit CloseAtExit(HWAVEOUT& h) : out_(&h) {}
+    explicit CloseAtExit(HWAVEIN& h) : in_(&h) {}
+    ~CloseAtExit() {
+        // A handle already closed answers MMSYSERR_INVALHANDLE (handles are never reused).
+        if (out_ && *out_ && waveOutReset(*out_) == MMSYSERR_NOERROR) waveOutClose(*out_);
+        if (in_ && *in_ && waveInReset(*in_) == MMSYSERR_NOERROR) waveInClose(*in_);
+    }
+    CloseAtExit(const CloseAtExit&) = delete;
+    CloseAtExit& operator=(const CloseAtExit&) = delete;
+
+private:
+    HWAVEOUT* out_ = nullptr;
+    HWAVEIN* in_ = nullptr;
+};
+
 inline WAVEFORMATEX Pcm(DWORD rate, WORD channels, WORD bits) {
     WAVEFORMATEX f{};
     f.wFormatTag = WAVE_FORMAT_PCM;

@@ -158,6 +158,7 @@ TEST(PulseServerRestart, DevicesGoWithTheServerAndComeBackWithIt) {
     ASSERT_EQ(waveOutOpen(&out, 0, &f, counter.Callback(), counter.Instance(), CALLBACK_FUNCTION),
               MMSYSERR_NOERROR);
     Buffer b(16000);
+    const conformance::CloseAtExit closeOut(out);
     ASSERT_EQ(waveOutPrepareHeader(out, &b.hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
     ASSERT_EQ(waveOutWrite(out, &b.hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
 
@@ -349,17 +350,22 @@ TEST_F(PulseBackendTest, WaveOutLineIsThisProgramsPlayback) {
 // ---- Audio end to end ---------------------------------------------------------------------------
 
 TEST_F(PulseBackendTest, PlayedSamplesArriveAtTheSinkMonitorUnchanged) {
-    // At the sink's own rate, so nothing is resampled on the way.
-    const DWORD rate = backend_->Context().Sinks()[SinkId(sink_)].spec.rate;
-    const DWORD chunk = rate / 10; // 100 ms
-    const WAVEFORMATEX f = Pcm(rate, 1, 16);
-    Collector monitor(chunk * 2); // 100 ms buffers
+    // At the sink's own rate and channel layout, so nothing is resampled or mixed on the way:
+    // servers mix channels each their own way (mono into a stereo sink reads back from its
+    // monitor 3 dB louder on PipeWire than on PulseAudio).
+    const pa_sample_spec spec = backend_->Context().Sinks()[SinkId(sink_)].spec;
+    ASSERT_EQ(spec.channels, 2);
+    const DWORD rate = spec.rate;
+    const DWORD chunk = rate / 10 * 2; // 100 ms, in samples
+    const WAVEFORMATEX f = Pcm(rate, 2, 16);
+    // 20 ms buffers: when the end reaches the monitor is known to within one of them.
+    Collector monitor(chunk * 2 / 5, 50);
     std::unique_ptr<IWaveInStream> in;
     ASSERT_EQ(backend_->OpenWaveInByName(sink_ + ".monitor", f, &monitor, &in), MMSYSERR_NOERROR);
     monitor.Start(in.get());
     ASSERT_TRUE(WaitUntil([&] { return monitor.Size() >= chunk; }, 2000));
 
-    // 0.3 s of reproducible noise, in three buffers.
+    // 0.3 s of reproducible noise, each channel its own, in three buffers.
     std::vector<std::int16_t> played(3 * chunk);
     std::uint32_t seed = 12345;
     for (auto& s : played) {
@@ -376,6 +382,7 @@ TEST_F(PulseBackendTest, PlayedSamplesArriveAtTheSinkMonitorUnchanged) {
     // first milliseconds of a stream are missing from the monitor (not from the sink).
     std::vector<std::int16_t> leadIn(chunk);
     std::vector<WAVEHDR> hdrs(4);
+    const conformance::CloseAtExit closeOut(out);
     for (int i = 0; i < 4; ++i) {
         hdrs[i].lpData =
             reinterpret_cast<LPSTR>(i == 0 ? leadIn.data() : played.data() + (i - 1) * chunk);
@@ -399,9 +406,11 @@ TEST_F(PulseBackendTest, PlayedSamplesArriveAtTheSinkMonitorUnchanged) {
     for (std::size_t i = 0; i < played.size(); ++i)
         worst = std::max(worst, std::abs(played[i] - rec[lag + i]));
     EXPECT_LE(worst, 2) << "played and recorded differ after alignment at " << lag << " samples";
+    EXPECT_EQ(lag % 2, 0u) << "the channels came back swapped";
     // Nothing of it was heard before it was played, and all of it was heard before the last
-    // buffer came back.
-    EXPECT_LE(lag + played.size(), atDone + rate / 100) << "done before the end was heard";
+    // buffer came back (to within the monitor's delivery: a buffer and a server fragment of
+    // 20 ms each, and 10 ms).
+    EXPECT_LE(lag + played.size(), atDone + rate / 20 * 2) << "done before the end was heard";
 }
 
 TEST_F(PulseBackendTest, DoneComesWhenTheBufferHasBeenPlayed) {
@@ -412,6 +421,7 @@ TEST_F(PulseBackendTest, DoneComesWhenTheBufferHasBeenPlayed) {
                           CALLBACK_FUNCTION),
               MMSYSERR_NOERROR);
     Buffer b(6400); // 400 ms
+    const conformance::CloseAtExit closeOut(out);
     ASSERT_EQ(waveOutPrepareHeader(out, &b.hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
     const auto t0 = std::chrono::steady_clock::now();
     ASSERT_EQ(waveOutWrite(out, &b.hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
@@ -448,6 +458,7 @@ TEST_F(PulseBackendTest, BuffersComeBackBeforeTheyAreHeardTheLastOnceHeard) {
                           reinterpret_cast<DWORD_PTR>(&times), CALLBACK_FUNCTION),
               MMSYSERR_NOERROR);
     std::vector<std::unique_ptr<Buffer>> bufs;
+    const conformance::CloseAtExit closeOut(out);
     const auto t0 = std::chrono::steady_clock::now();
     for (int i = 0; i < 3; ++i) {
         bufs.push_back(std::make_unique<Buffer>(8000)); // 500 ms each
@@ -574,6 +585,7 @@ TEST_F(PulseBackendTest, DevicesComeAndGoAtRunTime) {
     ASSERT_EQ(waveOutOpen(&out, id, &f, counter.Callback(), counter.Instance(), CALLBACK_FUNCTION),
               MMSYSERR_NOERROR);
     Buffer b(16000); // 1 s
+    const conformance::CloseAtExit closeOut(out);
     ASSERT_EQ(waveOutPrepareHeader(out, &b.hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
     ASSERT_EQ(waveOutWrite(out, &b.hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
     HMIXER mine = nullptr;

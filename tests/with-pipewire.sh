@@ -1,0 +1,187 @@
+#!/usr/bin/env bash
+# Runs a command beside a private PipeWire stack (pipewire, wireplumber, pipewire-pulse), the sound
+# server most desktops run, with the same test devices and variables as tests/with-pulse.sh: a null
+# test sink, a test microphone carrying a steady 440 Hz tone, PULSE_SERVER,
+# AVSETUP_PULSE_TEST_SINK and AVSETUP_PULSE_TEST_SOURCE. Its own runtime, configuration and state
+# folders; no systemd, no D-Bus. Everything is stopped whatever happens.
+#
+# The test devices are made through pipewire-pulse's modules, as the tests make theirs, so a test
+# can unload and load them again like any other (they go with pipewire-pulse, which owns them).
+set -euo pipefail
+for p in pipewire wireplumber pipewire-pulse pactl pacat; do
+  if ! command -v "$p" >/dev/null; then
+    echo "with-pipewire: $p is not installed; running without a sound server" >&2
+    exec "$@"
+  fi
+done
+dir=$(mktemp -d /tmp/avsetup-pipewire.XXXXXX)
+mkdir -p "$dir/runtime" "$dir/home" "$dir/state" "$dir/config/wireplumber/main.lua.d" \
+  "$dir/config/wireplumber/bluetooth.lua.d"
+chmod 700 "$dir/runtime"
+
+# The daemon: the usual modules less those that need D-Bus (portal, real-time through RTKit) or a
+# desktop (X11 bell); no device monitors (the session manager's, switched off below).
+cat >"$dir/pipewire.conf" <<'CONF'
+context.properties = {
+    core.daemon = true
+    core.name = pipewire-0
+    support.dbus = false
+    link.max-buffers = 16
+    default.clock.min-quantum = 16
+}
+context.spa-libs = {
+    audio.convert.* = audioconvert/libspa-audioconvert
+    support.*       = support/libspa-support
+}
+context.modules = [
+    { name = libpipewire-module-protocol-native }
+    { name = libpipewire-module-profiler }
+    { name = libpipewire-module-metadata }
+    { name = libpipewire-module-spa-device-factory }
+    { name = libpipewire-module-spa-node-factory }
+    { name = libpipewire-module-client-node }
+    { name = libpipewire-module-client-device }
+    { name = libpipewire-module-access }
+    { name = libpipewire-module-adapter }
+    { name = libpipewire-module-link-factory }
+    { name = libpipewire-module-session-manager }
+]
+context.objects = [
+    { factory = spa-node-factory
+        args = {
+            factory.name    = support.node.driver
+            node.name       = Dummy-Driver
+            node.group      = pipewire.dummy
+            priority.driver = 20000
+        }
+    }
+    { factory = spa-node-factory
+        args = {
+            factory.name    = support.node.driver
+            node.name       = Freewheel-Driver
+            priority.driver = 19000
+            node.group      = pipewire.freewheel
+            node.freewheel  = true
+        }
+    }
+]
+CONF
+
+# The PulseAudio service on a socket of its own, without the stand-in sink it makes when there is
+# none (the tests count devices).
+cat >"$dir/pipewire-pulse.conf" <<CONF
+context.properties = {
+    support.dbus = false
+}
+context.spa-libs = {
+    audio.convert.* = audioconvert/libspa-audioconvert
+    support.*       = support/libspa-support
+}
+context.modules = [
+    { name = libpipewire-module-protocol-native }
+    { name = libpipewire-module-client-node }
+    { name = libpipewire-module-adapter }
+    { name = libpipewire-module-metadata }
+    { name = libpipewire-module-protocol-pulse
+        args = {
+            server.address = [ "unix:$dir/native" ]
+        }
+    }
+]
+CONF
+
+# wireplumber 0.4 leaves at once without a session bus unless everything that uses it is off: the
+# ALSA (with its device reservation), V4L2, libcamera and Bluetooth monitors and the Flatpak portal.
+# These files come after the settings of the system's own and before they are applied.
+cat >"$dir/config/wireplumber/main.lua.d/60-avsetup-test.lua" <<'LUA'
+alsa_monitor.enabled = false
+alsa_monitor.properties["alsa.reserve"] = false
+v4l2_monitor.enabled = false
+libcamera_monitor.enabled = false
+default_access.properties["enable-flatpak-portal"] = false
+LUA
+cat >"$dir/config/wireplumber/bluetooth.lua.d/60-avsetup-test.lua" <<'LUA'
+bluez_monitor.enabled = false
+LUA
+
+pids=()
+cleanup() {
+  local i
+  # The last started first: clients before the daemon they talk to.
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do wait "${pids[i]}" 2>/dev/null || true; done
+  rm -rf "$dir"
+}
+trap cleanup EXIT
+run() { # name, command...: started with the private environment, its output into a log
+  local name=$1
+  shift
+  env -u DBUS_SESSION_BUS_ADDRESS -u DISPLAY -u WAYLAND_DISPLAY -u PIPEWIRE_REMOTE \
+    XDG_RUNTIME_DIR="$dir/runtime" HOME="$dir/home" XDG_CONFIG_HOME="$dir/config" \
+    XDG_STATE_HOME="$dir/state" PULSE_SERVER="unix:$dir/native" "$@" >"$dir/$name.log" 2>&1 &
+  pids+=($!)
+}
+fail() {
+  echo "with-pipewire: $1" >&2
+  for f in "$dir"/*.log; do echo "== ${f##*/}" >&2; cat "$f" >&2; done
+  exit 1
+}
+wait_for() { # what, test...: up to 10 s
+  local what=$1
+  shift
+  for _ in $(seq 1 100); do
+    "$@" && return 0
+    for p in "${pids[@]}"; do kill -0 "$p" 2>/dev/null || fail "a server process left ($what)"; done
+    sleep 0.1
+  done
+  fail "timed out waiting for $what"
+}
+
+run pipewire pipewire -c "$dir/pipewire.conf"
+wait_for "pipewire's socket" test -S "$dir/runtime/pipewire-0"
+run wireplumber wireplumber
+run pipewire-pulse pipewire-pulse -c "$dir/pipewire-pulse.conf"
+export PULSE_SERVER="unix:$dir/native"
+export AVSETUP_PULSE_TEST_SINK=avsetup_test_sink AVSETUP_PULSE_TEST_SOURCE=avsetup_test_sine
+# The caller's environment reaches no server but this one.
+export XDG_RUNTIME_DIR="$dir/runtime"
+unset PIPEWIRE_REMOTE
+wait_for "the PulseAudio service" pactl info >/dev/null 2>&1
+# The session manager is ready once it has published the defaults' metadata.
+wait_for "the session manager" sh -c 'pw-metadata -n default 2>/dev/null | grep -q .'
+pactl load-module module-null-sink sink_name=avsetup_test_sink \
+  sink_properties=device.description=AvSetup_Test_Sink >/dev/null
+pactl load-module module-null-sink sink_name=avsetup_test_mic \
+  sink_properties=device.description=AvSetup_Test_Mic >/dev/null
+pactl load-module module-remap-source master=avsetup_test_mic.monitor source_name=avsetup_test_sine \
+  source_properties=device.description=AvSetup_Test_Microphone >/dev/null
+wait_for "the test devices" sh -c \
+  'pactl list short sinks | grep -q avsetup_test_sink && pactl list short sources | grep -q avsetup_test_sine'
+pactl set-default-sink avsetup_test_sink
+pactl set-default-source avsetup_test_sine
+
+server=${pids[2]}
+# One second of a 440 Hz tone, unsigned 8-bit, played in a loop into the microphone's sink; silence
+# into the test sink (started again should the sink be unloaded and loaded again), so it runs as a
+# card does. The helpers end with the service.
+LC_ALL=C awk 'BEGIN { for (i = 0; i < 44100; i++) printf "%c", int(128 + 100 * sin(6.283185307179586 * 440 * i / 44100)) }' \
+  >"$dir/tone.raw"
+(while kill -0 "$server" 2>/dev/null; do cat "$dir/tone.raw"; done |
+  pacat --raw --format=u8 --rate=44100 --channels=1 --latency-msec=100 -d avsetup_test_mic \
+    --client-name=avsetup-test-tone) >/dev/null 2>&1 &
+(set +e
+while kill -0 "$server" 2>/dev/null; do
+  sink=$(pactl list short sinks 2>/dev/null | awk '$2 == "avsetup_test_sink" { print $1 }')
+  if [ -n "$sink" ] && ! pactl list short sink-inputs 2>/dev/null | awk '{ print $2 }' | grep -qx "$sink"; then
+    pacat --raw --format=s16le --rate=44100 --channels=1 --latency-msec=20 -d avsetup_test_sink \
+      --client-name=avsetup-test-silence </dev/zero &
+  fi
+  sleep 0.5
+done) >/dev/null 2>&1 &
+wait_for "the test players" sh -c '[ "$(pactl list short sink-inputs 2>/dev/null | wc -l)" -ge 2 ]'
+
+set +e
+"$@"
+rc=$?
+set -e
+exit $rc
