@@ -402,15 +402,20 @@ TEST_F(PulseBackendTest, PlayedSamplesArriveAtTheSinkMonitorUnchanged) {
     const std::ptrdiff_t lagAt = AlignSamples(played, rec);
     ASSERT_GE(lagAt, 0);
     const auto lag = static_cast<std::size_t>(lagAt);
-    int worst = 0;
-    for (std::size_t i = 0; i < played.size(); ++i)
-        worst = std::max(worst, std::abs(played[i] - rec[lag + i]));
-    EXPECT_LE(worst, 2) << "played and recorded differ after alignment at " << lag << " samples";
+    const TMonitorMatch m = MatchWithGaps(played, rec, lag, 2);
+    EXPECT_EQ(m.reached, played.size())
+        << "played and recorded differ after alignment at " << lag << " samples";
+    // A loaded machine may cost a glitch or two (on PipeWire, without real-time priority, up to a
+    // cycle of the graph: 1024 frames at 48 kHz), never more.
+    EXPECT_LE(m.resyncs, 3);
+    EXPECT_LT(m.skipped, rate / 20 * 2);
+    EXPECT_LT(m.silence, rate / 10 * 2);
     EXPECT_EQ(lag % 2, 0u) << "the channels came back swapped";
     // Nothing of it was heard before it was played, and all of it was heard before the last
-    // buffer came back (to within the monitor's delivery: a buffer and a server fragment of
-    // 20 ms each, and 10 ms).
-    EXPECT_LE(lag + played.size(), atDone + rate / 20 * 2) << "done before the end was heard";
+    // buffer came back, to within the monitor's delivery (a buffer and a server fragment of 20 ms
+    // each, on PipeWire a cycle or two of the graph more, later still on a loaded machine): well
+    // short of the 300 ms by which the other buffers come back early.
+    EXPECT_LE(lag + played.size(), atDone + rate / 10 * 2) << "done before the end was heard";
 }
 
 TEST_F(PulseBackendTest, DoneComesWhenTheBufferHasBeenPlayed) {

@@ -140,9 +140,11 @@ TEST_P(WaveOutPulseTest, AChainPlayedThroughTheOutputArrivesAtTheSinkMonitorUnch
     const TMonitorMatch m = MatchWithGaps(played, rec, static_cast<std::size_t>(lagAt), 2);
     EXPECT_EQ(m.reached, played.size()) << "played and recorded differ after alignment at " << lagAt
                                         << " samples, " << m.reached << " samples in";
-    // Everything arrived in order; a loaded machine may cost a glitch or two, never more.
+    // Everything arrived in order; a loaded machine may cost a glitch or two, never more (on
+    // PipeWire, without real-time priority, a glitch can cost a monitor a cycle of the graph:
+    // 1024 frames at 48 kHz).
     EXPECT_LE(m.resyncs, 3);
-    EXPECT_LT(m.skipped, rate / 100 * 2);
+    EXPECT_LT(m.skipped, rate / 20 * 2);
     EXPECT_LT(m.silence, rate);
 }
 
@@ -206,7 +208,7 @@ TEST_P(WaveOutPulseTest, ALoopedWaveFilePlaysItsLengthTimesItsLoopsPlusOne) {
     const TMonitorMatch m = MatchWithGaps(expected, rec, static_cast<std::size_t>(lagAt), 2);
     EXPECT_EQ(m.reached, expected.size()) << "the passes differ after " << m.reached << " samples";
     EXPECT_LE(m.resyncs, 3);
-    EXPECT_LT(m.skipped, rate / 100 * 2);
+    EXPECT_LT(m.skipped, rate / 20 * 2);
     // The server may pause for want of data under load; never for long.
     EXPECT_LT(m.silence, rate);
 }
