@@ -59,7 +59,8 @@ double CpuSeconds(const rusage& r) {
            static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
 }
 
-// The private server's process: the pulseaudio whose command line names the folder of its socket.
+// The private server's process: the pulseaudio (or PipeWire's pipewire-pulse) whose command line
+// names the folder of its socket.
 pid_t ServerPid() {
     const char* server = std::getenv("PULSE_SERVER");
     if (!server) return -1;
@@ -73,7 +74,9 @@ pid_t ServerPid() {
         QFile f(QStringLiteral("/proc/%1/cmdline").arg(pid));
         if (!f.open(QIODevice::ReadOnly)) continue;
         const QByteArray cmd = f.readAll();
-        if (cmd.startsWith("pulseaudio") && cmd.contains(dir.toLocal8Bit())) return pid;
+        if ((cmd.startsWith("pulseaudio") || cmd.startsWith("pipewire-pulse")) &&
+            cmd.contains(dir.toLocal8Bit()))
+            return pid;
     }
     return -1;
 }
@@ -88,6 +91,21 @@ double ProcessCpu(pid_t pid) {
     // After the command: state is field 3, utime 14, stime 15.
     const double ticks = fields[11].toDouble() + fields[12].toDouble();
     return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// Context switches so far of this process's threads named name: each is a wake-up (the sound
+// library's loop thread wakes once per message from the server).
+double ThreadSwitches(const char* name) {
+    double n = 0;
+    for (const QString& tid : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs)) {
+        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(tid));
+        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != name) continue;
+        QFile status(QStringLiteral("/proc/self/task/%1/status").arg(tid));
+        if (!status.open(QIODevice::ReadOnly)) continue;
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.contains("ctxt_switches:")) n += line.split('\t').last().trimmed().toDouble();
+    }
+    return n;
 }
 
 // Runs the event loop (waiting, not polling) for ms milliseconds.
@@ -106,6 +124,7 @@ double Percentile(std::vector<double> v, double p) {
 
 struct Figures {
     double cpuPercent = 0, mainPercent = 0, lateMedianMs = 0, lateP99Ms = 0, serverPercent = 0;
+    double loopWakeups = 0; // a second, of the sound library's thread
     size_t blocks = 0, draws = 0;
     bool ok = false;
 };
@@ -144,6 +163,7 @@ Figures MicrophoneTest(Mode mode) {
         const pid_t server = ServerPid();
         rusage before{}, after{}, mainBefore{}, mainAfter{};
         const double serverBefore = ProcessCpu(server);
+        const double wakeupsBefore = ThreadSwitches("threaded-ml");
         getrusage(RUSAGE_SELF, &before);
         getrusage(RUSAGE_THREAD, &mainBefore);
         measuring = true;
@@ -152,6 +172,7 @@ Figures MicrophoneTest(Mode mode) {
         getrusage(RUSAGE_THREAD, &mainAfter);
         getrusage(RUSAGE_SELF, &after);
         out.serverPercent = 100 * (ProcessCpu(server) - serverBefore) / kSeconds;
+        out.loopWakeups = (ThreadSwitches("threaded-ml") - wakeupsBefore) / kSeconds;
         out.cpuPercent = 100 * (CpuSeconds(after) - CpuSeconds(before)) / kSeconds;
         out.mainPercent = 100 * (CpuSeconds(mainAfter) - CpuSeconds(mainBefore)) / kSeconds;
         out.lateMedianMs = Percentile(lateMs, 0.5);
@@ -175,6 +196,7 @@ void Report(benchmark::State& state, const Figures& f, bool server) {
     state.counters["blocks"] = static_cast<double>(f.blocks);
     state.counters["draws"] = static_cast<double>(f.draws);
     if (server) state.counters["server_cpu_pct"] = f.serverPercent;
+    if (server) state.counters["loop_wakeups_per_s"] = f.loopWakeups;
 }
 
 // The default simulated system with every card's microphone playing the chime; a file that
