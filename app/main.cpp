@@ -1,9 +1,11 @@
 // The program entry: chooses the language, reads the command line, then creates the application and
-// the five forms and runs the message loop.
+// the five forms and runs the message loop. "--check" runs the device check without a window
+// instead.
 #include "app/AudioInWizardUnit.h"
 #include "app/AudioOutWizardUnit.h"
 #include "app/AudioVideoSet.h"
 #include "app/CommandLine.h"
+#include "app/DeviceCheck.h"
 #include "app/Language.h"
 #include "app/VideoWizard.h"
 #include "app/Wizard.h"
@@ -13,6 +15,12 @@
 int main(int argc, char** argv) {
     TCommandLine options;
     const av::TUiLanguage language = av::UiLanguage();
+    if (IsCheckCommand(argc, argv)) {
+        // No window system is touched: the check runs over SSH and in scripts.
+        QCoreApplication core(argc, argv);
+        av::InstallTranslations(language);
+        return RunDeviceCheck(QCoreApplication::arguments(), stdout, stderr);
+    }
     {
         // Without the window system, so --help and --version work where there is no display.
         QCoreApplication core(argc, argv);
