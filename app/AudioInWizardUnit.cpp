@@ -1,6 +1,8 @@
 #include "app/AudioInWizardUnit.h"
 
+#include "app/AudioOutWizardUnit.h"
 #include "app/AudioVideoSet.h"
+#include "audio/stream/AvWavOut.h"
 #include "platform/AudioBackend.h"
 #include "platform/mmsystem.h"
 
@@ -32,6 +34,49 @@ void TAudioInForm::CreateComponents() {
     CreateControls();
     CreateMeterAndBlock();
     CreateRecorder();
+    CreateChecks();
+}
+
+void TAudioInForm::CreateChecks() {
+    ButtonPlayback = new TButton(this);
+    ButtonPlayback->SetName(QStringLiteral("ButtonPlayback"));
+    ButtonPlayback->SetParent(this);
+    ButtonPlayback->SetBounds(97, 97, 85, 25);
+    ButtonPlayback->SetCaption(tr("录音回放"));
+    ButtonPlayback->SetTabOrder(3);
+    ButtonPlayback->OnClick.Assign(this, &TAudioInForm::ButtonPlaybackClick);
+
+    // Where the missing line would be: the two never show together.
+    LabelProblem = new TLabel(this);
+    LabelProblem->SetName(QStringLiteral("LabelProblem"));
+    LabelProblem->SetParent(this);
+    LabelProblem->SetBounds(16, 178, 185, 28);
+    LabelProblem->SetWordWrap(true);
+    LabelProblem->Font()->SetColor(clMaroon);
+    LabelProblem->SetVisible(false);
+
+    ButtonUnmute = new TButton(this);
+    ButtonUnmute->SetName(QStringLiteral("ButtonUnmute"));
+    ButtonUnmute->SetParent(this);
+    ButtonUnmute->SetBounds(16, 206, 75, 23);
+    ButtonUnmute->SetCaption(tr("取消静音"));
+    ButtonUnmute->SetTabOrder(4);
+    ButtonUnmute->SetVisible(false);
+    ButtonUnmute->OnClick.Assign(this, &TAudioInForm::ButtonUnmuteClick);
+
+    CheckBoxAutoAdjust = new TCheckBox(this);
+    CheckBoxAutoAdjust->SetName(QStringLiteral("CheckBoxAutoAdjust"));
+    CheckBoxAutoAdjust->SetParent(this);
+    CheckBoxAutoAdjust->SetBounds(8, 266, 200, 17);
+    CheckBoxAutoAdjust->SetCaption(tr("自动调节麦克风音量"));
+    CheckBoxAutoAdjust->SetChecked(true);
+    CheckBoxAutoAdjust->SetTabOrder(5);
+
+    PlaybackTest = new TPlaybackTest(this);
+    PlaybackTest->OnProgress = [this](TPlaybackTest::TPhase phase, double seconds,
+                                      const QString& problem) {
+        PlaybackProgress(phase, seconds, problem);
+    };
 }
 
 void TAudioInForm::CreateMixerComponents() {
@@ -39,6 +84,7 @@ void TAudioInForm::CreateMixerComponents() {
     AvMixerDeviceIn->SetName(QStringLiteral("AvMixerDeviceIn"));
     AvMixerDeviceIn->SetActive(true);
     AvMixerDeviceIn->OnChange.Assign(this, &TAudioInForm::AvMixerDeviceInChange);
+    AvMixerDeviceIn->OnControlChange.Assign(this, &TAudioInForm::AvMixerDeviceInControlChange);
 
     AvAudioLineIn = new TAvAudioLine(this);
     AvAudioLineIn->SetName(QStringLiteral("AvAudioLineIn"));
@@ -198,6 +244,7 @@ void TAudioInForm::FormCreate(TObject*) {
 void TAudioInForm::FormDestroy(TObject*) {}
 
 void TAudioInForm::FormClose(TObject*, TCloseAction&) {
+    PlaybackTest->Stop();
     ButtonTest->SetTag(0);
     ButtonTest->SetCaption(tr("测试"));
     StopTest();
@@ -246,6 +293,7 @@ void TAudioInForm::BindMicrophone() {
 
 void TAudioInForm::DoShow() {
     UpdateMissing();
+    UpdateProblem();
     if (!FShownOnce) {
         FShownOnce = true;
         BindMicrophone();
@@ -267,6 +315,9 @@ void TAudioInForm::UpdateMissing() {
 void TAudioInForm::AvMixerDeviceInChange(TObject*) {
     // Devices came or went (the mixer hears of every change): the page says what is missing.
     UpdateMissing();
+    FSilentMs = 0;
+    FSinceClipMs = 1e9;
+    UpdateProblem();
     // Another device in the list (the user's pick, the settings file, or the first device
     // standing in for one that went): a running test records there, so the meter, the automatic
     // lowering and the slider all act on one microphone.
@@ -286,6 +337,8 @@ void TAudioInForm::AvMixerDeviceInChange(TObject*) {
 }
 
 void TAudioInForm::StartTest() {
+    FSilentMs = 0;
+    FSinceClipMs = 1e9;
     BindMicrophone();
     AvMixerBlockCheck1->SetChecked(true);
     AvMixerBlockSlider2->SetPosition(RememberedInPos);
@@ -331,6 +384,10 @@ void TAudioInForm::MoveTest() {
 void TAudioInForm::StopTest() {
     AvWaveIn->Stop();
     AvWaveIn->Close();
+    // Silence and clipping are what a running test finds.
+    FSilentMs = 0;
+    FSinceClipMs = 1e9;
+    UpdateProblem();
 }
 
 void TAudioInForm::AvWaveInClose(TObject*) {
@@ -346,9 +403,96 @@ void TAudioInForm::AvWaveInBufferReady(TObject*, TAvWaveHdr* lpWaveHdr) {
     // behind it.
     FindPeaks(&FSampleFormat, lpWaveHdr->lpData,
               static_cast<std::int32_t>(lpWaveHdr->dwBytesRecorded), left, right);
+    // Silence and clipping, over the buffer's recorded part.
+    const std::size_t samples = lpWaveHdr->dwBytesRecorded / 2;
+    const TSoundLevels levels =
+        MeasureLevels(reinterpret_cast<const std::int16_t*>(lpWaveHdr->lpData), samples);
+    const double ms = samples / 2 * 1000.0 / FSampleFormat.nSamplesPerSec;
+    const bool wasSilent = FSilentMs >= MicrophoneSilenceMs;
+    const bool wasClipping = FSinceClipMs < MicrophoneSilenceMs;
+    FSilentMs = levels.Signal ? 0 : FSilentMs + ms;
+    FSinceClipMs = levels.Clipped ? 0 : FSinceClipMs + ms;
+    if (wasSilent != (FSilentMs >= MicrophoneSilenceMs) ||
+        wasClipping != (FSinceClipMs < MicrophoneSilenceMs))
+        UpdateProblem();
     // By magnitude: a microphone is as loud on its negative swings as on its positive ones
     // (a tone whose lowest sample is the largest would otherwise never count).
-    if (std::max(std::abs(int{left}), std::abs(int{right})) > MicrophoneLoudPeak)
+    if (CheckBoxAutoAdjust->Checked() &&
+        std::max(std::abs(int{left}), std::abs(int{right})) > MicrophoneLoudPeak)
         AvMixerBlockSlider2->SetPosition(
             std::max(AvMixerBlockSlider2->Position() - 1, MicrophoneLowestAutoPosition));
+}
+
+void TAudioInForm::UpdateProblem() {
+    if (!ButtonUnmute) return; // the page is still being made
+    QString text;
+    bool unmute = false;
+    const TAvDeviceId id = AvMixerDeviceIn->DeviceId();
+    const QString name = AvDeviceComBoxIn->Items().value(AvDeviceComBoxIn->ItemIndex());
+    if (id >= 0 && !LabelMissing->Visible()) {
+        const TLineState line = ReadLineState(static_cast<UINT>(id), true);
+        unmute = line.Muted || line.VolumePercent == 0;
+        if (line.Muted)
+            text = tr("麦克风“%1”已静音。").arg(name);
+        else if (line.VolumePercent == 0)
+            text = tr("麦克风“%1”的音量为 0。").arg(name);
+        else if (FSilentMs >= MicrophoneSilenceMs)
+            text = tr("麦克风“%1”3 秒内只录到了静音。请检查它是否插好，是否被设为静音。").arg(name);
+        else if (FSinceClipMs < MicrophoneSilenceMs)
+            text = tr("麦克风“%1”的声音太大，已经失真。请调低麦克风音量。").arg(name);
+    }
+    LabelProblem->SetCaption(text);
+    // Down to the hint below when no button needs the room.
+    LabelProblem->SetBounds(16, 178, 185, unmute ? 28 : 52);
+    LabelProblem->SetVisible(!text.isEmpty());
+    ButtonUnmute->SetVisible(unmute);
+}
+
+void TAudioInForm::ButtonUnmuteClick(TObject*) {
+    const TAvDeviceId id = AvMixerDeviceIn->DeviceId();
+    // A volume at 0 comes back at the remembered position, or half way when that is 0 too.
+    if (id >= 0)
+        UnmuteLine(static_cast<UINT>(id), true, RememberedInPos > 0 ? RememberedInPos : 50);
+    FSilentMs = 0;
+    UpdateProblem();
+}
+
+void TAudioInForm::AvMixerDeviceInControlChange(TObject*, TAvLineId, TAvControlId) {
+    UpdateProblem();
+}
+
+void TAudioInForm::ButtonPlaybackClick(TObject*) {
+    if (PlaybackTest->Phase() != TPlaybackTest::phIdle) {
+        PlaybackTest->Stop();
+        return;
+    }
+    // One recorder at a time on the device: the meter's test stops.
+    if (ButtonTest->Tag() == 1) ButtonTestClick(ButtonTest);
+    const int microphone = std::max(AvDeviceComBoxIn->ItemIndex(), 0);
+    const int speaker =
+        AudioOutForm ? std::max(AudioOutForm->AvDeviceComBoxOut->ItemIndex(), 0) : 0;
+    QString problem;
+    if (!PlaybackTest->Start(static_cast<UINT>(microphone), static_cast<UINT>(speaker), &problem))
+        throw EAvWaveInError(problem);
+}
+
+void TAudioInForm::PlaybackProgress(TPlaybackTest::TPhase phase, double seconds,
+                                    const QString& problem) {
+    const int left = std::max(0, TPlaybackTest::Seconds - static_cast<int>(seconds));
+    switch (phase) {
+    case TPlaybackTest::phRecording:
+        ButtonPlayback->SetCaption(tr("录音中 %1 秒").arg(left));
+        break;
+    case TPlaybackTest::phPlaying:
+        ButtonPlayback->SetCaption(tr("回放中 %1 秒").arg(left));
+        break;
+    case TPlaybackTest::phIdle:
+        ButtonPlayback->SetCaption(tr("录音回放"));
+        if (!problem.isEmpty())
+            GuardedCall(this, [&] {
+                if (problem.startsWith(QLatin1String("WaveIn"))) throw EAvWaveInError(problem);
+                throw EAvWaveOutError(problem);
+            });
+        break;
+    }
 }

@@ -1,6 +1,8 @@
 #pragma once
 // The microphone page: pick a recording device, watch the level meter while speaking, set the
 // microphone volume. Closing the page (the wizard does so on every page change) stops a test.
+#include "app/MixerLines.h"
+#include "app/PageChecks.h"
 #include "audio/display/AvConect.h"
 #include "audio/display/AvLevel.h"
 #include "audio/mixer/AvCCon.h"
@@ -24,6 +26,15 @@ public:
     TLabel* LabelMissing = nullptr;      // what is missing (no sound server, no microphone)
     TLabel* Label2;
     TLabel* Label3;
+    // "录音回放": records a few seconds, then plays them on the speaker page's device; its caption
+    // shows the progress, and a click stops.
+    TButton* ButtonPlayback = nullptr;
+    // What is wrong with the microphone: muted, volume 0, only silence, clipping. Hidden otherwise.
+    TLabel* LabelProblem = nullptr;
+    TButton* ButtonUnmute = nullptr; // "取消静音", while the microphone is muted or at 0
+    // "自动调节麦克风音量": a loud microphone is turned down while testing (AutoAdjust in [Audio]).
+    TCheckBox* CheckBoxAutoAdjust = nullptr;
+    TPlaybackTest* PlaybackTest = nullptr;
     TAvLevel* AvLevel1; // the input level, both channels of 16-bit stereo
     // The microphone volume block; its Mixer is set when a test starts.
     TAvMixerBlock* AvMixerBlockInMicrophone;
@@ -54,6 +65,10 @@ public:
     void AvWaveInBufferReady(TObject* Sender, TAvWaveHdr* lpWaveHdr);
     // The chosen mixer switched: the block and the microphone line follow it (main thread).
     void AvMixerDeviceInChange(TObject* Sender);
+    void ButtonPlaybackClick(TObject* Sender);
+    void ButtonUnmuteClick(TObject* Sender);
+    // Says what is wrong with the microphone, as its mixer and the running test find it.
+    void UpdateProblem();
 
     // Points the block at the recording line's mixer list (or multiplexer) and the microphone
     // line at the first source whose name says microphone, and captions the block's check box.
@@ -86,6 +101,13 @@ private:
     // stops at the first whose name says microphone; stays on the last source otherwise.
     void FindMicrophone();
 
+    void CreateChecks();
+    void AvMixerDeviceInControlChange(TObject* Sender, TAvLineId line, TAvControlId control);
+    void PlaybackProgress(TPlaybackTest::TPhase phase, double seconds, const QString& problem);
+    // Recorded time of the running test that was silent, and since the last clipped buffer.
+    double FSilentMs = 0;
+    double FSinceClipMs = 1e9;
+
     bool FShownOnce = false;
     bool FStarting = false; // StartTest runs: a failed first device closes before the fallback
     // How FindPeaks reads the recorded buffers: 16 bits, 2 channels, 8000 Hz.
@@ -96,6 +118,9 @@ private:
 constexpr int MicrophoneLoudPeak = 32767 / 5;
 // The lowest slider position the automatic lowering goes to.
 constexpr int MicrophoneLowestAutoPosition = 13;
+
+// A test that records only silence this long says so.
+constexpr double MicrophoneSilenceMs = 3000;
 
 // Whether a mixer line's name says microphone: "麦克", "录音" or "microphone" in any ASCII case.
 bool IsMicrophoneLineName(const QString& name);

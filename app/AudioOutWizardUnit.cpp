@@ -1,5 +1,6 @@
 #include "app/AudioOutWizardUnit.h"
 
+#include "app/AudioInWizardUnit.h"
 #include "app/AudioVideoSet.h"
 #include "app/Installation.h"
 #include "platform/AudioBackend.h"
@@ -8,6 +9,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QScopeGuard>
+
+#include <cstring>
 
 TAudioOutForm* AudioOutForm = nullptr;
 
@@ -22,6 +25,7 @@ TAudioOutForm::TAudioOutForm(TComponent* AOwner) : TForm(AOwner) {
     EndLoading();
     OnClick.Assign(this, &TAudioOutForm::FormClick);
     UpdateMissing();
+    UpdateMuted();
 }
 
 void TAudioOutForm::CreateComponents() {
@@ -45,6 +49,8 @@ void TAudioOutForm::CreatePlayer() {
     AvWavePlayer1->OnStop.Assign(this, &TAudioOutForm::AvWavePlayer1Stop);
     TestSoundFile =
         av::ProgramDataFile(QCoreApplication::applicationDirPath(), QStringLiteral("TestSnd.wav"));
+    EchoListener = new TEchoListener(this);
+    EchoListener->OnResult = [this](const TEchoResult& r) { ShowHeard(r); };
 }
 
 void TAudioOutForm::CreateMixerComponents() {
@@ -54,6 +60,7 @@ void TAudioOutForm::CreateMixerComponents() {
     // program shows here, and the next move acts from it.
     AvMixerDeviceOut->SetActive(true);
     AvMixerDeviceOut->OnChange.Assign(this, &TAudioOutForm::AvMixerDeviceOutChange);
+    AvMixerDeviceOut->OnControlChange.Assign(this, &TAudioOutForm::AvMixerDeviceOutControlChange);
 
     AvAudioLineWaveSound = new TAvAudioLine(this);
     AvAudioLineWaveSound->SetName(QStringLiteral("AvAudioLineWaveSound"));
@@ -118,6 +125,32 @@ void TAudioOutForm::CreateControls() {
     LabelMissing->SetWordWrap(true);
     LabelMissing->Font()->SetColor(clMaroon);
     LabelMissing->SetVisible(false);
+
+    // The muted speaker, where the missing line would be (they never show together).
+    LabelMuted = new TLabel(this);
+    LabelMuted->SetName(QStringLiteral("LabelMuted"));
+    LabelMuted->SetParent(this);
+    LabelMuted->SetBounds(24, 68, 200, 28);
+    LabelMuted->SetWordWrap(true);
+    LabelMuted->Font()->SetColor(clMaroon);
+    LabelMuted->SetVisible(false);
+
+    ButtonUnmute = new TButton(this);
+    ButtonUnmute->SetName(QStringLiteral("ButtonUnmute"));
+    ButtonUnmute->SetParent(this);
+    ButtonUnmute->SetBounds(24, 98, 75, 25);
+    ButtonUnmute->SetCaption(tr("取消静音"));
+    ButtonUnmute->SetTabOrder(1);
+    ButtonUnmute->SetVisible(false);
+    ButtonUnmute->OnClick.Assign(this, &TAudioOutForm::ButtonUnmuteClick);
+
+    // Under the test button: whether the microphone heard the sound.
+    LabelHeard = new TLabel(this);
+    LabelHeard->SetName(QStringLiteral("LabelHeard"));
+    LabelHeard->SetParent(this);
+    LabelHeard->SetBounds(24, 164, 200, 36);
+    LabelHeard->SetWordWrap(true);
+    LabelHeard->SetVisible(false);
 
     Label2 = new TLabel(this);
     Label2->SetName(QStringLiteral("Label2"));
@@ -243,6 +276,7 @@ void TAudioOutForm::FormClick(TObject*) {
 
 void TAudioOutForm::AvWavePlayer1Stop(TObject*) {
     if (FMovingTest) return; // the test goes on elsewhere; a failed move sets idle itself
+    EchoListener->Stop();
     ButtonTest->SetTag(0);
     ButtonTest->SetCaption(tr("播放声音"));
 }
@@ -252,7 +286,72 @@ void TAudioOutForm::StartTestSound() {
     AvWavePlayer1->SetDeviceID(AvDeviceComBoxOut->ItemIndex() >= 0 ? AvDeviceComBoxOut->ItemIndex()
                                                                    : -1);
     AvWavePlayer1->OpenFile(TestSoundFile);
+    StartListening(); // first, so the delay found runs from the player's start to the ear
     AvWavePlayer1->Play();
+}
+
+void TAudioOutForm::StartListening() {
+    EchoListener->Stop();
+    FListeningTo.clear();
+    // The microphone page's device: the remembered one, else the first.
+    const int count = static_cast<int>(waveInGetNumDevs());
+    int microphone = AudioInForm ? AudioInForm->AvDeviceComBoxIn->ItemIndex() : 0;
+    if (microphone < 0 || microphone >= count) microphone = 0;
+    if (count == 0 || (FSound.Mono.empty() && !LoadPcm16Sound(TestSoundFile, &FSound)) ||
+        !EchoListener->Start(static_cast<UINT>(microphone), FSound)) {
+        LabelHeard->SetVisible(false);
+        return;
+    }
+    WAVEINCAPSA caps{};
+    if (waveInGetDevCapsA(static_cast<UINT>(microphone), &caps, sizeof caps) == MMSYSERR_NOERROR)
+        FListeningTo = QString::fromUtf8(
+            caps.szPname, static_cast<qsizetype>(strnlen(caps.szPname, MAXPNAMELEN)));
+    LabelHeard->Font()->SetColor(clWindowText);
+    LabelHeard->SetCaption(tr("正在用麦克风“%1”听测试声音……").arg(FListeningTo));
+    LabelHeard->SetVisible(true);
+}
+
+void TAudioOutForm::ShowHeard(const TEchoResult& result) {
+    if (result.Heard) {
+        LabelHeard->Font()->SetColor(clGreen);
+        LabelHeard->SetCaption(tr("麦克风“%1”听到了测试声音，往返延迟 %2 毫秒。")
+                                   .arg(FListeningTo)
+                                   .arg(qRound(result.LatencyMs)));
+    } else {
+        LabelHeard->Font()->SetColor(clMaroon);
+        LabelHeard->SetCaption(
+            tr("麦克风“%1”没有听到测试声音。请检查音量和静音（戴耳机时听不到是正常的）。")
+                .arg(FListeningTo));
+    }
+}
+
+void TAudioOutForm::UpdateMuted() {
+    if (!ButtonUnmute) return; // the page is still being made
+    QString text;
+    const TAvDeviceId id = AvMixerDeviceOut->DeviceId();
+    if (id >= 0 && !LabelMissing->Visible()) {
+        const TLineState line = ReadLineState(static_cast<UINT>(id), false);
+        const QString name = AvDeviceComBoxOut->Items().value(AvDeviceComBoxOut->ItemIndex());
+        if (line.Muted)
+            text = tr("扬声器“%1”已静音。").arg(name);
+        else if (line.VolumePercent == 0)
+            text = tr("扬声器“%1”的音量为 0。").arg(name);
+    }
+    LabelMuted->SetCaption(text);
+    LabelMuted->SetVisible(!text.isEmpty());
+    ButtonUnmute->SetVisible(!text.isEmpty());
+}
+
+void TAudioOutForm::ButtonUnmuteClick(TObject*) {
+    const TAvDeviceId id = AvMixerDeviceOut->DeviceId();
+    // A volume at 0 comes back at the remembered position, or half way when that is 0 too.
+    if (id >= 0)
+        UnmuteLine(static_cast<UINT>(id), false, RememberedOutPos > 0 ? RememberedOutPos : 50);
+    UpdateMuted();
+}
+
+void TAudioOutForm::AvMixerDeviceOutControlChange(TObject*, TAvLineId, TAvControlId) {
+    UpdateMuted();
 }
 
 void TAudioOutForm::UpdateMissing() {
@@ -268,12 +367,14 @@ void TAudioOutForm::UpdateMissing() {
 
 void TAudioOutForm::DoShow() {
     UpdateMissing();
+    UpdateMuted();
     TForm::DoShow();
 }
 
 void TAudioOutForm::AvMixerDeviceOutChange(TObject*) {
     // Devices came or went (the mixer hears of every change): the page says what is missing.
     UpdateMissing();
+    UpdateMuted();
     // Another device in the list (the user's pick, the settings file, or the first device
     // standing in for one that went): a playing test sound moves there with the volume controls.
     if (!ButtonTest || ButtonTest->Tag() != 1 || FMovingTest) return;
@@ -292,5 +393,8 @@ void TAudioOutForm::AvMixerDeviceOutChange(TObject*) {
 }
 
 void TAudioOutForm::StopTestSound() {
+    EchoListener->Stop();
+    // The last verdict stays; one still being made is no verdict.
+    if (LabelHeard->Caption().endsWith(QStringLiteral("……"))) LabelHeard->SetVisible(false);
     AvWavePlayer1->Stop();
 }

@@ -1,6 +1,8 @@
 #pragma once
 // The speaker page: pick a playback device, set the speaker volume, play a looping test sound.
 // The wizard window calls ButtonTestClick to stop a playing sound when the page changes.
+#include "app/MixerLines.h"
+#include "app/PageChecks.h"
 #include "audio/mixer/AvDevice.h"
 #include "audio/mixer/AvMixBlk.h"
 #include "audio/mixer/AvMixCtl.h"
@@ -21,6 +23,11 @@ public:
     TLabel* LabelMissing =
         nullptr; // what is missing (no sound server, no speakers); hidden otherwise
     TLabel* Label2;
+    // Whether the microphone heard the test sound, and the delay; hidden until a test plays.
+    TLabel* LabelHeard = nullptr;
+    // A muted or silent speaker, named, with the one click that turns it on again.
+    TLabel* LabelMuted = nullptr;
+    TButton* ButtonUnmute = nullptr; // "取消静音"
 
     // Non-visual components: the chosen mixer and the lines the page's volume blocks act on.
     TAvMixerDevice* AvMixerDeviceOut;
@@ -60,6 +67,11 @@ public:
     void AvMixerDeviceOutChange(TObject* Sender);
     // Shows or hides the line that says what is missing, as the sound system is now.
     void UpdateMissing();
+    // Shows or hides the muted line and its button, as the chosen speaker's mixer is now.
+    void UpdateMuted();
+    void ButtonUnmuteClick(TObject* Sender);
+    // Listens on the remembered (else the first) microphone while the test sound plays.
+    TEchoListener* EchoListener = nullptr;
 
 protected:
     void DoShow() override;
@@ -80,6 +92,12 @@ private:
     // The player's device closed (main thread): a sound that failed or lost its device mid-test
     // leaves the button idle, so the next click plays again.
     void AvWavePlayer1Stop(TObject* Sender);
+
+    void StartListening();
+    void ShowHeard(const TEchoResult& result);
+    void AvMixerDeviceOutControlChange(TObject* Sender, TAvLineId line, TAvControlId control);
+    QString FListeningTo; // the microphone's name while listening
+    TPcm16Sound FSound;   // the test sound as the listener compares it
 
     bool FMovingTest = false; // the test sound is being moved to another device
 };

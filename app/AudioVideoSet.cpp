@@ -159,6 +159,8 @@ void TAudioVideoForm::BeforeButtonClick(TObject*) {
 }
 
 void TAudioVideoForm::CancelButtonClick(TObject*) {
+    // The page's own close first, as on a page change: a test or a recording stops cleanly.
+    if (FCurrentPage) FCurrentPage->Close();
     Close();
 }
 
@@ -169,6 +171,8 @@ void TAudioVideoForm::LoadSettings() {
     if (AudioInForm)
         AudioInForm->AvDeviceComBoxIn->SetItemIndex(ini.ReadInteger("Audio", "DeviceIn", 0));
     RememberedInPos = ini.ReadInteger("Audio", "DeviceInPos", 50);
+    if (AudioInForm)
+        AudioInForm->CheckBoxAutoAdjust->SetChecked(ini.ReadBool("Audio", "AutoAdjust", true));
     if (AudioOutForm)
         AudioOutForm->AvDeviceComBoxOut->SetItemIndex(ini.ReadInteger("Audio", "DeviceOut", 0));
     RememberedOutPos = ini.ReadInteger("Audio", "DeviceOutPos", 50);
@@ -183,6 +187,7 @@ void TAudioVideoForm::SaveSettings() {
     if (AudioInForm) {
         ini.WriteInteger("Audio", "DeviceIn", AudioInForm->AvDeviceComBoxIn->ItemIndex());
         ini.WriteInteger("Audio", "DeviceInPos", AudioInForm->AvMixerBlockSlider2->Position());
+        ini.WriteBool("Audio", "AutoAdjust", AudioInForm->CheckBoxAutoAdjust->Checked());
     }
     if (AudioOutForm) {
         ini.WriteInteger("Audio", "DeviceOut", AudioOutForm->AvDeviceComBoxOut->ItemIndex());

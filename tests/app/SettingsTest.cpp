@@ -165,7 +165,7 @@ TEST_F(Settings, FinishWritesTheChoicesAndKeepsTheRestOfTheFile) {
     // end, every other byte as it was.
     const QByteArray expected = "; written by hand\r\n[Audio]\r\nDeviceOut=1\r\nStyle=log\r\n"
                                 "DeviceIn=2\r\nDeviceInPos=" +
-                                QByteArray::number(inPos) +
+                                QByteArray::number(inPos) + "\r\nAutoAdjust=1" +
                                 "\r\nDeviceOutPos=" + QByteArray::number(outPos) +
                                 "\r\n\r\n[Colours]\r\nBack=$FF\r\n[Video]\r\nDevice=-1\r\n";
     EXPECT_EQ(ReadAll(ProgramFile()), expected);
@@ -214,7 +214,7 @@ TEST_F(Settings, ReadOnlyProgramFolderUsesTheUsersConfigFolder) {
     Finish();
     EXPECT_TRUE(App->Terminated());
     EXPECT_EQ(ReadAll(UserFile()), "[Audio]\nDeviceOut=1\nDeviceIn=0\nDeviceInPos=" + inPos +
-                                       "\nDeviceOutPos=" + outPos +
+                                       "\nAutoAdjust=1\nDeviceOutPos=" + outPos +
                                        "\n[Other]\nKeep=yes\n[Video]\nDevice=0\n");
     EXPECT_EQ(ReadAll(ProgramFile()), "[Audio]\nDeviceOut=2\n");
 
