@@ -307,7 +307,7 @@ void TAudioOutForm::StartListening() {
         FListeningTo = QString::fromUtf8(
             caps.szPname, static_cast<qsizetype>(strnlen(caps.szPname, MAXPNAMELEN)));
     LabelHeard->Font()->SetColor(clWindowText);
-    LabelHeard->SetCaption(tr("正在用麦克风“%1”听测试声音……").arg(FListeningTo));
+    LabelHeard->SetCaption(tr("正在用麦克风“%1”听……").arg(FListeningTo));
     LabelHeard->SetVisible(true);
 }
 
@@ -320,8 +320,7 @@ void TAudioOutForm::ShowHeard(const TEchoResult& result) {
     } else {
         LabelHeard->Font()->SetColor(clMaroon);
         LabelHeard->SetCaption(
-            tr("麦克风“%1”没有听到测试声音。请检查音量和静音（戴耳机时听不到是正常的）。")
-                .arg(FListeningTo));
+            tr("麦克风“%1”没有听到测试声音。请检查音量和静音。").arg(FListeningTo));
     }
 }
 
