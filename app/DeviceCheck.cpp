@@ -1,6 +1,7 @@
 #include "app/DeviceCheck.h"
 
 #include "app/AudioVideoSet.h"
+#include "app/Installation.h"
 #include "app/MixerLines.h"
 #include "app/SoundCheck.h"
 #include "audio/display/AvUtils.h"
@@ -378,7 +379,7 @@ int RunDeviceCheck(const QStringList& arguments, std::FILE* out, std::FILE* err)
     // while the test sound played.
     TPcm16Sound sound;
     const QString soundFile =
-        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("TestSnd.wav"));
+        av::ProgramDataFile(QCoreApplication::applicationDirPath(), QStringLiteral("TestSnd.wav"));
     const bool haveSound = LoadPcm16Sound(soundFile, &sound);
     if (speaker >= 0 && !haveSound) problems << QStringLiteral("cannot read ") + soundFile;
     std::optional<TSpeakerCheck> speakerCheck;
