@@ -17,6 +17,12 @@ std::optional<int> ParseCommandLine(const QStringList& arguments, TCommandLine& 
         "CommandLine", "帮助您选择并调节扬声器、麦克风和网络摄像机的向导。"));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
+    // Only listed here: main runs the check before this parser sees the command line.
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("check"),
+        QCoreApplication::translate("CommandLine",
+                                    "不打开窗口，检查扬声器、麦克风和摄像头后退出（另可用 --json、"
+                                    "--speaker、--microphone、--camera、--seconds）。")));
 
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "%s\n\n%s", qUtf8Printable(parser.errorText()),

@@ -23,10 +23,6 @@
 
 namespace {
 
-QString Tr(const char* text) {
-    return QCoreApplication::translate("DeviceCheck", text);
-}
-
 constexpr int kRecordRate = 8000;
 constexpr double kDefaultSeconds = 5;
 constexpr double kMaxSeconds = 60;
@@ -38,9 +34,11 @@ struct TOptions {
 };
 
 QString Usage() {
-    return Tr("用法：avsetup --check [--json] [--speaker 设备] [--microphone 设备] [--camera 设备] "
-              "[--seconds 秒数]\n设备可以是列表中的位置（从 0 开始）、列表中的名称，或声音服务器"
-              "上的设备描述或名称。\n");
+    return QCoreApplication::translate(
+        "DeviceCheck",
+        "用法：avsetup --check [--json] [--speaker 设备] [--microphone 设备] [--camera 设备] "
+        "[--seconds 秒数]\n设备可以是列表中的位置（从 0 开始）、列表中的名称，或声音服务器"
+        "上的设备描述或名称。\n");
 }
 
 // False (and why) for arguments the check does not take.
@@ -56,7 +54,7 @@ bool Parse(const QStringList& args, TOptions* o, QString* why) {
         auto take = [&](QString* into) {
             if (!hasValue) {
                 if (i + 1 >= args.size()) {
-                    *why = Tr("%1 后面缺少值。").arg(a);
+                    *why = QCoreApplication::translate("DeviceCheck", "%1 后面缺少值。").arg(a);
                     return false;
                 }
                 value = args[++i];
@@ -79,11 +77,13 @@ bool Parse(const QStringList& args, TOptions* o, QString* why) {
             bool ok = false;
             o->Seconds = text.toDouble(&ok);
             if (!ok || !(o->Seconds >= 1) || o->Seconds > kMaxSeconds) {
-                *why = Tr("--seconds 需要 1 到 %1 之间的秒数。").arg(kMaxSeconds);
+                *why = QCoreApplication::translate("DeviceCheck",
+                                                   "--seconds 需要 1 到 %1 之间的秒数。")
+                           .arg(kMaxSeconds);
                 return false;
             }
         } else {
-            *why = Tr("未知的参数：%1").arg(args[i]);
+            *why = QCoreApplication::translate("DeviceCheck", "未知的参数：%1").arg(args[i]);
             return false;
         }
     }
@@ -437,29 +437,40 @@ int RunDeviceCheck(const QStringList& arguments, std::FILE* out, std::FILE* err)
     // many computers have none.
     QStringList attention;
     if (!speakerCheck)
-        attention << (speakerMissing ? Tr("找不到扬声器“%1”。").arg(o.Speaker)
-                                     : Tr("未找到扬声器或耳机。"));
+        attention << (speakerMissing
+                          ? QCoreApplication::translate("DeviceCheck", "找不到扬声器“%1”。")
+                                .arg(o.Speaker)
+                          : QCoreApplication::translate("DeviceCheck", "未找到扬声器或耳机。"));
     else {
-        if (speakerCheck->Muted) attention << Tr("扬声器已静音。");
-        if (speakerCheck->VolumePercent == 0) attention << Tr("扬声器音量为 0。");
+        if (speakerCheck->Muted)
+            attention << QCoreApplication::translate("DeviceCheck", "扬声器已静音。");
+        if (speakerCheck->VolumePercent == 0)
+            attention << QCoreApplication::translate("DeviceCheck", "扬声器音量为 0。");
         if (!speakerCheck->Played)
-            attention << Tr("扬声器无法播放测试声音。");
+            attention << QCoreApplication::translate("DeviceCheck", "扬声器无法播放测试声音。");
         else if (!speakerCheck->Heard)
-            attention << Tr("麦克风没有听到扬声器播放的测试声音。");
+            attention << QCoreApplication::translate("DeviceCheck",
+                                                     "麦克风没有听到扬声器播放的测试声音。");
     }
     if (!microphoneCheck)
-        attention << (microphoneMissing ? Tr("找不到麦克风“%1”。").arg(o.Microphone)
-                                        : Tr("未找到麦克风。"));
+        attention << (microphoneMissing
+                          ? QCoreApplication::translate("DeviceCheck", "找不到麦克风“%1”。")
+                                .arg(o.Microphone)
+                          : QCoreApplication::translate("DeviceCheck", "未找到麦克风。"));
     else {
-        if (microphoneCheck->Muted) attention << Tr("麦克风已静音。");
-        if (microphoneCheck->VolumePercent == 0) attention << Tr("麦克风音量为 0。");
-        if (!microphoneCheck->Signal) attention << Tr("麦克风只录到了静音。");
-        if (microphoneCheck->Clipped) attention << Tr("麦克风音量太大，声音失真。");
+        if (microphoneCheck->Muted)
+            attention << QCoreApplication::translate("DeviceCheck", "麦克风已静音。");
+        if (microphoneCheck->VolumePercent == 0)
+            attention << QCoreApplication::translate("DeviceCheck", "麦克风音量为 0。");
+        if (!microphoneCheck->Signal)
+            attention << QCoreApplication::translate("DeviceCheck", "麦克风只录到了静音。");
+        if (microphoneCheck->Clipped)
+            attention << QCoreApplication::translate("DeviceCheck", "麦克风音量太大，声音失真。");
     }
     if (cameraMissing)
-        attention << Tr("找不到摄像头“%1”。").arg(o.Camera);
+        attention << QCoreApplication::translate("DeviceCheck", "找不到摄像头“%1”。").arg(o.Camera);
     else if (cameraCheck && cameraCheck->Frames == 0)
-        attention << Tr("摄像头没有送出画面。");
+        attention << QCoreApplication::translate("DeviceCheck", "摄像头没有送出画面。");
 
     if (o.Json) {
         QString j = QStringLiteral("{\"speaker\": ");
@@ -498,40 +509,51 @@ int RunDeviceCheck(const QStringList& arguments, std::FILE* out, std::FILE* err)
         QString text;
         if (speakerCheck) {
             const TSpeakerCheck& s = *speakerCheck;
-            text += Tr("扬声器：%1\n").arg(s.Device);
-            text += s.Played ? Tr("  测试声音：已播放\n") : Tr("  测试声音：无法播放\n");
+            text += QCoreApplication::translate("DeviceCheck", "扬声器：%1\n").arg(s.Device);
+            text += s.Played ? QCoreApplication::translate("DeviceCheck", "  测试声音：已播放\n")
+                             : QCoreApplication::translate("DeviceCheck", "  测试声音：无法播放\n");
             if (s.Heard)
-                text +=
-                    Tr("  麦克风听到了测试声音，往返延迟 %1 毫秒\n").arg(*s.LatencyMs, 0, 'f', 1);
+                text += QCoreApplication::translate("DeviceCheck",
+                                                    "  麦克风听到了测试声音，往返延迟 %1 毫秒\n")
+                            .arg(*s.LatencyMs, 0, 'f', 1);
             else
-                text += Tr("  麦克风没有听到测试声音\n");
-            if (s.VolumePercent >= 0) text += Tr("  音量：%1%\n").arg(s.VolumePercent);
-            if (s.Muted) text += Tr("  已静音\n");
+                text += QCoreApplication::translate("DeviceCheck", "  麦克风没有听到测试声音\n");
+            if (s.VolumePercent >= 0)
+                text += QCoreApplication::translate("DeviceCheck", "  音量：%1%\n")
+                            .arg(s.VolumePercent);
+            if (s.Muted) text += QCoreApplication::translate("DeviceCheck", "  已静音\n");
         } else {
-            text += Tr("扬声器：无\n");
+            text += QCoreApplication::translate("DeviceCheck", "扬声器：无\n");
         }
         if (microphoneCheck) {
             const TMicrophoneCheck& m = *microphoneCheck;
-            text += Tr("麦克风：%1\n").arg(m.Device);
-            text += m.PeakDbfs ? Tr("  峰值电平：%1 dBFS\n").arg(*m.PeakDbfs, 0, 'f', 1)
-                               : Tr("  峰值电平：无（完全静音）\n");
-            text += m.Signal ? Tr("  有声音\n") : Tr("  没有声音\n");
-            if (m.Clipped) text += Tr("  声音失真（音量太大）\n");
-            if (m.Muted) text += Tr("  已静音\n");
+            text += QCoreApplication::translate("DeviceCheck", "麦克风：%1\n").arg(m.Device);
+            text += m.PeakDbfs ? QCoreApplication::translate("DeviceCheck", "  峰值电平：%1 dBFS\n")
+                                     .arg(*m.PeakDbfs, 0, 'f', 1)
+                               : QCoreApplication::translate("DeviceCheck",
+                                                             "  峰值电平：无（完全静音）\n");
+            text += m.Signal ? QCoreApplication::translate("DeviceCheck", "  有声音\n")
+                             : QCoreApplication::translate("DeviceCheck", "  没有声音\n");
+            if (m.Clipped)
+                text += QCoreApplication::translate("DeviceCheck", "  声音失真（音量太大）\n");
+            if (m.Muted) text += QCoreApplication::translate("DeviceCheck", "  已静音\n");
         } else {
-            text += Tr("麦克风：无\n");
+            text += QCoreApplication::translate("DeviceCheck", "麦克风：无\n");
         }
         if (cameraCheck)
-            text += Tr("摄像头：%1\n  %2 秒内 %3 帧，%4×%5\n")
-                        .arg(cameraCheck->Device)
-                        .arg(o.Seconds)
-                        .arg(cameraCheck->Frames)
-                        .arg(cameraCheck->Width)
-                        .arg(cameraCheck->Height);
+            text +=
+                QCoreApplication::translate("DeviceCheck", "摄像头：%1\n  %2 秒内 %3 帧，%4×%5\n")
+                    .arg(cameraCheck->Device)
+                    .arg(o.Seconds)
+                    .arg(cameraCheck->Frames)
+                    .arg(cameraCheck->Width)
+                    .arg(cameraCheck->Height);
         else
-            text += Tr("摄像头：无\n");
-        text += attention.isEmpty() ? Tr("结果：一切正常。\n")
-                                    : Tr("结果：需要注意：%1\n").arg(attention.join(u' '));
+            text += QCoreApplication::translate("DeviceCheck", "摄像头：无\n");
+        text += attention.isEmpty()
+                    ? QCoreApplication::translate("DeviceCheck", "结果：一切正常。\n")
+                    : QCoreApplication::translate("DeviceCheck", "结果：需要注意：%1\n")
+                          .arg(attention.join(u' '));
         print(out, text);
     }
     for (const QString& p : problems)

@@ -11,6 +11,205 @@
         <source>多余的参数：%1</source>
         <translation>Unexpected argument: %1</translation>
     </message>
+    <message>
+        <source>不打开窗口，检查扬声器、麦克风和摄像头后退出（另可用 --json、--speaker、--microphone、--camera、--seconds）。</source>
+        <translation>Check the speaker, microphone and camera without a window, then exit (see also --json, --speaker, --microphone, --camera, --seconds).</translation>
+    </message>
+</context>
+<context>
+    <name>DeviceCheck</name>
+    <message>
+        <source>用法：avsetup --check [--json] [--speaker 设备] [--microphone 设备] [--camera 设备] [--seconds 秒数]
+设备可以是列表中的位置（从 0 开始）、列表中的名称，或声音服务器上的设备描述或名称。
+</source>
+        <translation>Usage: avsetup --check [--json] [--speaker DEVICE] [--microphone DEVICE] [--camera DEVICE] [--seconds SECONDS]
+DEVICE is a position in the list (from 0), the list's text, or the device's description or name on the sound server.
+</translation>
+    </message>
+    <message>
+        <source>%1 后面缺少值。</source>
+        <translation>%1 needs a value.</translation>
+    </message>
+    <message>
+        <source>--seconds 需要 1 到 %1 之间的秒数。</source>
+        <translation>--seconds needs a number of seconds from 1 to %1.</translation>
+    </message>
+    <message>
+        <source>未知的参数：%1</source>
+        <translation>Unknown argument: %1</translation>
+    </message>
+    <message>
+        <source>找不到扬声器“%1”。</source>
+        <translation>No speaker “%1” was found.</translation>
+    </message>
+    <message>
+        <source>未找到扬声器或耳机。</source>
+        <translation>No speakers or headphones were found.</translation>
+    </message>
+    <message>
+        <source>扬声器已静音。</source>
+        <translation>The speaker is muted.</translation>
+    </message>
+    <message>
+        <source>扬声器音量为 0。</source>
+        <translation>The speaker volume is 0.</translation>
+    </message>
+    <message>
+        <source>扬声器无法播放测试声音。</source>
+        <translation>The speaker cannot play the test sound.</translation>
+    </message>
+    <message>
+        <source>麦克风没有听到扬声器播放的测试声音。</source>
+        <translation>The microphone did not hear the test sound the speaker played.</translation>
+    </message>
+    <message>
+        <source>找不到麦克风“%1”。</source>
+        <translation>No microphone “%1” was found.</translation>
+    </message>
+    <message>
+        <source>未找到麦克风。</source>
+        <translation>No microphone was found.</translation>
+    </message>
+    <message>
+        <source>麦克风已静音。</source>
+        <translation>The microphone is muted.</translation>
+    </message>
+    <message>
+        <source>麦克风音量为 0。</source>
+        <translation>The microphone volume is 0.</translation>
+    </message>
+    <message>
+        <source>麦克风只录到了静音。</source>
+        <translation>The microphone recorded only silence.</translation>
+    </message>
+    <message>
+        <source>麦克风音量太大，声音失真。</source>
+        <translation>The microphone is too loud: the sound is distorted.</translation>
+    </message>
+    <message>
+        <source>找不到摄像头“%1”。</source>
+        <translation>No camera “%1” was found.</translation>
+    </message>
+    <message>
+        <source>摄像头没有送出画面。</source>
+        <translation>The camera delivered no pictures.</translation>
+    </message>
+    <message>
+        <source>扬声器：%1
+</source>
+        <translation>Speaker: %1
+</translation>
+    </message>
+    <message>
+        <source>  测试声音：已播放
+</source>
+        <translation>  test sound: played
+</translation>
+    </message>
+    <message>
+        <source>  测试声音：无法播放
+</source>
+        <translation>  test sound: could not be played
+</translation>
+    </message>
+    <message>
+        <source>  麦克风听到了测试声音，往返延迟 %1 毫秒
+</source>
+        <translation>  the microphone heard the test sound, round-trip delay %1 ms
+</translation>
+    </message>
+    <message>
+        <source>  麦克风没有听到测试声音
+</source>
+        <translation>  the microphone did not hear the test sound
+</translation>
+    </message>
+    <message>
+        <source>  音量：%1%
+</source>
+        <translation>  volume: %1%
+</translation>
+    </message>
+    <message>
+        <source>  已静音
+</source>
+        <translation>  muted
+</translation>
+    </message>
+    <message>
+        <source>扬声器：无
+</source>
+        <translation>Speaker: none
+</translation>
+    </message>
+    <message>
+        <source>麦克风：%1
+</source>
+        <translation>Microphone: %1
+</translation>
+    </message>
+    <message>
+        <source>  峰值电平：%1 dBFS
+</source>
+        <translation>  peak level: %1 dBFS
+</translation>
+    </message>
+    <message>
+        <source>  峰值电平：无（完全静音）
+</source>
+        <translation>  peak level: none (complete silence)
+</translation>
+    </message>
+    <message>
+        <source>  有声音
+</source>
+        <translation>  sound came
+</translation>
+    </message>
+    <message>
+        <source>  没有声音
+</source>
+        <translation>  no sound
+</translation>
+    </message>
+    <message>
+        <source>  声音失真（音量太大）
+</source>
+        <translation>  distorted (the volume is too high)
+</translation>
+    </message>
+    <message>
+        <source>麦克风：无
+</source>
+        <translation>Microphone: none
+</translation>
+    </message>
+    <message>
+        <source>摄像头：%1
+  %2 秒内 %3 帧，%4×%5
+</source>
+        <translation>Camera: %1
+  %3 frames in %2 s, %4×%5
+</translation>
+    </message>
+    <message>
+        <source>摄像头：无
+</source>
+        <translation>Camera: none
+</translation>
+    </message>
+    <message>
+        <source>结果：一切正常。
+</source>
+        <translation>Result: everything works.
+</translation>
+    </message>
+    <message>
+        <source>结果：需要注意：%1
+</source>
+        <translation>Result: needs attention: %1
+</translation>
+    </message>
 </context>
 <context>
     <name>Failures</name>
@@ -93,6 +292,42 @@
         <source>未找到麦克风。插好后本页会自动更新。</source>
         <translation>No microphone was found. This page updates by itself once one is plugged in.</translation>
     </message>
+    <message>
+        <source>录音回放</source>
+        <translation>Record &amp;&amp; play</translation>
+    </message>
+    <message>
+        <source>取消静音</source>
+        <translation>Unmute</translation>
+    </message>
+    <message>
+        <source>自动调节麦克风音量</source>
+        <translation>Adjust the microphone volume automatically</translation>
+    </message>
+    <message>
+        <source>麦克风“%1”已静音。</source>
+        <translation>The microphone “%1” is muted.</translation>
+    </message>
+    <message>
+        <source>麦克风“%1”的音量为 0。</source>
+        <translation>The volume of the microphone “%1” is 0.</translation>
+    </message>
+    <message>
+        <source>麦克风“%1”3 秒内只录到了静音。请检查它是否插好，是否被设为静音。</source>
+        <translation>The microphone “%1” recorded only silence for 3 s. Check that it is plugged in and not muted.</translation>
+    </message>
+    <message>
+        <source>麦克风“%1”的声音太大，已经失真。请调低麦克风音量。</source>
+        <translation>The microphone “%1” is so loud that the sound is distorted. Turn the microphone volume down.</translation>
+    </message>
+    <message>
+        <source>录音中 %1 秒</source>
+        <translation>Recording %1 s</translation>
+    </message>
+    <message>
+        <source>回放中 %1 秒</source>
+        <translation>Playing %1 s</translation>
+    </message>
 </context>
 <context>
     <name>TAudioOutForm</name>
@@ -123,6 +358,30 @@
     <message>
         <source>未找到扬声器或耳机。插好后本页会自动更新。</source>
         <translation>No speakers or headphones were found. This page updates by itself once they are plugged in.</translation>
+    </message>
+    <message>
+        <source>取消静音</source>
+        <translation>Unmute</translation>
+    </message>
+    <message>
+        <source>正在用麦克风“%1”听……</source>
+        <translation>Listening with the microphone “%1”…</translation>
+    </message>
+    <message>
+        <source>麦克风“%1”听到了测试声音，往返延迟 %2 毫秒。</source>
+        <translation>The microphone “%1” heard the test sound; round-trip delay %2 ms.</translation>
+    </message>
+    <message>
+        <source>麦克风“%1”没有听到测试声音。请检查音量和静音。</source>
+        <translation>The microphone “%1” did not hear the test sound. Check the volume and mute.</translation>
+    </message>
+    <message>
+        <source>扬声器“%1”已静音。</source>
+        <translation>The speaker “%1” is muted.</translation>
+    </message>
+    <message>
+        <source>扬声器“%1”的音量为 0。</source>
+        <translation>The volume of the speaker “%1” is 0.</translation>
     </message>
 </context>
 <context>

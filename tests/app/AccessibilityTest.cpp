@@ -96,6 +96,8 @@ TEST_F(Accessibility, EveryTabStopHasARoleAndAName) {
     EXPECT_EQ(TabStops(), (Stops{{QAccessible::ComboBox, QStringLiteral("选择您要使用的麦克风：")},
                                  {QAccessible::Slider, QStringLiteral("麦克风音量")},
                                  {QAccessible::Button, QStringLiteral("测试")},
+                                 {QAccessible::Button, QStringLiteral("录音回放")},
+                                 {QAccessible::CheckBox, QStringLiteral("自动调节麦克风音量")},
                                  {QAccessible::Button, back},
                                  {QAccessible::Button, next},
                                  {QAccessible::Button, cancel}}));
