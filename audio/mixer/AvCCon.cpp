@@ -108,47 +108,65 @@ QString TAvCaptionLink::GetCaption() const {
     return QStringLiteral("Not connected");
 }
 
-// ---- TAvCustomMixerSlider -----------------------------------------------------------------------
+// ---- TAvMixerBinding ----------------------------------------------------------------------------
 
-TAvCustomMixerSlider::TAvCustomMixerSlider(TComponent* AOwner)
-    : TAvCustomSlider(AOwner), FLink(std::make_unique<TAvControlLink>()) {
-    FLink->OnControlChange.Assign(this, &TAvCustomMixerSlider::LinkChanged);
-    FLink->OnControlIdChange.Assign(this, &TAvCustomMixerSlider::LinkChanged);
-    UpdateFromControl();
+TAvMixerBinding::TAvMixerBinding(TComponent* owner, TAcceptsClass accepts)
+    : FLink(std::make_unique<TAvControlLink>()), FOwner(owner), FAccepts(accepts) {
+    // Tied to the owner, so the handlers compare equal to the owner's own.
+    FLink->OnControlChange.Assign(owner, [this](TObject*) { UpdateFromControl(); });
+    FLink->OnControlIdChange.Assign(owner, [this](TObject*) { UpdateFromControl(); });
 }
 
-TAvCustomMixerSlider::~TAvCustomMixerSlider() {
-    Destroying();
-    FLink.reset();
-}
+TAvMixerBinding::~TAvMixerBinding() = default;
 
-void TAvCustomMixerSlider::SetControl(TAvCustomMixerControl* control) {
-    if (control && !SliderClass(control->ControlClass()))
+void TAvMixerBinding::SetControl(TAvCustomMixerControl* control) {
+    if (control && !FAccepts(control->ControlClass()))
         throw EAvMixerControlsError(QStringLiteral("Invalid control class"));
     if (control == Control()) return;
-    if (FControlComponent) RemoveFreeNotification(FControlComponent);
+    if (FControlComponent) FOwner->RemoveFreeNotification(FControlComponent);
     FLink->SetControl(control);
     FControlComponent = control;
-    if (control) FreeNotification(control);
+    if (control) FOwner->FreeNotification(control);
     UpdateFromControl();
 }
 
-void TAvCustomMixerSlider::SetChannel(int selector) {
+void TAvMixerBinding::SetChannel(int selector) {
     if (selector == FChannel) return;
     FChannel = selector;
     UpdateFromControl();
 }
 
-void TAvCustomMixerSlider::SetItem(TAvItemIndex item) {
+void TAvMixerBinding::SetItem(TAvItemIndex item) {
     if (item == FItem) return;
     FItem = item;
     UpdateFromControl();
 }
 
-void TAvCustomMixerSlider::SetEnabled(bool value) {
+void TAvMixerBinding::SetEnabledWish(bool value) {
     if (value == FEnabledWish) return;
     FEnabledWish = value;
     UpdateFromControl();
+}
+
+void TAvMixerBinding::BindingNotification(TComponent* AComponent, TOperation Operation) {
+    if (Operation != opRemove || !FControlComponent || AComponent != FControlComponent) return;
+    // The link leaves without asking the dying control for anything.
+    FLink->Detach();
+    FLink->SetControl(nullptr);
+    FControlComponent = nullptr;
+    if (!FOwner->IsDestroying()) UpdateFromControl();
+}
+
+// ---- TAvCustomMixerSlider -----------------------------------------------------------------------
+
+TAvCustomMixerSlider::TAvCustomMixerSlider(TComponent* AOwner)
+    : TAvCustomSlider(AOwner), TAvMixerBinding(this, SliderClass) {
+    UpdateFromControl();
+}
+
+TAvCustomMixerSlider::~TAvCustomMixerSlider() {
+    Destroying();
+    ReleaseLink();
 }
 
 void TAvCustomMixerSlider::UpdateFromControl() {
@@ -227,52 +245,19 @@ void TAvCustomMixerSlider::Loaded() {
 
 void TAvCustomMixerSlider::Notification(TComponent* AComponent, TOperation Operation) {
     TAvCustomSlider::Notification(AComponent, Operation);
-    if (Operation != opRemove || !FControlComponent || AComponent != FControlComponent) return;
-    if (IsDestroying()) {
-        FLink->Detach();
-        return;
-    }
-    FLink->Detach();
-    FLink->SetControl(nullptr);
-    FControlComponent = nullptr;
-    UpdateFromControl();
+    BindingNotification(AComponent, Operation);
 }
 
 // ---- TAvCustomMixerCheckBox ---------------------------------------------------------------------
 
 TAvCustomMixerCheckBox::TAvCustomMixerCheckBox(TComponent* AOwner)
-    : TCheckBox(AOwner), FLink(std::make_unique<TAvControlLink>()) {
-    FLink->OnControlChange.Assign(this, &TAvCustomMixerCheckBox::LinkChanged);
-    FLink->OnControlIdChange.Assign(this, &TAvCustomMixerCheckBox::LinkChanged);
+    : TCheckBox(AOwner), TAvMixerBinding(this, CheckBoxClass) {
     UpdateFromControl();
 }
 
 TAvCustomMixerCheckBox::~TAvCustomMixerCheckBox() {
     Destroying();
-    FLink.reset();
-}
-
-void TAvCustomMixerCheckBox::SetControl(TAvCustomMixerControl* control) {
-    if (control && !CheckBoxClass(control->ControlClass()))
-        throw EAvMixerControlsError(QStringLiteral("Invalid control class"));
-    if (control == Control()) return;
-    if (FControlComponent) RemoveFreeNotification(FControlComponent);
-    FLink->SetControl(control);
-    FControlComponent = control;
-    if (control) FreeNotification(control);
-    UpdateFromControl();
-}
-
-void TAvCustomMixerCheckBox::SetChannel(int selector) {
-    if (selector == FChannel) return;
-    FChannel = selector;
-    UpdateFromControl();
-}
-
-void TAvCustomMixerCheckBox::SetItem(TAvItemIndex item) {
-    if (item == FItem) return;
-    FItem = item;
-    UpdateFromControl();
+    ReleaseLink();
 }
 
 void TAvCustomMixerCheckBox::SetAutoCaption(bool value) {
@@ -284,12 +269,6 @@ void TAvCustomMixerCheckBox::SetAutoCaption(bool value) {
 void TAvCustomMixerCheckBox::SetShort(bool value) {
     if (value == FShort) return;
     FShort = value;
-    UpdateFromControl();
-}
-
-void TAvCustomMixerCheckBox::SetEnabled(bool value) {
-    if (value == FEnabledWish) return;
-    FEnabledWish = value;
     UpdateFromControl();
 }
 
@@ -341,11 +320,7 @@ void TAvCustomMixerCheckBox::Loaded() {
 
 void TAvCustomMixerCheckBox::Notification(TComponent* AComponent, TOperation Operation) {
     TCheckBox::Notification(AComponent, Operation);
-    if (Operation != opRemove || !FControlComponent || AComponent != FControlComponent) return;
-    FLink->Detach();
-    FLink->SetControl(nullptr);
-    FControlComponent = nullptr;
-    if (!IsDestroying()) UpdateFromControl();
+    BindingNotification(AComponent, Operation);
 }
 
 // ---- TAvMixerLabelConnector ---------------------------------------------------------------------

@@ -4,6 +4,8 @@
 //   TAvControlLink           an observer on a mixer control that runs OnControlChange /
 //                            OnControlIdChange for its owner
 //   TAvCaptionLink           an observer on a device, line or control that knows its name
+//   TAvMixerBinding          what a slider and a check box share: the link, channel, item and
+//                            enabled wish, kept for its owner
 //   TAvCustomMixerSlider     a slider showing and setting a fader-like control (one channel, one
 //                            item or the whole control)
 //   TAvCustomMixerCheckBox   a check box showing and setting a switch or one item of a list
@@ -98,37 +100,78 @@ private:
     bool FShort = false;
 };
 
+// ---- Binding to a mixer control ----------------------------------------------------------------
+
+// What a mixer slider and a mixer check box share: the link to their control (with the removal
+// notice while it lives), the channel and item they address and the user's enabled wish. A second
+// base of the on-screen control (its owner): any change runs the owner's UpdateFromControl.
+class TAvMixerBinding {
+public:
+    using TAcceptsClass = bool (*)(TAvControlClass);
+
+    TAvMixerBinding(const TAvMixerBinding&) = delete;
+    TAvMixerBinding& operator=(const TAvMixerBinding&) = delete;
+
+    TAvCustomMixerControl* Control() const { return FLink ? FLink->Control() : nullptr; }
+    TAvCustomMixerControl* GetControl() const { return Control(); }
+    // "Invalid control class" for a control of a class the owner does not show; nothing changes
+    // then.
+    void SetControl(TAvCustomMixerControl* control);
+    int Channel() const { return FChannel; }
+    void SetChannel(int selector);
+    TAvItemIndex Item() const { return FItem; }
+    void SetItem(TAvItemIndex item);
+    TAvControlLink* Link() const { return FLink.get(); }
+
+    // Brings the owner in line with the control, its channel, item and enabled wish.
+    virtual void UpdateFromControl() = 0;
+
+protected:
+    TAvMixerBinding(TComponent* owner, TAcceptsClass accepts);
+    virtual ~TAvMixerBinding();
+
+    // The owner's Enabled property: the user's wish; the owner is usable only when this is true
+    // and the control allows it.
+    bool EnabledWish() const { return FEnabledWish; }
+    void SetEnabledWish(bool value);
+    // From the owner's Notification: lets go of a bound control that is going away.
+    void BindingNotification(TComponent* AComponent, TOperation Operation);
+    // From the owner's destructor, after Destroying: leaves the control before the owner goes.
+    void ReleaseLink() { FLink.reset(); }
+
+    std::unique_ptr<TAvControlLink> FLink;
+    int FChannel = 0;
+    TAvItemIndex FItem = AvNoItem;
+    bool FEnabledWish = true;
+
+private:
+    TComponent* FOwner;
+    TAcceptsClass FAccepts;
+    TComponent* FControlComponent = nullptr; // the bound control, for the removal notice
+};
+
 // ---- Mixer slider -------------------------------------------------------------------------------
 
 // Accepts controls of the classes ccFader, ccNumber, ccSlider and ccTime. The control's range is
 // cut into Steps steps (32 when the control gives none); Position counts steps, so on a
 // logarithmic slider the control value is linear in Position while the thumb shows decibels.
 // Unbound, or not usable, the slider is disabled with the range 0 .. 2 and sits in the middle.
-class TAvCustomMixerSlider : public TAvCustomSlider {
+class TAvCustomMixerSlider : public TAvCustomSlider, public TAvMixerBinding {
     Q_OBJECT
     Q_PROPERTY(bool Enabled READ Enabled WRITE SetEnabled)
 public:
     explicit TAvCustomMixerSlider(TComponent* AOwner);
     ~TAvCustomMixerSlider() override;
 
-    TAvCustomMixerControl* Control() const { return FLink ? FLink->Control() : nullptr; }
-    TAvCustomMixerControl* GetControl() const { return Control(); }
-    // "Invalid control class" for a control of another class; nothing changes then.
-    void SetControl(TAvCustomMixerControl* control);
-    int Channel() const { return FChannel; }
-    void SetChannel(int selector);
-    TAvItemIndex Item() const { return FItem; }
-    void SetItem(TAvItemIndex item);
-    // The user's wish; the slider is usable only when this is true and the control allows it.
-    bool Enabled() const { return FEnabledWish; }
-    void SetEnabled(bool value) override;
+    // The user's wish (see TAvMixerBinding).
+    bool Enabled() const { return EnabledWish(); }
+    void SetEnabled(bool value) override { SetEnabledWish(value); }
     bool EffectiveEnabled() const { return TAvCustomSlider::Enabled(); }
     // Control units per slider step.
     long double Step() const { return FStep; }
-    TAvControlLink* Link() const { return FLink.get(); }
 
     // UpdateRange, then UpdatePosition.
-    void UpdateFromControl();
+    void UpdateFromControl() override;
 
 protected:
     // Writes the new position to the control (unless the link is locked), then the base Change.
@@ -139,14 +182,7 @@ protected:
     void Notification(TComponent* AComponent, TOperation Operation) override;
 
 private:
-    void LinkChanged(TObject*) { UpdateFromControl(); }
-
-    std::unique_ptr<TAvControlLink> FLink;
-    TComponent* FControlComponent = nullptr; // the same object, for the removal notice
-    int FChannel = 0;
-    TAvItemIndex FItem = AvNoItem;
     long double FStep = 1.0L;
-    bool FEnabledWish = true;
 };
 
 class TAvMixerSlider : public TAvCustomMixerSlider {
@@ -159,7 +195,7 @@ public:
 
 // Accepts controls of the classes ccList and ccSwitch. Every change of Checked, by the user or
 // the program, is written to the control (or, when the box is not usable, undone from it).
-class TAvCustomMixerCheckBox : public TCheckBox {
+class TAvCustomMixerCheckBox : public TCheckBox, public TAvMixerBinding {
     Q_OBJECT
     Q_PROPERTY(bool AutoCaption READ AutoCaption WRITE SetAutoCaption)
     Q_PROPERTY(bool Short READ Short WRITE SetShort)
@@ -168,26 +204,19 @@ public:
     explicit TAvCustomMixerCheckBox(TComponent* AOwner);
     ~TAvCustomMixerCheckBox() override;
 
-    TAvCustomMixerControl* Control() const { return FLink ? FLink->Control() : nullptr; }
-    TAvCustomMixerControl* GetControl() const { return Control(); }
-    void SetControl(TAvCustomMixerControl* control);
-    int Channel() const { return FChannel; }
-    void SetChannel(int selector);
-    TAvItemIndex Item() const { return FItem; }
-    void SetItem(TAvItemIndex item);
     bool AutoCaption() const { return FAutoCaption; }
     void SetAutoCaption(bool value);
     bool Short() const { return FShort; }
     void SetShort(bool value);
-    bool Enabled() const { return FEnabledWish; }
-    void SetEnabled(bool value) override;
+    // The user's wish (see TAvMixerBinding).
+    bool Enabled() const { return EnabledWish(); }
+    void SetEnabled(bool value) override { SetEnabledWish(value); }
     bool EffectiveEnabled() const { return TCheckBox::Enabled(); }
     // Whether the form stores Caption (only when it is not taken from the control).
     bool IsCaptionStored() const { return !FAutoCaption; }
-    TAvControlLink* Link() const { return FLink.get(); }
 
     // UpdateState, then UpdateChecked.
-    void UpdateFromControl();
+    void UpdateFromControl() override;
     void Click() override;
 
 protected:
@@ -197,15 +226,8 @@ protected:
     void Notification(TComponent* AComponent, TOperation Operation) override;
 
 private:
-    void LinkChanged(TObject*) { UpdateFromControl(); }
-
-    std::unique_ptr<TAvControlLink> FLink;
-    TComponent* FControlComponent = nullptr;
-    int FChannel = 0;
-    TAvItemIndex FItem = AvNoItem;
     bool FAutoCaption = true;
     bool FShort = true;
-    bool FEnabledWish = true;
 };
 
 class TAvMixerCheckBox : public TAvCustomMixerCheckBox {
