@@ -100,7 +100,8 @@ TEST_F(DeviceCheckPulseTest, TheSpeakersOwnMonitorHearsTheTestSoundAtAStableDela
         std::printf(" %.1f", d);
     std::printf("\n");
     const auto [low, high] = std::minmax_element(delays.begin(), delays.end());
-    EXPECT_GT(*low, 0);
+    // The recorder starts a few milliseconds after the player, so a monitor can read 0.
+    EXPECT_GE(*low, 0);
     EXPECT_LT(*high, 500);
     // The same path each time: the delay varies by the server's scheduling, not by the sound.
     EXPECT_LT(*high - *low, 50);
