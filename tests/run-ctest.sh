@@ -12,12 +12,14 @@ set +e
 rc=${PIPESTATUS[0]}
 set -e
 # A result line reads "  7/331 Test   #7: Name .....   Passed    0.02 sec"; the status follows the dots.
+# A test given another try (--repeat) reports again without the count in front; its last word holds.
 read -r passed failed skipped < <(awk '
-  /^ *[0-9]+\/[0-9]+ Test +#[0-9]+: / {
+  /^ *([0-9]+\/[0-9]+ )?Test +#[0-9]+: / {
+    id = $0; sub(/^[^#]*#/, "", id); sub(/:.*/, "", id)
     status = $0; sub(/.*\.\.\. */, "", status)
-    if (status ~ /^Passed/) p++; else if (status ~ /Skipped/) s++; else f++
+    last[id] = status ~ /^Passed/ ? "p" : status ~ /Skipped/ ? "s" : "f"
   }
-  END { print p + 0, f + 0, s + 0 }' "$log")
+  END { for (id in last) n[last[id]]++; print n["p"] + 0, n["f"] + 0, n["s"] + 0 }' "$log")
 if [ "$rc" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
 echo
 echo "tests: $passed passed, $failed failed, $skipped skipped"
