@@ -1,6 +1,7 @@
 // avsetup --check on the simulated devices, run as a script would run it: without any display,
 // one JSON object with the camera's frames and size, and exit status 2 for wrong usage.
 #include "app/DeviceCheck.h"
+#include "DeviceCheckRun.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -9,30 +10,8 @@
 
 namespace {
 
-struct TRun {
-    int Status = -1;
-    QByteArray Out, Err;
-};
-
 TRun RunCheck(const QStringList& args) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("AVSETUP_BACKEND"), QStringLiteral("sim"));
-    // No window system at all, not even the offscreen one the tests use.
-    for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        env.remove(QString::fromLatin1(v));
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(AVSETUP_PATH), QStringList{QStringLiteral("--check")} + args);
-    TRun r;
-    if (!p.waitForFinished(60000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.Status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.Out = p.readAllStandardOutput();
-    r.Err = p.readAllStandardError();
-    return r;
+    return RunCheckOn("sim", args);
 }
 
 } // namespace

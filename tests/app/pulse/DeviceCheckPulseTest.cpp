@@ -2,6 +2,7 @@
 // it. A microphone that is the test speaker's own monitor (a remapped monitor source) hears the
 // test sound, at the same delay run after run; the test microphone's steady tone is not taken for
 // it; a muted speaker is named and not heard. The speaker page says the same while its test plays.
+#include "../DeviceCheckRun.h"
 #include "app/AudioInWizardUnit.h"
 #include "app/AudioOutWizardUnit.h"
 #include "app/AudioVideoSet.h"
@@ -24,31 +25,8 @@ namespace {
 
 const char* const kLoopback = "avsetup_test_loopback";
 
-struct TRun {
-    int Status = -1;
-    QByteArray Out, Err;
-    QJsonObject Json;
-};
-
 TRun RunCheck(const QStringList& args) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("AVSETUP_BACKEND"), QStringLiteral("real"));
-    for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        env.remove(QString::fromLatin1(v));
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(AVSETUP_PATH), QStringList{QStringLiteral("--check")} + args);
-    TRun r;
-    if (!p.waitForFinished(60000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.Status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.Out = p.readAllStandardOutput();
-    r.Err = p.readAllStandardError();
-    r.Json = QJsonDocument::fromJson(r.Out).object();
-    return r;
+    return RunCheckOn("real", args);
 }
 
 QStringList Devices(const char* microphone) {
