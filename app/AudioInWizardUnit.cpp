@@ -165,8 +165,6 @@ void TAudioInForm::CreateMeterAndBlock() {
     AvLevel1->SetBitLength(b16Bit);
     AvLevel1->SetMode(mStereo);
     AvLevel1->Bevel()->SetBevelOuter(bvLowered);
-    // Fed a block every 6.25 ms while testing; pictures at the screen's pace are enough.
-    AvLevel1->SetDrawInterval(16);
     AvLevel1->setAccessibleName(tr("麦克风音量指示"));
 
     AvMixerBlockInMicrophone = new TAvMixerBlock(this);

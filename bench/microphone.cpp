@@ -5,9 +5,10 @@
 //   share of it (where the meter is fed);
 // - block lateness at the meter: how long after its due time (the moment its sound was
 //   recorded, as the connector reckons it) each 200-byte block reached the meter, median and
-//   99th percentile;
-// - the same with the loop as first written (every pass reposts itself after a 1 ms sleep), and
-//   with the connector switched off, which leaves what the rest of the test costs;
+//   99th percentile; the passes of the loop (at most one a display frame) and the meter's pictures;
+// - the same with the loop waking for every block at its due time (as it did before passes came
+//   once a frame), with the loop as first written (every pass reposts itself after a 1 ms
+//   sleep), and with the connector switched off, which leaves what the rest of the test costs;
 // - on the server: its own CPU while nothing records, while our test records, and while `parec`
 //   records the same source at 8 kHz stereo instead; and parec's own CPU, the peer of ours;
 // - the floor of the feeding on this machine: a bare thread that sleeps until each block's due
@@ -125,17 +126,24 @@ double Percentile(std::vector<double> v, double p) {
 struct Figures {
     double cpuPercent = 0, mainPercent = 0, lateMedianMs = 0, lateP99Ms = 0, serverPercent = 0;
     double loopWakeups = 0; // a second, of the sound library's thread
-    size_t blocks = 0, draws = 0;
+    size_t blocks = 0, draws = 0, passes = 0;
     bool ok = false;
 };
 
 // Arg of the test benchmarks: the loop as it runs, the loop as first written (every pass
 // reposts itself after a 1 ms sleep), or recording with the connector switched off (what the
-// rest of the test costs: the recorder, the sound system's threads, the page's handler).
+// rest of the test costs: the recorder, the sound system's threads, the page's handler), or the
+// loop waking for every block at its due time.
 // On the simulated system also: the microphone playing the speaker test's chime, whose level
-// changes from block to block as a voice's does, with the page's meter drawing at most every
-// 16 ms, or drawing every change.
-enum Mode { kLoop = 0, kPolling = 1, kNoFeeding = 2, kChime = 3, kChimeEveryDraw = 4 };
+// changes from block to block as a voice's does, fed once a frame, or a block a wake-up.
+enum Mode {
+    kLoop = 0,
+    kPolling = 1,
+    kNoFeeding = 2,
+    kChime = 3,
+    kChimePerBlock = 4,
+    kPerBlock = 5
+};
 
 // The page's test for kSeconds (after half a second to settle).
 Figures MicrophoneTest(Mode mode) {
@@ -156,7 +164,10 @@ Figures MicrophoneTest(Mode mode) {
         if (measuring) ++out.draws;
     };
     if (mode == kNoFeeding) AudioInForm->Connector->SetEnabled(false);
-    if (mode == kChimeEveryDraw) AudioInForm->AvLevel1->SetDrawInterval(0);
+    if (mode == kChimePerBlock || mode == kPerBlock) TAvConnector::SetFramePeriod(0);
+    AudioInForm->Connector->OnTrigger = [&](TObject*) {
+        if (measuring) ++out.passes;
+    };
     AudioInForm->ButtonTestClick(nullptr);
     if (AudioInForm->AvWaveIn->DeviceStarted()) {
         RunLoop(500);
@@ -183,6 +194,7 @@ Figures MicrophoneTest(Mode mode) {
     AudioInForm->ButtonTestClick(nullptr);
     TAvConnector::SetFeedProbe(nullptr);
     TAvConnector::SetPollingLoop(false);
+    TAvConnector::SetFramePeriod(TAvConnector::DefaultFramePeriodUs);
     AudioInForm = nullptr;
     RememberedInPos = 0;
     return out;
@@ -195,6 +207,7 @@ void Report(benchmark::State& state, const Figures& f, bool server) {
     state.counters["late_p99_ms"] = f.lateP99Ms;
     state.counters["blocks"] = static_cast<double>(f.blocks);
     state.counters["draws"] = static_cast<double>(f.draws);
+    state.counters["passes"] = static_cast<double>(f.passes);
     if (server) state.counters["server_cpu_pct"] = f.serverPercent;
     if (server) state.counters["loop_wakeups_per_s"] = f.loopWakeups;
 }
@@ -224,7 +237,7 @@ std::unique_ptr<QTemporaryFile> ChimeConfig() {
 void BM_MicrophoneTestSim(benchmark::State& state) {
     const auto mode = static_cast<Mode>(state.range(0));
     std::unique_ptr<QTemporaryFile> config;
-    if (mode == kChime || mode == kChimeEveryDraw) {
+    if (mode == kChime || mode == kChimePerBlock) {
         config = ChimeConfig();
         if (!config) return state.SkipWithError("no chime configuration");
         qputenv("AVSETUP_SIM_CONFIG", config->fileName().toLocal8Bit());
@@ -243,8 +256,9 @@ BENCHMARK(BM_MicrophoneTestSim)
     ->Arg(kLoop)
     ->Arg(kPolling)
     ->Arg(kNoFeeding)
+    ->Arg(kPerBlock)
     ->Arg(kChime)
-    ->Arg(kChimeEveryDraw)
+    ->Arg(kChimePerBlock)
     ->Iterations(1)
     ->Unit(benchmark::kSecond);
 
@@ -267,6 +281,7 @@ BENCHMARK(BM_MicrophoneTestPulse)
     ->Arg(kLoop)
     ->Arg(kPolling)
     ->Arg(kNoFeeding)
+    ->Arg(kPerBlock)
     ->Iterations(1)
     ->Unit(benchmark::kSecond);
 

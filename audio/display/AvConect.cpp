@@ -44,6 +44,28 @@ std::atomic<HWND> LoopHandle{nullptr};
 std::atomic<bool> PassPosted{false};
 bool EnterIdleFlag = false;
 bool PollingLoop = false;
+std::int64_t FramePeriod = TAvConnector::DefaultFramePeriodUs;
+
+// The meters of a pass analyse every block and draw once, when it ends.
+class TAvFeedBatch {
+public:
+    explicit TAvFeedBatch(const QPointer<TAvLevel>* levels) {
+        if (!levels) return;
+        for (int i = 0; i < 2; ++i) {
+            Levels[i] = levels[i];
+            if (Levels[i]) Levels[i]->BeginFeed();
+        }
+    }
+    ~TAvFeedBatch() {
+        for (const QPointer<TAvLevel>& l : Levels)
+            if (l) l->EndFeed();
+    }
+    TAvFeedBatch(const TAvFeedBatch&) = delete;
+    TAvFeedBatch& operator=(const TAvFeedBatch&) = delete;
+
+private:
+    QPointer<TAvLevel> Levels[2];
+};
 
 } // namespace
 
@@ -115,10 +137,20 @@ public:
         }
     }
 
-    void Pass() {
+    // forced: run now, whenever the last pass ran (RunPass).
+    void Pass(bool forced = false) {
         PassPosted = false;
         if (InPass) return; // a pass running below us reschedules when it ends
+        const std::int64_t now = TAvConnector::Now();
+        // One pass a display frame: one asked for sooner (a buffer arriving) waits for the frame
+        // instead of waking the thread again a few milliseconds later.
+        if (!forced && !PollingLoop && FramePeriod > 0 && HasPassed &&
+            now - LastPass < FramePeriod) {
+            if (RunningAuto > 0) StartWake(LastPass + FramePeriod - now);
+            return;
+        }
         InPass = true;
+        FedInPass = 0;
         // Every pass runs from the event loop, which handles the application's messages between
         // passes; a Speed below 5000 asks for that much more message handling per pass.
         if (Application)
@@ -128,11 +160,17 @@ public:
         for (TAvConnector* c : connectors)
             if (Contains(c) && c->AutoTrigger() && c->Enabled() && c->Running()) c->Pump();
         InPass = false;
+        // A frame is counted from a pass that fed something: one that found nothing due (the
+        // start, a disarming pass) does not hold the next buffer's first block back.
+        if (FedInPass > 0) {
+            HasPassed = true;
+            LastPass = now;
+        }
         Schedule();
     }
 
-    // After a pass: wake when the earliest armed block is due. Nothing armed: the next buffer
-    // (or the paused re-arm tick) posts a pass.
+    // After a pass: wake when the earliest armed block is due, but not before the next frame.
+    // Nothing armed: the next buffer (or the paused re-arm tick) posts a pass.
     void Schedule() {
         if (RunningAuto <= 0 || (Application && Application->Terminated())) {
             StopWake();
@@ -151,7 +189,7 @@ public:
             StopWake();
             return;
         }
-        const std::int64_t wait = due - TAvConnector::Now();
+        const std::int64_t wait = std::max(due, LastPass + FramePeriod) - TAvConnector::Now();
         if (wait <= 0) {
             StopWake();
             PostPass();
@@ -197,6 +235,9 @@ public:
     int HighestSpeed = 5000;
     int RunningAuto = 0; // running connectors counted with AutoTrigger
     bool InPass = false;
+    bool HasPassed = false;
+    std::int64_t LastPass = 0; // when the last pass that fed a block began (connector clock)
+    int FedInPass = 0;         // blocks fed by the pass running
     bool IdleInstalled = false;
     TAvConnector::TFeedProbe Probe;
 };
@@ -212,7 +253,13 @@ std::int64_t TAvConnector::Now() {
     return Clock.load()();
 }
 void TAvConnector::RunPass() {
-    if (Loop) Loop->Pass();
+    if (Loop) Loop->Pass(true);
+}
+void TAvConnector::SetFramePeriod(std::int64_t us) {
+    FramePeriod = std::max<std::int64_t>(us, 0);
+}
+std::int64_t TAvConnector::FramePeriodUs() {
+    return FramePeriod;
 }
 void TAvConnector::SetFeedProbe(TFeedProbe probe) {
     if (Loop) Loop->Probe = std::move(probe);
@@ -295,6 +342,12 @@ void TAvConnector::SetEnabled(bool v) {
     if (!RunTime()) return;
     if (!v) {
         StopRunning();
+        {
+            // What was not fed yet is not kept for later.
+            std::lock_guard<std::mutex> lock(FLock);
+            for (bool& a : FArmed)
+                a = false;
+        }
         ResetDisplays();
     } else if (FActive && FRealTime && Loop) {
         if (AutoTrigger()) Loop->InstallIdleHandler();
@@ -440,8 +493,6 @@ void TAvConnector::StartCopy() {
             FOwnedFormat = ::CopyFormat(input);
             FCopyFormat = FOwnedFormat.get();
             FCopyCapacity = std::max(BufferSize(), 0);
-            FCopy.reset(new std::uint8_t[static_cast<size_t>(FCopyCapacity) + 1]());
-            FCopyData = FCopy.get();
         } else if (FAutoConvert && input) {
             TAvFormatPtr pcm = AcmSuggestPcm(input);
             if (pcm && FConverter.Open(input, pcm.get(), cqLow, std::max(BufferSize(), 1)) &&
@@ -450,11 +501,15 @@ void TAvConnector::StartCopy() {
                 FCopyFormat = FOwnedFormat.get();
                 FConverting = true;
                 FCopyCapacity = FConverter.OutputCapacity();
-                FCopyData = const_cast<std::uint8_t*>(FConverter.Output());
             } else {
                 FConverter.Close();
             }
         }
+        if (FCopyFormat) {
+            FCopy.reset(new std::uint8_t[2 * static_cast<size_t>(FCopyCapacity) + 1]());
+            FCopyData = FCopy.get();
+        }
+        FFresh = 0;
         for (int g = 0; g < dgCount; ++g) {
             FArmed[g] = false;
             FPosition[g] = 0;
@@ -478,6 +533,7 @@ void TAvConnector::ReleaseCopy() {
     FOwnedFormat.reset();
     FCopySize = 0;
     FCopyCapacity = 0;
+    FFresh = 0;
     FConverting = false;
     FConverter.Close();
     for (bool& a : FArmed)
@@ -494,7 +550,7 @@ void TAvConnector::Paused() {
         {
             std::lock_guard<std::mutex> lock(FLock);
             FFeedPaused = true;
-            if (FCopyData) std::memset(FCopyData, FSilence, static_cast<size_t>(FCopyCapacity));
+            if (FCopyData) std::memset(FCopyData, FSilence, 2 * static_cast<size_t>(FCopyCapacity));
         }
         if (FRealTime) {
             const int size = BufferSize();
@@ -529,6 +585,7 @@ void TAvConnector::RearmTick() {
         std::lock_guard<std::mutex> lock(FLock);
         if (!FCopyData) return;
         FCopySize = FCopyCapacity;
+        FFresh = 0;
         ArmAll(Now());
     }
     if (FRunning) TAvConnectorLoop::PostPass();
@@ -552,7 +609,7 @@ void TAvConnector::Stopped() {
 void TAvConnector::Flushed() {
     if (RunTime() && FActive) {
         std::lock_guard<std::mutex> lock(FLock);
-        if (FCopyData) std::memset(FCopyData, FSilence, static_cast<size_t>(FCopyCapacity));
+        if (FCopyData) std::memset(FCopyData, FSilence, 2 * static_cast<size_t>(FCopyCapacity));
     }
     TAvDSPComponent::Flushed();
 }
@@ -584,22 +641,55 @@ void TAvConnector::ArmAll(std::int64_t now) {
     }
 }
 
+std::int64_t TAvConnector::PlayingTime(int bytes) const {
+    const DWORD rate = FCopyFormat ? FCopyFormat->nAvgBytesPerSec : 0;
+    return rate ? static_cast<std::int64_t>(bytes) * 1000000 / rate : 0;
+}
+
+std::int64_t TAvConnector::DueAt(int pos) const {
+    return pos < FFresh ? FCarryDue + PlayingTime(pos) : FArrivalTime + PlayingTime(pos - FFresh);
+}
+
+// Only the level group has displays that take blocks; the other groups are disarmed by their
+// first pass and keep nothing.
+int TAvConnector::KeepUnfed() {
+    const int b = GroupBlockBytes(dgLevels);
+    if (!FArmed[dgLevels] || b <= 0) return 0;
+    const int from = FPosition[dgLevels];
+    int keep = std::max(FCopySize - from, 0) / b * b;
+    // Room for a whole buffer after it: a main thread held up for longer loses the oldest blocks.
+    if (keep > FCopyCapacity) keep = FCopyCapacity / b * b;
+    if (keep <= 0) return 0;
+    const int start = from + (std::max(FCopySize - from, 0) / b * b - keep);
+    FCarryDue = DueAt(start);
+    std::memmove(FCopyData, FCopyData + start, static_cast<size_t>(keep));
+    return keep;
+}
+
 void TAvConnector::BufferArrived(const void* data, int byteCount) {
     if (!Enabled() || FFeedPaused || !data || byteCount <= 0) return;
     {
         std::lock_guard<std::mutex> lock(FLock);
         if (!FCopyData || !FCopyFormat) return;
         const std::int64_t now = Now();
+        const std::uint8_t* fresh = static_cast<const std::uint8_t*>(data);
+        int n = 0;
         if (FConverting) {
             // The source area holds one buffer; what a longer buffer leaves over is not shown.
             const int made = FConverter.ConvertFrom(data, byteCount, false);
             if (made <= 0) return;
-            FCopySize = std::min(made, FCopyCapacity);
+            fresh = FConverter.Output();
+            n = std::min(made, FCopyCapacity);
         } else {
-            FCopySize = std::min(byteCount, FCopyCapacity);
-            std::memcpy(FCopyData, data, static_cast<size_t>(FCopySize));
+            n = std::min(byteCount, FCopyCapacity);
         }
-        ArmAll(now);
+        // Outside the real-time loop a pass feeds one block, so the rest of a buffer is dropped.
+        const int kept = FRealTime ? KeepUnfed() : 0;
+        std::memcpy(FCopyData + kept, fresh, static_cast<size_t>(n));
+        FCopySize = kept + n;
+        FFresh = kept;
+        // A buffer that came early (before the blocks kept were due) follows them in time.
+        ArmAll(kept ? std::max(now, FCarryDue + PlayingTime(kept)) : now);
     }
     if (!FRealTime) {
         if (AutoTrigger()) Pump();
@@ -619,10 +709,7 @@ std::int64_t TAvConnector::NextDue() const {
         const int b = GroupBlockBytes(static_cast<TAvDisplayGroup>(g));
         if (b <= 0 || FPosition[g] + b > FCopySize) continue;
         if (!Synchronize()) return 0;
-        const DWORD rate = FCopyFormat->nAvgBytesPerSec;
-        const std::int64_t offset =
-            rate ? static_cast<std::int64_t>(FPosition[g]) * 1000000 / rate : 0;
-        due = std::min(due, FArrivalTime + offset);
+        due = std::min(due, DueAt(FPosition[g]));
     }
     return due;
 }
@@ -633,27 +720,32 @@ void TAvConnector::Pump() {
         std::lock_guard<std::mutex> lock(FLock);
         if (!FCopyData || !FCopyFormat) return;
         const std::int64_t now = Now();
+        const bool probe = Loop && Loop->Probe && IsMainThread();
         for (int g = 0; g < dgCount; ++g) {
             if (!FArmed[g]) continue;
             const auto group = static_cast<TAvDisplayGroup>(g);
             const int b = GroupBlockBytes(group);
-            std::int64_t due = now;
-            if (Synchronize()) {
-                const DWORD rate = FCopyFormat->nAvgBytesPerSec;
-                due = FArrivalTime +
-                      (rate ? static_cast<std::int64_t>(FPosition[g]) * 1000000 / rate : 0);
-                if (now < due) continue;
-            }
-            const int p = FPosition[g];
-            FPosition[g] = p + b;
-            if (b <= 0 || p + b > FCopySize) {
-                FArmed[g] = false;
-                continue;
-            }
-            if (group == dgLevels) {
-                for (const QPointer<TAvLevel>& l : FLevels)
-                    if (l) l->ProcessBlock(FCopyData + p, b);
-                if (Loop && Loop->Probe && IsMainThread()) Loop->Probe(due, Now());
+            // The meters draw once, after the last block of the pass.
+            TAvFeedBatch batch(group == dgLevels ? FLevels : nullptr);
+            for (;;) {
+                std::int64_t due = now;
+                if (Synchronize()) {
+                    due = DueAt(FPosition[g]);
+                    if (now < due) break;
+                }
+                const int p = FPosition[g];
+                FPosition[g] = p + b;
+                if (b <= 0 || p + b > FCopySize) {
+                    FArmed[g] = false;
+                    break;
+                }
+                if (group == dgLevels) {
+                    for (const QPointer<TAvLevel>& l : FLevels)
+                        if (l) l->ProcessBlock(FCopyData + p, b);
+                    if (Loop && IsMainThread()) ++Loop->FedInPass;
+                    if (probe) Loop->Probe(due, Now());
+                }
+                if (!FRealTime) break; // one block a pass
             }
         }
     }

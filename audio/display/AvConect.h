@@ -1,14 +1,17 @@
 #pragma once
 // The connector: a chain component that passes every buffer on unchanged and feeds displays
 // (level meters) from a private copy of the latest buffer, cut into blocks of the size each
-// display needs and handed over one block per pass, each at the moment its sound was recorded or
-// is heard (its due time: the buffer's arrival plus the block's offset in playing time).
+// display needs, each due at the moment its sound was recorded or is heard (the buffer's arrival
+// plus the block's offset in playing time).
 //
 // The real-time loop (RealTime true, the default) feeds from the main thread through the
 // messages of one process-wide hidden window: 45557 start, 45558 pump one connector, 45559 a
-// pass over every running connector. A pass feeds at most one block per display group and then
-// sleeps until the next block is due (a precise single-shot timer), or until a new buffer
-// arrives; it never polls while nothing is due.
+// pass over every running connector. Passes come once a display frame at most (60 a second):
+// a pass feeds, in order, every block whose due time has passed, so each block reaches its
+// display at most one frame late, and the thread sleeps between frames (a precise single-shot
+// timer for the next due block or frame, whichever is later) or until a new buffer arrives; it
+// never polls while nothing is due. Blocks of a buffer that are still unfed when the next one
+// arrives stay in the copy ahead of it, so none is lost to a frame that came late.
 //
 // Threads:
 //   - Properties, slots, Trigger's feeding, the loop and every display call: main thread.
@@ -117,7 +120,8 @@ public:
     virtual void BufferArrived(const void* data, int byteCount);
     // Hands the input's format to every assigned display (main thread).
     void FormatToDisplays();
-    // One feeding pass (see the header comment); the thread that feeds.
+    // One feeding pass (see the header comment); the thread that feeds. In the real-time mode
+    // every block due by now, in order; otherwise at most one block per display group.
     void Pump();
 
     // ---- State (any thread; for tests and the page) ----
@@ -147,9 +151,15 @@ public:
     using TClock = std::int64_t (*)();
     static void SetClock(TClock clock);
     static std::int64_t Now();
-    // One pass of the loop now (what message 45559 runs), main thread. Tests with their own
-    // clock call this instead of waiting for the wake-up timer.
+    // One pass of the loop now (what message 45559 runs, without waiting for the frame), main
+    // thread. Tests with their own clock call this instead of waiting for the wake-up timer.
     static void RunPass();
+    // The shortest time between two passes of the loop, in microseconds: a display frame. 0
+    // wakes for every block at its due time (as the loop did before; for benchmarks). Main
+    // thread.
+    static constexpr std::int64_t DefaultFramePeriodUs = 1000000 / 60;
+    static void SetFramePeriod(std::int64_t us);
+    static std::int64_t FramePeriodUs();
     // Called for every block handed to a display: its due time and the clock when it was
     // handed over (microseconds). For benchmarks; main thread; nullptr removes it.
     using TFeedProbe = std::function<void(std::int64_t due, std::int64_t fed)>;
@@ -183,6 +193,12 @@ private:
     void ArmAll(std::int64_t now); // with the lock held
     // The earliest due time of an armed group (lock taken here), or INT64_MAX.
     std::int64_t NextDue() const;
+    // Due time of the block at offset pos of the copy (lock held); playing time of n bytes.
+    std::int64_t DueAt(int pos) const;
+    std::int64_t PlayingTime(int bytes) const;
+    // Moves what the level group has not been fed yet, in whole blocks, to the front of the copy
+    // for the next buffer to follow (lock held, real-time mode); its length in bytes.
+    int KeepUnfed();
     bool RunTime() const { return !IsDesigning(); }
     void Register();
     void Unregister();
@@ -214,8 +230,12 @@ private:
     TAvFormatPtr FOwnedFormat;
     int FCopySize = 0;
     int FCopyCapacity = 0;
+    // Room for two buffers: the blocks of the one before still unfed, then the latest.
     std::unique_ptr<std::uint8_t[]> FCopy;
     std::uint8_t* FCopyData = nullptr;
+    int FFresh = 0;             // where the latest buffer starts in the copy
+    std::int64_t FCarryDue = 0; // due time of the first byte kept from before it
+    // ArrivalTime: when the latest buffer arrived, or when the blocks kept ahead of it end.
     bool FIsPcm = false;
     bool FConverting = false;
     // Non-PCM input with AutoConvert: the conversion to the suggested PCM format (FCopyData is its

@@ -90,6 +90,19 @@ bool Contains(const TimerService& s, const TAvTimerClient* c) {
     return c && std::find(s.clients.begin(), s.clients.end(), c) != s.clients.end();
 }
 
+// The platform timer runs while an enabled client needs ticks and sleeps otherwise (lock held).
+// Returns a timer the caller kills after releasing the lock, or 0.
+UINT SyncPlatformTimer(TimerService& s) {
+    const bool wanted =
+        std::any_of(s.clients.begin(), s.clients.end(),
+                    [](const TAvTimerClient* c) { return c && c->disableCount == 0; });
+    if (wanted) {
+        StartPlatformTimer(s);
+        return 0;
+    }
+    return s.timerId ? DetachPlatformTimer(s) : 0;
+}
+
 } // namespace
 
 TAvTimerClient* TimerAddClient(int interval, int disableCount, TAvTimerProc proc, void* owner) {
@@ -97,16 +110,17 @@ TAvTimerClient* TimerAddClient(int interval, int disableCount, TAvTimerProc proc
     std::unique_lock g(s.lock);
     const bool first = std::none_of(s.clients.begin(), s.clients.end(),
                                     [](const TAvTimerClient* c) { return c != nullptr; });
-    if (first) {
-        if (!s.periodRaised) {
-            timeBeginPeriod(AvTimerPeriod);
-            s.periodRaised = true;
-        }
-        if (!StartPlatformTimer(s)) {
+    if (first && !s.periodRaised) {
+        timeBeginPeriod(AvTimerPeriod);
+        s.periodRaised = true;
+    }
+    // The timer starts with the first enabled client; a client added disabled waits for it.
+    if (disableCount <= 0 && !StartPlatformTimer(s)) {
+        if (first) {
             timeEndPeriod(AvTimerPeriod);
             s.periodRaised = false;
-            return nullptr;
         }
+        return nullptr;
     }
     auto* c = new TAvTimerClient;
     c->interval = std::max(interval, AvTimerPeriod);
@@ -132,8 +146,8 @@ void TimerRemoveClient(TAvTimerClient* client) {
         delete client;
         const bool empty = std::none_of(s.clients.begin(), s.clients.end(),
                                         [](const TAvTimerClient* c) { return c != nullptr; });
+        kill = SyncPlatformTimer(s);
         if (empty) {
-            kill = DetachPlatformTimer(s);
             endPeriod = s.periodRaised;
             s.periodRaised = false;
         }
@@ -144,10 +158,16 @@ void TimerRemoveClient(TAvTimerClient* client) {
 
 void TimerDisableClient(TAvTimerClient* client) {
     TimerService& s = Service();
-    std::lock_guard g(s.lock);
-    if (!Contains(s, client)) return;
-    ++client->disableCount;
-    client->elapsed = 0;
+    UINT kill = 0;
+    {
+        std::lock_guard g(s.lock);
+        if (!Contains(s, client)) return;
+        ++client->disableCount;
+        client->elapsed = 0;
+        kill = SyncPlatformTimer(s);
+    }
+    // From inside a tick this only marks the timer, which ends when the tick returns.
+    if (kill) timeKillEvent(kill);
 }
 
 void TimerEnableClient(TAvTimerClient* client) {
@@ -155,6 +175,7 @@ void TimerEnableClient(TAvTimerClient* client) {
     std::lock_guard g(s.lock);
     if (!Contains(s, client)) return;
     if (client->disableCount > 0) --client->disableCount;
+    if (client->disableCount == 0) SyncPlatformTimer(s);
 }
 
 void TimerSetInterval(TAvTimerClient* client, int interval) {
@@ -218,10 +239,7 @@ void TimerServiceSetManual(bool manual) {
         std::lock_guard g(s.lock);
         if (s.manual == manual) return;
         s.manual = manual;
-        if (manual)
-            kill = DetachPlatformTimer(s);
-        else if (!s.clients.empty())
-            StartPlatformTimer(s);
+        kill = manual ? DetachPlatformTimer(s) : SyncPlatformTimer(s);
     }
     if (kill) timeKillEvent(kill);
 }
@@ -259,12 +277,12 @@ TAvCustomLevel::TAvCustomLevel(TComponent* AOwner)
     Font()->SetSize(7);
     UpdateBlockBytes();
     SetBounds(Left(), Top(), 200, 17);
+    // Asleep until a peak marker shows.
     if (!IsDesigning())
         FTimerClient = TimerAddClient(
-            AvTimerPeriod, 0,
+            AvTimerPeriod, 1,
             [](TAvTimerClient*, void* owner) { static_cast<TAvCustomLevel*>(owner)->PeakTick(); },
             this);
-    UpdateTimerClient();
 }
 
 TAvCustomLevel::~TAvCustomLevel() {
@@ -447,14 +465,15 @@ void TAvCustomLevel::SetLogAmp(bool v) {
 void TAvCustomLevel::ClearPeak() {
     FPeakHold = 0;
     FPeakSpot = 0;
+    TickSleep();
 }
 
 void TAvCustomLevel::SetNumPeaks(int v) {
     v = std::clamp(v, 0, 5);
     if (v == FNumPeaks) return;
     FNumPeaks = v;
-    UpdateTimerClient();
     ClearPeak();
+    UpdateTimerClient();
     Invalidate();
 }
 
@@ -537,24 +556,29 @@ void TAvCustomLevel::SetDesignMode(bool designing) {
     TAvDIBGraphicControl::SetDesignMode(designing);
     if (!designing && !FTimerClient) {
         FTimerClient = TimerAddClient(
-            AvTimerPeriod, 0,
+            AvTimerPeriod, 1,
             [](TAvTimerClient*, void* owner) { static_cast<TAvCustomLevel*>(owner)->PeakTick(); },
             this);
-        FTimerClientEnabled = true;
+        FTickAwake = false;
         UpdateTimerClient();
     }
 }
 
 // The tick runs only while it can do something: the meter is enabled and shows a peak marker.
 void TAvCustomLevel::UpdateTimerClient() {
-    if (!FTimerClient) return;
-    const bool want = Enabled() && FNumPeaks > 0;
-    if (want == FTimerClientEnabled) return;
-    FTimerClientEnabled = want;
-    if (want)
-        TimerEnableClient(FTimerClient);
+    if (Enabled() && FNumPeaks > 0 && FPeakSpot.load() > 0)
+        TickWake();
     else
-        TimerDisableClient(FTimerClient);
+        TickSleep();
+}
+
+// Any thread. The flag keeps the client's disable count at one step from this meter.
+void TAvCustomLevel::TickWake() {
+    if (FTimerClient && !FTickAwake.exchange(true)) TimerEnableClient(FTimerClient);
+}
+
+void TAvCustomLevel::TickSleep() {
+    if (FTimerClient && FTickAwake.exchange(false)) TimerDisableClient(FTimerClient);
 }
 
 void TAvCustomLevel::ColorChanged() {
@@ -682,6 +706,7 @@ void TAvCustomLevel::SetLevel(int magnitude) {
             if (lit > peak) {
                 FPeakSpot = lit;
                 FRedrawPending = true;
+                if (Enabled()) TickWake();
             }
         }
     }
@@ -706,6 +731,7 @@ void TAvCustomLevel::ResetDecay() {
 void TAvCustomLevel::ResetLevel() {
     FPeakSpot = 0;
     FPeakHold = 0;
+    TickSleep();
     FLevelSpots = 0;
     FRawLevel = 0;
     ResetDecay();
@@ -726,19 +752,26 @@ void TAvCustomLevel::PcmOverflow() {
 // thread, which gets one queued repaint however many ticks change the marker before it runs.
 void TAvCustomLevel::PeakTick() {
     const int spot = FPeakSpot.load();
-    if (spot <= 0) return;
-    if (FPeakHold.fetch_sub(1) - 1 > 0) return;
-    const int speed = FPeakSpeed.load(std::memory_order_relaxed);
-    if (speed == 0) {
-        FPeakSpot = 0;
-        FPeakHold = 0;
-    } else {
-        FPeakSpot = spot - 1;
-        FPeakHold = speed;
+    if (spot > 0) {
+        if (FPeakHold.fetch_sub(1) - 1 > 0) return;
+        const int speed = FPeakSpeed.load(std::memory_order_relaxed);
+        if (speed == 0) {
+            FPeakSpot = 0;
+            FPeakHold = 0;
+        } else {
+            FPeakSpot = spot - 1;
+            FPeakHold = speed;
+        }
+        FRedrawPending = true;
+        if (!FRepaintQueued.exchange(true))
+            QMetaObject::invokeMethod(this, "ShowPendingPeak", Qt::QueuedConnection);
+        if (FPeakSpot.load() > 0) return;
     }
-    FRedrawPending = true;
-    if (!FRepaintQueued.exchange(true))
-        QMetaObject::invokeMethod(this, "ShowPendingPeak", Qt::QueuedConnection);
+    // No marker left: sleep until a block sets one. A block that has set one meanwhile on the
+    // main thread either finds the client still awake, or runs after this and wakes it; the
+    // check after the sleep covers the order in between.
+    TickSleep();
+    if (FPeakSpot.load() > 0) TickWake();
 }
 
 void TAvCustomLevel::ShowPendingPeak() {
@@ -764,14 +797,31 @@ void TAvCustomLevel::SetDrawInterval(int ms) {
 
 void TAvCustomLevel::DrawNow() {
     FDrawDeferred = false;
+    FFeedDraw = false;
     if (FDeferTimer) FDeferTimer->stop();
     FLastDrawUs = SteadyUs();
     PaintDirect([this](void*) { Draw(); }, nullptr);
     AccessibleValueChanged();
 }
 
+void TAvCustomLevel::BeginFeed() {
+    ++FFeedDepth;
+}
+
+void TAvCustomLevel::EndFeed() {
+    if (FFeedDepth <= 0 || --FFeedDepth > 0) return;
+    if (FFeedDraw) {
+        FFeedDraw = false;
+        DrawLevel();
+    }
+}
+
 void TAvCustomLevel::DrawLevel(bool ifBehind) {
     if ((ifBehind && !FDrawDeferred) || !Enabled() || !Visible()) return;
+    if (FFeedDepth > 0) {
+        FFeedDraw = true;
+        return;
+    }
     // A meter fed on another thread (a connector outside the real-time loop) draws at once: the
     // deferring timer belongs to the main thread.
     if (FDrawInterval > 0 && IsMainThread()) {

@@ -9,7 +9,10 @@
 //     a normal repaint instead of drawing at once (TAvDIBGraphicControl::PaintDirect).
 //   - The peak tick runs on the timer service's thread. It touches only the three peak fields,
 //     which are atomics (PeakSpot, PeakHold, RedrawPending), and hands a repaint of a changed
-//     marker to the main thread with a queued call; it never touches the widget itself.
+//     marker to the main thread with a queued call; it never touches the widget itself. The
+//     meter's timer client is enabled only while a marker shows (it has nothing to do
+//     otherwise): a new peak wakes it, the tick that takes the marker away puts it to sleep, so
+//     the service's timer stops while no meter shows a peak.
 //   - The timer service's functions may be called on any thread, also from inside a client's
 //     callback (the list lock is recursive).
 #include "audio/display/AvDIBCv.h"
@@ -83,6 +86,11 @@ public:
     void ProcessBlock(const void* samples, int byteCount);
     // Maps a magnitude on the 0..32767 scale to lit spots, updates the peak, draws at once.
     void SetLevel(int magnitude);
+    // Between these (nested) every block is analysed and its peak kept, but the meter draws
+    // only once, at the last EndFeed, when anything changed: the connector hands over all the
+    // blocks due in one display frame at once.
+    void BeginFeed();
+    void EndFeed();
     // Takes bits and channels of a PCM format; EAvLevelError "Invalid WaveFormat" otherwise.
     void SetFormat(const WAVEFORMATEX* format);
     // No level, no peak, no smoothing history; repaints at once.
@@ -217,7 +225,11 @@ protected:
 private:
     void UpdateInnerRect();
     void UpdateBlockBytes();
+    // Enables the timer client while the meter is enabled, has peak markers and shows one;
+    // disables it otherwise. Main thread; the tick puts it to sleep itself (TickSleep).
     void UpdateTimerClient();
+    void TickWake();
+    void TickSleep();
     void ClearPeak();
     void DrawNow();
     // DrawNow, or later within DrawInterval; nothing while hidden or disabled. ifBehind: only a
@@ -233,7 +245,7 @@ private:
     Q_INVOKABLE void ShowPendingPeak();
 
     TAvTimerClient* FTimerClient = nullptr;
-    bool FTimerClientEnabled = true; // the client's state as this meter last set it
+    std::atomic<bool> FTickAwake{false}; // the client's state as this meter last set it
     std::unique_ptr<TAvDIBCanvas> FBackground;
 
     TAvLevelKind FKind = lkHorizontal;
@@ -289,6 +301,8 @@ private:
     bool FDrawDeferred = false;          // the picture is behind the level
     int FAccessibleValue = -1;           // the value screen readers were last told
     std::unique_ptr<QTimer> FDeferTimer; // draws a deferred picture when no level follows
+    int FFeedDepth = 0;                  // BeginFeed nesting
+    bool FFeedDraw = false;              // a draw held back until EndFeed
 };
 
 // The meter with its properties published for the forms.

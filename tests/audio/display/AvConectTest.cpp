@@ -1,7 +1,7 @@
 // The connector feeding the microphone page's meter: blocks cut from each buffer and handed over
-// one per pass at their due times (driven by a test clock and explicit passes), the slots, the
-// small buffer, switching feeding off, stopping with and without a refresh, pausing, and the
-// non-real-time mode.
+// at their due times, every due block in one pass and passes at most once a display frame
+// (driven by a test clock and explicit passes), the slots, the small buffer, switching feeding
+// off, stopping with and without a refresh, pausing, and the non-real-time mode.
 #include "audio/display/AvConect.h"
 
 #include <gtest/gtest.h>
@@ -75,7 +75,7 @@ struct Rig {
     std::vector<Fed> fed;
 };
 
-TEST(AvConnector, EveryBlockOfABufferReachesTheMeterAtItsDueTimeOnePerPass) {
+TEST(AvConnector, EveryBlockReachesTheMeterInOrderOnceItIsDue) {
     Rig r;
     ASSERT_EQ(r.level->BlockBytes(), 200);
     ASSERT_TRUE(r.c->Active());
@@ -83,7 +83,7 @@ TEST(AvConnector, EveryBlockOfABufferReachesTheMeterAtItsDueTimeOnePerPass) {
     const std::int64_t t0 = FakeNow;
     r.Arrive();
     EXPECT_EQ(r.c->CopySize(), 2000);
-    // 62.5 ms of sound: ten 200-byte blocks, 6.25 ms apart.
+    // 62.5 ms of sound: ten 200-byte blocks, 6.25 ms apart; none before its time.
     for (int k = 0; k < 10; ++k) {
         FakeNow = t0 + k * 6250 - 1;
         TAvConnector::RunPass();
@@ -96,21 +96,40 @@ TEST(AvConnector, EveryBlockOfABufferReachesTheMeterAtItsDueTimeOnePerPass) {
         EXPECT_TRUE(r.c->Armed(dgLevels));
     }
     EXPECT_GT(r.level->LevelSpots(), 0);
-    // The eleventh pass of the buffer finds no whole block left and disarms the group.
+    // The pass after the last block finds no whole block left and disarms the group.
     FakeNow = t0 + 10 * 6250;
     TAvConnector::RunPass();
     EXPECT_EQ(r.fed.size(), 10u);
     EXPECT_FALSE(r.c->Armed(dgLevels));
 
-    // Late passes catch up one block at a time, never two in one pass.
+    // A later pass feeds every block due by then, in order, and the meter draws once.
     const std::int64_t t1 = FakeNow;
     r.Arrive();
     FakeNow = t1 + 40'000;
+    int paints = 0;
+    r.level->OnPaint = [&](TObject*) { ++paints; };
     TAvConnector::RunPass();
-    EXPECT_EQ(r.fed.size(), 11u);
+    ASSERT_EQ(r.fed.size(), 17u);
+    for (int k = 0; k < 7; ++k)
+        EXPECT_EQ(r.fed[10 + k].due, t1 + k * 6250);
+    EXPECT_LE(paints, 1);
+    // The next buffer arrives before the rest of this one was fed: the three blocks left stay
+    // ahead of it and go first, then the new buffer's first block.
+    const std::int64_t t2 = t1 + 62'500;
+    FakeNow = t2;
+    r.Arrive();
+    EXPECT_EQ(r.c->CopySize(), 600 + 2000);
     TAvConnector::RunPass();
-    EXPECT_EQ(r.fed.size(), 12u);
-    EXPECT_EQ(r.fed.back().due, t1 + 6250);
+    ASSERT_EQ(r.fed.size(), 21u);
+    EXPECT_EQ(r.fed[17].due, t1 + 7 * 6250);
+    EXPECT_EQ(r.fed[18].due, t1 + 8 * 6250);
+    EXPECT_EQ(r.fed[19].due, t1 + 9 * 6250);
+    EXPECT_EQ(r.fed[20].due, t2);
+    FakeNow = t2 + 62'500;
+    TAvConnector::RunPass();
+    EXPECT_EQ(r.fed.size(), 30u);
+    EXPECT_EQ(r.fed.back().due, t2 + 9 * 6250);
+    EXPECT_FALSE(r.c->Armed(dgLevels));
 }
 
 TEST(AvConnector, NonPcmInputReachesTheMeterAsPcmOnlyWithAutoConvert) {
@@ -158,18 +177,39 @@ TEST(AvConnector, SlotsSmallBuffersAndTheLoopOnTheMessageQueue) {
     // first block is fed and the loop then waits (no pass is pending) for the next due time.
     r.Arrive();
     QTRY_COMPARE_WITH_TIMEOUT(r.fed.size(), size_t{1}, 5000);
+    const std::int64_t t0 = FakeNow;
     for (int i = 0; i < 20; ++i)
         QCoreApplication::processEvents();
     EXPECT_EQ(r.fed.size(), 1u);
-    FakeNow += 6250;
-    QTRY_COMPARE_WITH_TIMEOUT(r.fed.size(), size_t{2}, 5000);
+    // The next block is due, but the next pass comes a display frame after the last one: then
+    // it feeds both blocks due by that time.
+    FakeNow = t0 + 6250;
+    QTest::qWait(50); // three frames of the real clock, which the loop's timer runs on
+    EXPECT_EQ(r.fed.size(), 1u);
+    FakeNow = t0 + TAvConnector::FramePeriodUs();
+    QTRY_COMPARE_WITH_TIMEOUT(r.fed.size(), size_t{3}, 5000);
+    EXPECT_EQ(r.fed[2].due, t0 + 12'500);
+    // A buffer arriving within a frame of that pass waits for the frame too. It came early:
+    // it follows the seven blocks left of the first one, and the frame feeds those due by then.
+    const std::int64_t t1 = FakeNow;
+    FakeNow = t1 + 1000;
+    r.Arrive();
+    QTest::qWait(50);
+    EXPECT_EQ(r.fed.size(), 3u);
+    FakeNow = t1 + TAvConnector::FramePeriodUs();
+    QTRY_COMPARE_WITH_TIMEOUT(r.fed.size(), size_t{6}, 5000);
+    EXPECT_EQ(r.fed[5].due, t0 + 5 * 6250);
+    FakeNow = t0 + 62'500;
+    QTRY_COMPARE_WITH_TIMEOUT(r.fed.size(), size_t{11}, 5000);
+    EXPECT_EQ(r.fed.back().due, t0 + 62'500) << "the new buffer's first block, after the old";
     // A removed meter leaves its slot.
     r.level->Free();
     EXPECT_EQ(r.c->Level1(), nullptr);
     r.level = nullptr;
+    const size_t before = r.fed.size();
     r.Arrive();
     TAvConnector::RunPass();
-    EXPECT_EQ(r.fed.size(), 2u);
+    EXPECT_EQ(r.fed.size(), before);
 }
 
 TEST(AvConnector, TheLoopMadeAgainAfterTheLastConnectorWentRunsByItself) {

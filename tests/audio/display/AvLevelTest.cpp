@@ -92,7 +92,7 @@ TEST(AvLevel, NewMeterDefaults) {
     EXPECT_EQ(l.SpotCount(), 99);
     EXPECT_EQ(l.SpotMargin(), 0);
     ASSERT_NE(l.TimerClient(), nullptr);
-    EXPECT_TRUE(TimerClientEnabled(l.TimerClient()));
+    EXPECT_FALSE(TimerClientEnabled(l.TimerClient())) << "no marker, no tick";
     EXPECT_EQ(l.Value(), 0);
     // Published for the forms.
     EXPECT_TRUE(SetPropValue(&l, "Sensitivy", -40));
@@ -257,6 +257,28 @@ TEST(AvLevel, RedrawsOnlyWhenSomethingChanged) {
     const int after = m.paints;
     m.Block(4370, 4370);
     EXPECT_EQ(m.paints, after);
+
+    // The blocks of one feed are each analysed, and drawn once at the end: the last level, the
+    // highest peak.
+    m.level->BeginFeed();
+    m.Block(32767, 32767);
+    m.level->BeginFeed(); // nested
+    m.Block(17715, 17715);
+    m.level->EndFeed();
+    m.Block(4370, 4370);
+    EXPECT_EQ(m.paints, after);
+    m.level->EndFeed();
+    EXPECT_EQ(m.paints, after + 1);
+    EXPECT_EQ(m.level->LevelSpots(), 48);
+    EXPECT_EQ(m.level->PeakSpot(), 95);
+    EXPECT_EQ(m.Spot(48), kYellow);
+    EXPECT_EQ(m.Spot(49), kDarkCyan);
+    EXPECT_EQ(m.Spot(95), kRed);
+    // A feed that changes nothing draws nothing.
+    m.level->BeginFeed();
+    m.Block(4370, 4370);
+    m.level->EndFeed();
+    EXPECT_EQ(m.paints, after + 1);
 }
 
 // The microphone page's meter is fed every 6.25 ms and draws at most every 16 ms: each block is
@@ -306,7 +328,11 @@ TEST(AvLevel, ADrawIntervalDefersPicturesButNeverLosesTheLastLevel) {
 
 TEST(AvLevel, PeakHoldsThenVanishes) {
     WizardMeter m;
+    // The tick sleeps while no marker shows; a marker wakes it, and it sleeps again once the
+    // marker is gone.
+    EXPECT_FALSE(TimerClientEnabled(m.level->TimerClient()));
     m.Block(32767, 32767);
+    EXPECT_TRUE(TimerClientEnabled(m.level->TimerClient()));
     m.Block(0, 0);
     EXPECT_EQ(m.level->LevelSpots(), 0); // the bar drops at once
     EXPECT_EQ(m.level->PeakSpot(), 95);
@@ -320,6 +346,7 @@ TEST(AvLevel, PeakHoldsThenVanishes) {
     EXPECT_EQ(m.level->PeakSpot(), 0);
     EXPECT_EQ(m.Spot(95), kDarkRed); // shown by the main thread without waiting for a block
     EXPECT_FALSE(m.level->RedrawPending());
+    EXPECT_FALSE(TimerClientEnabled(m.level->TimerClient()));
 }
 
 TEST(AvLevel, PeakFallsSpotBySpot) {
@@ -366,12 +393,18 @@ TEST(AvLevel, NoPeaksStopsTheTick) {
     EXPECT_EQ(m.level->PeakSpot(), 0);
     EXPECT_EQ(m.Spot(95), kDarkRed);
     m.level->SetNumPeaks(2);
+    EXPECT_FALSE(TimerClientEnabled(m.level->TimerClient()));
+    m.Block(32767, 32767);
     EXPECT_TRUE(TimerClientEnabled(m.level->TimerClient()));
-    // Disabling also stops it, and enabling with peaks starts it again, once.
+    // Disabling also stops it; enabling again waits for the next marker, and starts it once.
     m.level->SetEnabled(false);
     EXPECT_FALSE(TimerClientEnabled(m.level->TimerClient()));
     m.level->SetEnabled(true);
+    EXPECT_FALSE(TimerClientEnabled(m.level->TimerClient()));
+    m.Block(32767, 32767);
     EXPECT_TRUE(TimerClientEnabled(m.level->TimerClient()));
+    m.level->SetNumPeaks(0);
+    EXPECT_FALSE(TimerClientEnabled(m.level->TimerClient())) << "one enable, one disable";
 }
 
 TEST(AvLevel, DisabledMeterIgnoresBlocks) {

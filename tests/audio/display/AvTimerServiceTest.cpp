@@ -203,9 +203,11 @@ TEST(TimerServicePlatform, TicksArriveOnTheTimerThread) {
     EXPECT_GE(after, 3);
 }
 
-// A meter fed on the main thread while the platform timer ticks its peak on another thread.
+// A meter fed on the main thread while the platform timer ticks its peak on another thread; the
+// timer runs only while a marker shows.
 TEST(TimerServicePlatform, MeterPeakTicksAlongsideBlocks) {
     TimerServiceSetManual(false);
+    if (TimerClientCount() != 0) GTEST_SKIP() << "other clients keep the service running";
     TForm form(nullptr);
     form.SetBounds(0, 0, 60, 220);
     auto* l = new TAvLevel(&form);
@@ -214,8 +216,10 @@ TEST(TimerServicePlatform, MeterPeakTicksAlongsideBlocks) {
     l->SetPeakSpeed(1);
     form.Show();
     std::vector<std::uint8_t> loud(50, 255), quiet(50, 128);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    EXPECT_FALSE(TimerServiceHasPlatformTimer()) << "a meter without a marker needs no tick";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     l->ProcessBlock(loud.data());
+    EXPECT_TRUE(TimerServiceHasPlatformTimer());
     const int top = l->PeakSpot();
     EXPECT_GT(top, 0);
     // The marker falls while quiet blocks arrive; wait for it with a deadline.
@@ -224,4 +228,12 @@ TEST(TimerServicePlatform, MeterPeakTicksAlongsideBlocks) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
     EXPECT_LT(l->PeakSpot(), top);
+    // Down to nothing, and the timer stops with the marker.
+    while ((l->PeakSpot() > 0 || TimerServiceHasPlatformTimer()) &&
+           std::chrono::steady_clock::now() < deadline)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_EQ(l->PeakSpot(), 0);
+    EXPECT_FALSE(TimerServiceHasPlatformTimer());
+    l->ProcessBlock(loud.data());
+    EXPECT_TRUE(TimerServiceHasPlatformTimer());
 }
