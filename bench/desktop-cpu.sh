@@ -42,7 +42,10 @@ mkdir -p "$XDG_CONFIG_HOME"
 
 # CPU time of a process so far in nanoseconds, every thread, also those that have ended: the
 # process's CPU-time clock (what /proc's utime and stime give in whole clock ticks only).
-cpu() { python3 -c 'import sys, time; print(time.clock_gettime_ns((~int(sys.argv[1]) << 3) | 2))' "$1"; }
+cpu() {
+  python3 -c 'import sys, time; print(time.clock_gettime_ns((~int(sys.argv[1]) << 3) | 2))' "$1" 2>/dev/null ||
+    { echo "warning: process $1 has ended" >&2; echo 0; }
+}
 # cpu of each pid over $secs, printed as percent of one core.
 measure() {
   local -a before=() after=()
