@@ -12,7 +12,7 @@ PACKAGES   := cmake ninja-build ccache g++ pkg-config qt6-base-dev qt6-base-dev-
               python3 libavcodec-dev libavutil-dev libswresample-dev \
               libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base \
               gstreamer1.0-plugins-good gstreamer1.0-tools gstreamer1.0-x clang libclang-rt-14-dev \
-              dpkg-dev qt6-tools-dev qt6-l10n-tools
+              dpkg-dev qt6-tools-dev qt6-l10n-tools lld
 # Where `make install` puts the programs (DESTDIR, when given, is put before it).
 PREFIX     ?= /usr/local
 # The checkers of the installed files and the package (make package-check).

@@ -2,11 +2,14 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
+// The program's environment: "NAME=value" strings from the build, ending with nullptr.
+extern const char* const kAvTestEnv[];
+
 int main(int argc, char** argv) {
-    // The program's environment (AV_TEST_ENV, "NAME=value" strings from the build), where the
-    // caller has not set the variable: offscreen, the simulated backend, or what the program asks.
-    for (const char* setting : {AV_TEST_ENV}) {
-        const QByteArray s(setting);
+    // Set where the caller has not set the variable: offscreen, the simulated backend, or what
+    // the program asks.
+    for (const char* const* setting = kAvTestEnv; *setting; ++setting) {
+        const QByteArray s(*setting);
         const qsizetype eq = s.indexOf('=');
         if (eq > 0 && qEnvironmentVariableIsEmpty(s.left(eq).constData()))
             qputenv(s.left(eq).constData(), s.mid(eq + 1));
