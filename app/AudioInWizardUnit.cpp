@@ -3,8 +3,8 @@
 #include "app/AudioOutWizardUnit.h"
 #include "app/AudioVideoSet.h"
 #include "audio/stream/AvWavOut.h"
-#include "platform/AudioBackend.h"
-#include "platform/mmsystem.h"
+#include "platform/api/AudioBackend.h"
+#include "platform/api/mmsystem.h"
 
 #include <QScopeGuard>
 

@@ -3,8 +3,8 @@
 #include "app/AudioInWizardUnit.h"
 #include "app/AudioVideoSet.h"
 #include "app/Installation.h"
-#include "platform/AudioBackend.h"
-#include "platform/mmsystem.h"
+#include "platform/api/AudioBackend.h"
+#include "platform/api/mmsystem.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -6,9 +6,9 @@
 #include "app/SoundCheck.h"
 #include "audio/display/AvUtils.h"
 #include "framework/IniFiles.h"
-#include "platform/AudioBackend.h"
+#include "platform/api/AudioBackend.h"
+#include "platform/api/mmsystem.h"
 #include "platform/dshow/VideoBackend.h"
-#include "platform/mmsystem.h"
 #include "platform/pulse/PulseBackend.h"
 
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
 #include "app/Failures.h"
 
 #include "app/AudioVideoSet.h"
-#include "platform/AudioBackend.h"
-#include "platform/mmsystem.h"
+#include "platform/api/AudioBackend.h"
+#include "platform/api/mmsystem.h"
 
 #include <QCoreApplication>
 

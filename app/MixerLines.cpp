@@ -1,6 +1,6 @@
 #include "app/MixerLines.h"
 
-#include "platform/AudioBackend.h"
+#include "platform/api/AudioBackend.h"
 
 #include <algorithm>
 #include <memory>

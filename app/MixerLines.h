@@ -3,7 +3,7 @@
 // recording device's microphone (the active microphone source of its recording line, else the
 // recording line itself). Read and changed straight on the device's mixer; the pages' sliders
 // and check boxes follow through the mixer's change notices. Any thread.
-#include "platform/mmsystem.h"
+#include "platform/api/mmsystem.h"
 
 struct TLineState {
     bool Found = false;     // the device has a mixer with such a line

@@ -4,7 +4,7 @@
 // a timer on the main thread (no callbacks from the devices' threads) and hand the analysis to a
 // worker thread, whose result comes back through the same timer. Main thread.
 #include "app/SoundCheck.h"
-#include "platform/mmsystem.h"
+#include "platform/api/mmsystem.h"
 
 #include <QObject>
 #include <QTimer>

@@ -1,5 +1,5 @@
 #include "app/VideoWizard.h"
-#include "platform/mmsystem.h"
+#include "platform/api/mmsystem.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // when the device list switches mixers, and one control change from the platform to a line's
 // handler through the callback window.
 #include "audio/mixer/AvMixer.h"
-#include "platform/AudioBackend.h"
+#include "platform/api/AudioBackend.h"
 #include "platform/sim/SimBackend.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 // The simulated sound system's cost per second of CD-quality audio, and the multimedia timer's
 // period accuracy.
-#include "platform/AudioBackend.h"
-#include "platform/mmsystem.h"
+#include "platform/api/AudioBackend.h"
+#include "platform/api/mmsystem.h"
 #include "platform/sim/SimBackend.h"
 
 #include <benchmark/benchmark.h>

@@ -9,7 +9,7 @@
 //   playing the same file (PlaybackCpuChain).
 #include "audio/stream/AvWavOut.h"
 #include "audio/stream/AvWave.h"
-#include "platform/mmsystem.h"
+#include "platform/api/mmsystem.h"
 #include "platform/pulse/PulseBackend.h"
 
 #include <QCoreApplication>

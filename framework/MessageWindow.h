@@ -15,7 +15,7 @@
 // handler goes to the application's exception handler and delivery goes on. Destroying the
 // window (main thread) unregisters the handle first, then drops what is still pending.
 #include "framework/Classes.h"
-#include "platform/windef.h"
+#include "platform/api/windef.h"
 
 #include <QObject>
 #include <deque>

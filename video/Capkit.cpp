@@ -1,8 +1,8 @@
 #include "video/Capkit.h"
 
 #include "framework/Colors.h"
+#include "platform/api/winbase.h"
 #include "platform/dshow/VideoOverlay.h"
-#include "platform/winbase.h"
 
 #include <QAccessibleWidget>
 #include <QDateTime>

@@ -3,8 +3,8 @@
 #include "framework/Forms.h"
 #include "framework/MessageWindow.h"
 #include "framework/Threads.h"
-#include "platform/mmsystem.h"
-#include "platform/windef.h"
+#include "platform/api/mmsystem.h"
+#include "platform/api/windef.h"
 
 #include <sys/timerfd.h>
 #include <unistd.h>

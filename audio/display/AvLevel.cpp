@@ -1,7 +1,7 @@
 #include "audio/display/AvLevel.h"
 
 #include "framework/Threads.h"
-#include "platform/mmsystem.h"
+#include "platform/api/mmsystem.h"
 
 #include <QThread>
 #include <algorithm>

@@ -19,7 +19,7 @@
 #include "audio/display/AvUtils.h"
 #include "framework/Events.h"
 #include "framework/Exceptions.h"
-#include "platform/mmreg.h"
+#include "platform/api/mmreg.h"
 
 #include <QTimer>
 #include <atomic>

@@ -2,7 +2,7 @@
 // Shared enumerations of the audio library and the stateless PCM routines: building and checking
 // format records, converting between bytes, sample frames and milliseconds, and finding the peak
 // samples of a buffer. Every routine is a pure function and may be called on any thread.
-#include "platform/mmreg.h"
+#include "platform/api/mmreg.h"
 
 #include <cstdint>
 #include <cstdlib>

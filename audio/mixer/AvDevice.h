@@ -19,7 +19,7 @@
 #include "audio/display/AvObj.h"
 #include "framework/MessageWindow.h"
 #include "framework/StdCtrls.h"
-#include "platform/mmsystem.h"
+#include "platform/api/mmsystem.h"
 
 #include <QStringList>
 #include <cstdint>

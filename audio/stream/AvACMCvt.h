@@ -1,5 +1,5 @@
 #pragma once
-// Format converters over the platform's audio compression manager (platform/msacm.h).
+// Format converters over the platform's audio compression manager (platform/api/msacm.h).
 //
 // TAvACMConverter turns the format its Input delivers into the format set with SetPWaveFormat,
 // chaining several compression-manager streams when no single one bridges the two (for example
@@ -18,7 +18,7 @@
 // BufferLoad, BufferReady and Flushed on the thread that handles the driving device's buffers
 // (Part of the chain's contract, see AvDSPObj.h). The converters take no locks.
 #include "audio/stream/AvDSPObj.h"
-#include "platform/msacm.h"
+#include "platform/api/msacm.h"
 
 #include <QFlags>
 #include <cstdint>

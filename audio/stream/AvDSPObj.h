@@ -27,8 +27,8 @@
 #include "audio/mixer/AvDevice.h"
 #include "framework/MessageWindow.h"
 #include "framework/Threads.h"
-#include "platform/mmsystem.h"
-#include "platform/winbase.h"
+#include "platform/api/mmsystem.h"
+#include "platform/api/winbase.h"
 
 #include <QString>
 #include <cstdint>

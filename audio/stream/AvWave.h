@@ -21,7 +21,7 @@
 #include "audio/mixer/AvDevice.h"
 #include "audio/stream/AvDSPObj.h"
 #include "framework/Exceptions.h"
-#include "platform/mmio.h"
+#include "platform/api/mmio.h"
 
 #include <QByteArray>
 #include <QString>

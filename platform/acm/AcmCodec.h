@@ -1,9 +1,9 @@
 #pragma once
 // Internal to the platform layer: what the audio compression manager can convert, and the
 // conversion itself, over FFmpeg (libavcodec decoders, libswresample for every PCM step).
-// The API functions (platform/msacm.cpp) check arguments, handles and headers; this part knows
+// The API functions (platform/api/msacm.cpp) check arguments, handles and headers; this part knows
 // formats. Threads: a Converter is used by one thread at a time; the free functions by any thread.
-#include "platform/msacm.h"
+#include "platform/api/msacm.h"
 
 #include <cstddef>
 #include <cstdint>

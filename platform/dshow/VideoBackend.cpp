@@ -1,5 +1,5 @@
 #include "platform/dshow/VideoBackend.h"
-#include "platform/mmsystem.h"
+#include "platform/api/mmsystem.h"
 
 #include <gst/gst.h>
 

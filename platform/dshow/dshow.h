@@ -7,8 +7,8 @@
 //
 // Threads: every object is used on the main thread, except where a comment says otherwise (event
 // notification, sample grabber and renderer callbacks run on GStreamer's streaming threads).
-#include "platform/ComPtr.h"
-#include "platform/objbase.h"
+#include "platform/api/ComPtr.h"
+#include "platform/api/objbase.h"
 
 #include <string>
 #include <utility>

@@ -10,7 +10,7 @@
 // Threads: every call from any thread; counts and capabilities read a cache kept current from the
 // server's events and never wait for the server. Opening a stream waits (bounded) for the server to
 // accept it.
-#include "platform/AudioBackend.h"
+#include "platform/api/AudioBackend.h"
 #include "platform/pulse/PulseContext.h"
 
 #include <memory>

@@ -1,6 +1,6 @@
 #include "platform/pulse/PulseContext.h"
 
-#include "platform/AudioBackend.h"
+#include "platform/api/AudioBackend.h"
 #include "platform/pulse/PulseMixer.h"
 #include "platform/pulse/PulseWave.h"
 

@@ -6,7 +6,7 @@
 // lock held. Every other thread takes that lock (PulseLock) around calls into libpulse, and the
 // cache mutex (short, never around a libpulse call) to read the device list. Lock order: main-loop
 // lock before cache mutex, never the other way round.
-#include "platform/mmsystem.h"
+#include "platform/api/mmsystem.h"
 
 #include <pulse/pulseaudio.h>
 

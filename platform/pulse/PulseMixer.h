@@ -5,7 +5,7 @@
 //
 // Threads: the IMixerDevice calls come from any thread; the change hooks (SinkChanged,
 // SourceChanged) from the main-loop thread, without the context's cache mutex held.
-#include "platform/AudioBackend.h"
+#include "platform/api/AudioBackend.h"
 #include "platform/pulse/PulseContext.h"
 
 #include <atomic>

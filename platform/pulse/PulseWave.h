@@ -11,7 +11,7 @@
 //
 // Threads: the IWave*Stream calls come from any thread (one at a time per stream) and take the
 // main-loop lock; server callbacks run on the main-loop thread and report finished buffers there.
-#include "platform/AudioBackend.h"
+#include "platform/api/AudioBackend.h"
 #include "platform/pulse/PulseContext.h"
 
 #include <atomic>

@@ -7,7 +7,7 @@
 // called and window messages posted there. With the real-time clock the same happens on the
 // clock thread. Reset, Stop and Close report their buffers on the caller's thread. Control
 // changes post MM_MIXM_CONTROL_CHANGE on the thread that wrote the control.
-#include "platform/AudioBackend.h"
+#include "platform/api/AudioBackend.h"
 #include "platform/sim/SimConfig.h"
 
 #include <atomic>

@@ -2,7 +2,7 @@
 // The description of a simulated sound system: sound cards, each with a wave output, a wave input
 // and a mixer. Read from a small JSON text (resources/SimDevices.json is the default, a PC with
 // two cards); see docs/ARCHITECTURE.md for the format.
-#include "platform/mmsystem.h"
+#include "platform/api/mmsystem.h"
 
 #include <QByteArray>
 #include <QString>

@@ -2,7 +2,7 @@
 // lists, and every line following the device picked in a list.
 #include "app/AudioInWizardUnit.h"
 #include "app/AudioOutWizardUnit.h"
-#include "platform/AudioBackend.h"
+#include "platform/api/AudioBackend.h"
 #include "platform/sim/SimBackend.h"
 
 #include <QComboBox>

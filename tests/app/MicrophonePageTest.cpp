@@ -4,7 +4,7 @@
 // lowering of a loud microphone, leaving the page while testing, and the device fallback.
 #include "app/AudioInWizardUnit.h"
 #include "app/AudioVideoSet.h"
-#include "platform/AudioBackend.h"
+#include "platform/api/AudioBackend.h"
 #include "platform/sim/SimBackend.h"
 
 #include <QCoreApplication>

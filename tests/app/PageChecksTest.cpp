@@ -8,7 +8,7 @@
 #include "app/AudioVideoSet.h"
 #include "app/MixerLines.h"
 #include "framework/IniFiles.h"
-#include "platform/AudioBackend.h"
+#include "platform/api/AudioBackend.h"
 #include "platform/sim/SimBackend.h"
 #include "tests/app/WizardTestSupport.h"
 

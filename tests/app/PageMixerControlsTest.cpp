@@ -3,7 +3,7 @@
 // destination with a multiplexer).
 #include "app/AudioInWizardUnit.h"
 #include "app/AudioOutWizardUnit.h"
-#include "platform/AudioBackend.h"
+#include "platform/api/AudioBackend.h"
 #include "platform/sim/SimBackend.h"
 
 #include <gtest/gtest.h>

@@ -9,7 +9,7 @@
 #include "app/VideoWizard.h"
 #include "app/Wizard.h"
 #include "framework/IniFiles.h"
-#include "platform/AudioBackend.h"
+#include "platform/api/AudioBackend.h"
 #include "platform/sim/SimBackend.h"
 
 #include <QCoreApplication>

@@ -5,7 +5,7 @@
 #include "app/AudioOutWizardUnit.h"
 #include "app/AudioVideoSet.h"
 #include "audio/stream/AvWave.h"
-#include "platform/AudioBackend.h"
+#include "platform/api/AudioBackend.h"
 #include "platform/sim/SimBackend.h"
 
 #include <QCoreApplication>

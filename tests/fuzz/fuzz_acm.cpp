@@ -6,7 +6,7 @@
 //
 // Input: a source record (18 bytes, then its cbSize extra bytes as far as the input has them; the
 // rest of the record is zeros), four control bytes, then the data.
-#include "platform/msacm.h"
+#include "platform/api/msacm.h"
 
 #include <algorithm>
 #include <cstdint>

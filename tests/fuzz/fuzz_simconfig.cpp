@@ -2,8 +2,8 @@
 // give a sound system that answers every question of the multimedia API. Each accepted input runs
 // a simulated system (manual clock) through its mixers, every line and control (read, write the
 // bounds back, list texts) and a short play and record on every wave device.
-#include "platform/AudioBackend.h"
-#include "platform/mmsystem.h"
+#include "platform/api/AudioBackend.h"
+#include "platform/api/mmsystem.h"
 #include "platform/sim/SimBackend.h"
 
 #include <QString>

@@ -1,7 +1,7 @@
 #pragma once
 // Test signals for the compression manager and the converters: sines made by formula, encoded
 // with libavcodec's own encoders into the bytes a WAVE file holds, and measured after decoding.
-#include "platform/mmreg.h"
+#include "platform/api/mmreg.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

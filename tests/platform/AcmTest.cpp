@@ -1,6 +1,6 @@
 // The audio compression manager: suggestions, decoding streams checked on encoded signals,
 // resampling with the end drained, and conversions that are not offered.
-#include "platform/msacm.h"
+#include "platform/api/msacm.h"
 #include "tests/platform/AcmSignal.h"
 
 #include <gtest/gtest.h>
@@ -189,8 +189,8 @@ TEST(AcmTest, ManyChannelsStayAsTheyAre) {
     quad.Format = Plain(WAVE_FORMAT_EXTENSIBLE, rate, 4, 24);
     quad.Format.cbSize = 22;
     quad.Samples.wValidBitsPerSample = 24;
-    quad.dwChannelMask = SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT | SPEAKER_BACK_LEFT |
-                         SPEAKER_BACK_RIGHT;
+    quad.dwChannelMask =
+        SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT | SPEAKER_BACK_LEFT | SPEAKER_BACK_RIGHT;
     quad.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
     std::vector<uint8_t> q;
     std::vector<int16_t> expected;

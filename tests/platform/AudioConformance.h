@@ -7,9 +7,9 @@
 // The harness makes the backend and lets audio time pass (the simulation advances its clock; a
 // real sound server is waited for, always with a deadline).
 #include "AudioTestSupport.h"
-#include "platform/AudioBackend.h"
-#include "platform/mmsystem.h"
-#include "platform/windef.h"
+#include "platform/api/AudioBackend.h"
+#include "platform/api/mmsystem.h"
+#include "platform/api/windef.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #pragma once
 // Helpers for audio tests on the multimedia API: recorders for window messages and wave
 // callbacks (both thread-safe), PCM formats and buffers with their own data.
-#include "platform/mmsystem.h"
-#include "platform/windef.h"
+#include "platform/api/mmsystem.h"
+#include "platform/api/windef.h"
 
 #include <cstdint>
 #include <mutex>

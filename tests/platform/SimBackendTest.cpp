@@ -1,7 +1,7 @@
 // The simulated sound system itself: its default system, its microphone signal, its meter, its
 // configuration and its clocks.
 #include "AudioTestSupport.h"
-#include "platform/AudioBackend.h"
+#include "platform/api/AudioBackend.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // (a table of controls behind the controls interface), since CI has no camera.
 #include "../platform/FakeV4l2Device.h"
 #include "VideoTestSupport.h"
-#include "platform/winbase.h"
+#include "platform/api/winbase.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -9,7 +9,7 @@
 //   destination 1 "Recording" (2 channels): Mux of 4 items (30), Mixer list of 4 items (31),
 //       a real Pan control (32), Volume (33)
 //     sources 0..3: Line, Microphone, CD, Aux
-#include "platform/AudioBackend.h"
+#include "platform/api/AudioBackend.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

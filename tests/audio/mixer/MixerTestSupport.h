@@ -4,7 +4,7 @@
 // captured.
 #include "audio/mixer/AvDevice.h"
 #include "framework/Exceptions.h"
-#include "platform/AudioBackend.h"
+#include "platform/api/AudioBackend.h"
 #include "platform/sim/SimBackend.h"
 
 #include <QCoreApplication>

@@ -5,7 +5,7 @@
 #include "audio/stream/AvWavIn.h"
 #include "audio/display/AvConect.h"
 #include "framework/Forms.h"
-#include "platform/AudioBackend.h"
+#include "platform/api/AudioBackend.h"
 #include "platform/sim/SimBackend.h"
 
 #include <gtest/gtest.h>

@@ -9,7 +9,7 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
-#include "platform/mmreg.h"
+#include "platform/api/mmreg.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 #pragma once
 // Builds RIFF WAVE files byte by byte for the tests, damaged ones included: every chunk can
 // declare a size other than its real one, and the file can be cut anywhere.
-#include "platform/mmreg.h"
+#include "platform/api/mmreg.h"
 
 #include <QByteArray>
 #include <QFile>

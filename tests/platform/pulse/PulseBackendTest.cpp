@@ -5,7 +5,7 @@
 #include "PulseAdmin.h"
 #include "PulseMonitor.h"
 #include "PulseTestSupport.h"
-#include "platform/mmsystem.h"
+#include "platform/api/mmsystem.h"
 #include "platform/pulse/PulseMixer.h"
 
 #include <gtest/gtest.h>

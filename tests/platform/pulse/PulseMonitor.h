@@ -2,8 +2,8 @@
 // Reading back what a sink played: a recorder on the sink's monitor straight on a backend stream
 // (monitors are not wave inputs of the API), and the alignment of a played signal with the
 // recording.
-#include "platform/AudioBackend.h"
-#include "platform/mmsystem.h"
+#include "platform/api/AudioBackend.h"
+#include "platform/api/mmsystem.h"
 
 #include <algorithm>
 #include <atomic>

@@ -4,7 +4,7 @@
 // stop and start again.
 #include "../AudioTestSupport.h"
 #include "PulseAdmin.h"
-#include "platform/mmsystem.h"
+#include "platform/api/mmsystem.h"
 
 #include <signal.h>
 #include <spawn.h>

@@ -7,7 +7,7 @@
 #include "audio/mixer/AvMixer.h"
 #include "framework/Exceptions.h"
 #include "framework/Forms.h"
-#include "platform/AudioBackend.h"
+#include "platform/api/AudioBackend.h"
 #include "platform/pulse/PulseBackend.h"
 #include "platform/pulse/PulseTestSupport.h"
 

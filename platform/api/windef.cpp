@@ -1,4 +1,4 @@
-#include "platform/windef.h"
+#include "platform/api/windef.h"
 
 #include <mutex>
 #include <unordered_map>

@@ -1,9 +1,9 @@
 // The multimedia API functions: argument checks, handle tables, header flags and callbacks here;
-// devices, streams and control values in the backend (platform/AudioBackend.h).
-#include "platform/mmsystem.h"
+// devices, streams and control values in the backend (platform/api/AudioBackend.h).
+#include "platform/api/mmsystem.h"
 
-#include "platform/AudioBackend.h"
-#include "platform/HandleTable.h"
+#include "platform/api/AudioBackend.h"
+#include "platform/api/HandleTable.h"
 
 #include <algorithm>
 #include <atomic>

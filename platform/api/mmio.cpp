@@ -1,4 +1,4 @@
-#include "platform/mmio.h"
+#include "platform/api/mmio.h"
 
 #include <algorithm>
 #include <cerrno>

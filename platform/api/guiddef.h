@@ -1,7 +1,7 @@
 #pragma once
 // The platform's 16-byte identifier, as format records (the extensible wave format's sub-format)
 // and object interfaces carry it. The one definition: headers that need GUID include this one.
-#include "platform/windef.h"
+#include "platform/api/windef.h"
 
 struct GUID {
     DWORD Data1;

@@ -1,6 +1,6 @@
 // The audio compression manager's functions: argument checks, the stream handle table and header
 // flags here; formats and conversion in platform/acm.
-#include "platform/msacm.h"
+#include "platform/api/msacm.h"
 
 #include "platform/acm/AcmCodec.h"
 

@@ -1,5 +1,5 @@
 // The execution state over the desktop session's screen saver inhibition (D-Bus).
-#include "platform/winbase.h"
+#include "platform/api/winbase.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

@@ -7,9 +7,9 @@
 // program or its tests use are declared; the order of methods is not a binary contract). Wide text
 // is UTF-16 (OLECHAR = char16_t), as on the platform. Reference counts are thread-safe; objects are
 // otherwise used on the thread that made them unless an interface comment says more.
-#include "platform/guiddef.h"
-#include "platform/mmsystem.h"
-#include "platform/windef.h"
+#include "platform/api/guiddef.h"
+#include "platform/api/mmsystem.h"
+#include "platform/api/windef.h"
 
 #include <cstdint>
 #include <cstring>

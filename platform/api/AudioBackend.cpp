@@ -1,6 +1,6 @@
-#include "platform/AudioBackend.h"
+#include "platform/api/AudioBackend.h"
 
-#include "platform/HandleTable.h"
+#include "platform/api/HandleTable.h"
 
 #include <cstdlib>
 #include <mutex>

@@ -1,6 +1,6 @@
 // Windows that take posted messages: the process-wide handle table.
-#include "AudioTestSupport.h"
-#include "platform/windef.h"
+#include "platform/AudioTestSupport.h"
+#include "platform/api/windef.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #pragma once
-// The sound system behind the multimedia API (platform/mmsystem.h). One backend serves the process:
-// the simulated one (platform/sim) or the real one (platform/pulse), picked once at start-up from
-// AVSETUP_BACKEND ("sim" or "real"; "real" by default). Tests install one explicitly.
+// The sound system behind the multimedia API (platform/api/mmsystem.h). One backend serves the
+// process: the simulated one (platform/sim) or the real one (platform/pulse), picked once at
+// start-up from AVSETUP_BACKEND ("sim" or "real"; "real" by default). Tests install one explicitly.
 //
 // The API functions do everything that does not depend on the sound system: argument and record
 // size checks, the handle tables (stale handles are refused), header flags (WHDR_PREPARED,
@@ -11,7 +11,7 @@
 // lists). A backend supplies devices, streams that move audio, and control values.
 //
 // Every default answers "not available": no devices, MMSYSERR_NODRIVER.
-#include "platform/mmsystem.h"
+#include "platform/api/mmsystem.h"
 
 #include <cstdint>
 #include <memory>

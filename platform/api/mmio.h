@@ -11,8 +11,8 @@
 // Threads: any thread may call these functions, but one handle must be used by one thread at a
 // time. Handles are checked against a table: a closed or foreign handle gives
 // MMSYSERR_INVALHANDLE (or -1 where the call returns a count or position), never a freed object.
-#include "platform/mmsystem.h"
-#include "platform/windef.h"
+#include "platform/api/mmsystem.h"
+#include "platform/api/windef.h"
 
 struct HMMIO__;
 using HMMIO = HMMIO__*;

@@ -5,12 +5,13 @@
 // Records are the 8-bit ("A") variants; text is UTF-8. Records are byte-packed as on the platform.
 //
 // Threads: every function may be called from any thread. Wave callbacks (CALLBACK_FUNCTION) run on
-// a platform thread (the backend's; see platform/AudioBackend.h) or, for waveOutReset/waveInReset
-// and the open/close notices, inside the call on the caller's thread. CALLBACK_WINDOW messages are
-// posted (PostMessage). Do not call wave functions from inside a CALLBACK_FUNCTION callback other
-// than the ones that only queue (waveOutWrite, waveInAddBuffer) or read (GetPosition).
-#include "platform/mmreg.h"
-#include "platform/windef.h"
+// a platform thread (the backend's; see platform/api/AudioBackend.h) or, for
+// waveOutReset/waveInReset and the open/close notices, inside the call on the caller's thread.
+// CALLBACK_WINDOW messages are posted (PostMessage). Do not call wave functions from inside a
+// CALLBACK_FUNCTION callback other than the ones that only queue (waveOutWrite, waveInAddBuffer) or
+// read (GetPosition).
+#include "platform/api/mmreg.h"
+#include "platform/api/windef.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,7 +3,7 @@
 // for buffer headers, thread priorities, and the execution state (the screen kept on).
 //
 // Threads: every function may be called from any thread.
-#include "platform/windef.h"
+#include "platform/api/windef.h"
 
 #include <cstddef>
 #include <memory>

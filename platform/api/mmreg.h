@@ -1,8 +1,8 @@
 #pragma once
 // The waveform format record shared by the wave devices, the converters and the PCM routines.
 // Kept apart from the multimedia API so the sample routines can use it without the device calls.
-#include "platform/guiddef.h"
-#include "platform/windef.h"
+#include "platform/api/guiddef.h"
+#include "platform/api/windef.h"
 
 #include <cstddef>
 

@@ -1,6 +1,6 @@
 // The API layer over a minimal hand-made backend: what it does itself, whatever the backend.
-#include "AudioTestSupport.h"
-#include "platform/AudioBackend.h"
+#include "platform/AudioTestSupport.h"
+#include "platform/api/AudioBackend.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 // (start + n * period), so late callbacks do not push later ones back and the period does not
 // drift. timeKillEvent from another thread waits for a running callback to end; from inside the
 // callback it only marks the timer, which ends when the callback returns.
-#include "platform/mmsystem.h"
+#include "platform/api/mmsystem.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,6 +1,6 @@
 // Multimedia file I/O: RIFF files written and read back through files and memory blocks with
 // every buffering, chunk navigation at the edges of files and parents, and failures.
-#include "platform/mmio.h"
+#include "platform/api/mmio.h"
 
 #include "FileSizeLimit.h"
 

@@ -13,8 +13,8 @@
 // Conversion is synchronous: a stream is done with a header when acmStreamConvert returns.
 // Threads: every function may be called from any thread; one stream is converted by one thread at a
 // time (calls on the same stream are serialised).
-#include "platform/mmreg.h"
-#include "platform/mmsystem.h"
+#include "platform/api/mmreg.h"
+#include "platform/api/mmsystem.h"
 
 struct HACMDRIVERID__;
 using HACMDRIVERID = HACMDRIVERID__*;

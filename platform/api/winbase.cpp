@@ -1,5 +1,5 @@
 // Global memory and thread priorities on Linux.
-#include "platform/winbase.h"
+#include "platform/api/winbase.h"
 
 #include <cstdlib>
 #include <cstring>

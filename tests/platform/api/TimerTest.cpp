@@ -1,5 +1,5 @@
 // Multimedia timers, the millisecond clock and the high-resolution counter.
-#include "platform/mmsystem.h"
+#include "platform/api/mmsystem.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 //   ComPtr<IBaseFilter> f;
 //   CoCreateInstance(CLSID_VideoRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(f));
 //   ComPtr<IPin> pin = f.As<IPin>();   // QueryInterface; empty when not offered
-#include "platform/objbase.h"
+#include "platform/api/objbase.h"
 
 #include <atomic>
 #include <utility>

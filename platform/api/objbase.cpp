@@ -1,6 +1,6 @@
-#include "platform/objbase.h"
+#include "platform/api/objbase.h"
 
-#include "platform/ComPtr.h"
+#include "platform/api/ComPtr.h"
 #include "platform/dshow/GraphInternal.h"
 
 #include <QDir>
