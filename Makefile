@@ -8,7 +8,7 @@ CMAKE_GEN  := -G Ninja
 PACKAGES   := cmake ninja-build ccache g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev \
               libgtest-dev libgmock-dev libbenchmark-dev libpulse-dev pulseaudio pulseaudio-utils \
               pipewire pipewire-pulse wireplumber \
-              libv4l-dev libsamplerate0-dev fonts-wqy-microhei xvfb xauth \
+              libv4l-dev libsamplerate0-dev fonts-wqy-microhei xvfb xauth x11-utils xdotool icewm \
               python3 libavcodec-dev libavutil-dev libswresample-dev \
               libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base \
               gstreamer1.0-plugins-good gstreamer1.0-tools gstreamer1.0-x clang libclang-rt-14-dev \
