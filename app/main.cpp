@@ -1,14 +1,10 @@
 // The program entry: chooses the language, reads the command line, then creates the application and
 // the five forms and runs the message loop. "--check" runs the device check without a window
 // instead.
-#include "app/AudioInWizardUnit.h"
-#include "app/AudioOutWizardUnit.h"
-#include "app/AudioVideoSet.h"
 #include "app/CommandLine.h"
 #include "app/DeviceCheck.h"
 #include "app/Language.h"
-#include "app/VideoWizard.h"
-#include "app/Wizard.h"
+#include "app/WizardForms.h"
 
 #include <QApplication>
 
@@ -39,12 +35,7 @@ int main(int argc, char** argv) {
     TApplication app;
     Application->Initialize();
     Application->SetMainFormOnTaskBar(true);
-    Application->SetTitle(QCoreApplication::translate("TAudioVideoForm", "音频视频设置"));
-    Application->CreateForm(AudioVideoForm);
-    Application->CreateForm(WizardForm);
-    Application->CreateForm(AudioOutForm);
-    Application->CreateForm(VideoForm);
-    Application->CreateForm(AudioInForm);
+    CreateWizardForms(app);
     Application->Run();
     return 0;
 }

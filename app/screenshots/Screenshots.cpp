@@ -1,11 +1,9 @@
 // Draws the wizard headless and saves one PNG per page (the whole 524 x 375 window):
 //   avsetup_screenshots <output folder>
 // Run with QT_QPA_PLATFORM=offscreen and AVSETUP_BACKEND=sim (make screenshots does).
-#include "app/AudioInWizardUnit.h"
-#include "app/AudioOutWizardUnit.h"
 #include "app/AudioVideoSet.h"
 #include "app/VideoWizard.h"
-#include "app/Wizard.h"
+#include "app/WizardForms.h"
 
 #include <QApplication>
 #include <QDir>
@@ -18,12 +16,7 @@ int main(int argc, char** argv) {
     QDir().mkpath(outDir);
 
     TApplication app;
-    Application->SetTitle(QStringLiteral("音频视频设置"));
-    Application->CreateForm(AudioVideoForm);
-    Application->CreateForm(WizardForm);
-    Application->CreateForm(AudioOutForm);
-    Application->CreateForm(VideoForm);
-    Application->CreateForm(AudioInForm);
+    CreateWizardForms(app);
     AudioVideoForm->Show();
     Application->ProcessMessages();
 

@@ -1,10 +1,9 @@
 // The volume blocks and the level meter of the speaker and microphone pages: their stored values,
 // the layout the blocks give their sliders, the speaker slider mirrored to the hidden wave-output
 // slider, and pictures of both pages.
-#include "app/AudioInWizardUnit.h"
-#include "app/AudioOutWizardUnit.h"
 #include "platform/api/AudioBackend.h"
 #include "platform/sim/SimBackend.h"
+#include "tests/app/WizardTestSupport.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -18,18 +17,10 @@ class AudioPagesBlocks : public ::testing::Test {
 protected:
     void SetUp() override {
         Backend = std::make_unique<ScopedAudioBackend>(std::make_unique<SimBackend>());
-        App = std::make_unique<TApplication>();
-        App->SetMessageBoxHook([this](const QString&, const QString& text, int) {
-            Messages << text;
-            return IDOK;
-        });
-        App->CreateForm(AudioOutForm);
-        App->CreateForm(AudioInForm);
+        App = wizardtest::StartWizard({}, Messages);
     }
     void TearDown() override {
-        App.reset();
-        AudioOutForm = nullptr;
-        AudioInForm = nullptr;
+        wizardtest::EndWizard(App);
         Backend.reset();
     }
     static void Pump() {

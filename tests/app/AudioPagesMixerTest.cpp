@@ -1,9 +1,8 @@
 // The mixer components of the speaker and microphone pages: their stored values, the device
 // lists, and every line following the device picked in a list.
-#include "app/AudioInWizardUnit.h"
-#include "app/AudioOutWizardUnit.h"
 #include "platform/api/AudioBackend.h"
 #include "platform/sim/SimBackend.h"
+#include "tests/app/WizardTestSupport.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -34,18 +33,10 @@ protected:
         auto sim = std::make_unique<SimBackend>(std::move(cfg));
         Sim = sim.get();
         Backend = std::make_unique<ScopedAudioBackend>(std::move(sim));
-        App = std::make_unique<TApplication>();
-        App->SetMessageBoxHook([this](const QString&, const QString& text, int) {
-            Messages << text;
-            return IDOK;
-        });
-        App->CreateForm(AudioOutForm);
-        App->CreateForm(AudioInForm);
+        App = wizardtest::StartWizard({}, Messages);
     }
     void TearDown() override {
-        App.reset();
-        AudioOutForm = nullptr;
-        AudioInForm = nullptr;
+        wizardtest::EndWizard(App);
         Backend.reset();
     }
     // The user picks an item of a device list.

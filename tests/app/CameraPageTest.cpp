@@ -2,8 +2,8 @@
 // the grabbed page), the camera's own controls acting on the picture, a camera without a
 // 176-wide format, no camera until one is plugged in, a camera unplugged while previewing, a
 // camera busy in another program, and many test/stop cycles that leave nothing behind.
-#include "app/VideoWizard.h"
 #include "platform/dshow/VideoBackend.h"
+#include "tests/app/WizardTestSupport.h"
 #include "video/VideoTestSupport.h"
 
 #include <QApplication>
@@ -80,20 +80,18 @@ protected:
     void Open(std::vector<SimCameraConfig> cameras) {
         Backend = std::make_shared<SimVideoBackend>(std::move(cameras));
         Scope = std::make_unique<ScopedVideoBackend>(Backend);
-        App = std::make_unique<TApplication>();
+        App = wizardtest::StartWizard({}, Messages);
         App->SetMessageBoxHook([this](const QString&, const QString& text, int) {
             Messages << text;
             Details << Application->MessageDetail();
             return IDOK;
         });
-        App->CreateForm(VideoForm);
         F = VideoForm;
         F->Show();
         QCoreApplication::processEvents();
     }
     void TearDown() override {
-        App.reset();
-        VideoForm = nullptr;
+        wizardtest::EndWizard(App);
         Scope.reset();
     }
     void Click(TButton* b) { QTest::mouseClick(b->Widget(), Qt::LeftButton); }
@@ -328,8 +326,7 @@ TEST_F(CameraPage, TestAndStopFiftyTimesLeavesNoElementNorFile) {
     // Ending the program while previewing leaves nothing either.
     Click(F->ButtonTest);
     ASSERT_TRUE(Previewing());
-    App.reset();
-    VideoForm = nullptr;
+    wizardtest::EndWizard(App);
     EXPECT_EQ(LiveElementsAndPads().join("; ").toStdString(), "");
     EXPECT_LE(OpenFiles(), files);
     EXPECT_TRUE(Messages.isEmpty()) << Messages.join("; ").toStdString();

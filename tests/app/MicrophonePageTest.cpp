@@ -2,10 +2,9 @@
 // the recording line's sources (also by Chinese names), bound when the page shows and when the
 // device changes, the multiplexer case, the test recording into the meter, the automatic
 // lowering of a loud microphone, leaving the page while testing, and the device fallback.
-#include "app/AudioInWizardUnit.h"
-#include "app/AudioVideoSet.h"
 #include "platform/api/AudioBackend.h"
 #include "platform/sim/SimBackend.h"
+#include "tests/app/WizardTestSupport.h"
 
 #include <QCoreApplication>
 #include <QPushButton>
@@ -24,20 +23,13 @@ protected:
         auto sim = std::make_unique<SimBackend>(config);
         Sim = sim.get();
         Backend = std::make_unique<ScopedAudioBackend>(std::move(sim));
-        App = std::make_unique<TApplication>();
-        App->SetMessageBoxHook([this](const QString&, const QString& text, int) {
-            Messages << text;
-            return IDOK;
-        });
-        App->CreateForm(AudioInForm);
+        App = wizardtest::StartWizard({}, Messages);
         Page = AudioInForm;
     }
     void TearDown() override {
-        App.reset();
-        AudioInForm = nullptr;
+        wizardtest::EndWizard(App);
         Page = nullptr;
         Backend.reset();
-        RememberedInPos = 0;
     }
     void Show() {
         Page->Show();

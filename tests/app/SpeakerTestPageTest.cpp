@@ -1,12 +1,12 @@
 // The speaker page's test sound on the simulated sound system (manual clock): "播放声音" plays
 // TestSnd.wav in a loop on the device chosen in the list and moves the slider to the remembered
 // position; "停止" and a click on the page stop it; a missing or damaged file shows the player's
-// message and leaves the page idle. Also the test sound itself: left, then right, then both.
-#include "app/AudioOutWizardUnit.h"
-#include "app/AudioVideoSet.h"
+// message in plain words (the player's own text as its detail) and leaves the page idle. Also the
+// test sound itself: left, then right, then both.
 #include "audio/stream/AvWave.h"
 #include "platform/api/AudioBackend.h"
 #include "platform/sim/SimBackend.h"
+#include "tests/app/WizardTestSupport.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -46,19 +46,13 @@ protected:
         Sim = sim.get();
         Sim->SetKeepPlayed(true);
         Backend = std::make_unique<ScopedAudioBackend>(std::move(sim));
-        App = std::make_unique<TApplication>();
-        App->SetMessageBoxHook([this](const QString&, const QString& text, int) {
-            Messages << text;
-            return IDOK;
-        });
-        App->CreateForm(AudioOutForm);
+        App = wizardtest::StartWizard({}, Messages);
         Page = AudioOutForm;
         Page->Show();
         ASSERT_TRUE(Sound.Load());
     }
     void TearDown() override {
-        App.reset();
-        AudioOutForm = nullptr;
+        wizardtest::EndWizard(App);
         Backend.reset();
     }
     void Click() { QTest::mouseClick(Page->ButtonTest->Widget(), Qt::LeftButton); }
@@ -147,13 +141,22 @@ TEST_F(SpeakerTestPage, MissingOrDamagedSoundShowsThePlayersMessage) {
     ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
     bad.write(QByteArray("RIFF\x10\0\0\0WAVEfmt \x02\0\0\0\x01\0", 22)); // cut short
     bad.close();
+    // The wizard says it in plain words; the player's own text is the box's detail.
+    QStringList details;
+    App->SetMessageBoxHook([&](const QString&, const QString& text, int) {
+        Messages << text;
+        details << Application->MessageDetail();
+        return IDOK;
+    });
     for (const QString& file : {dir.filePath("missing.wav"), bad.fileName()}) {
         Messages.clear();
+        details.clear();
         Page->TestSoundFile = file;
         Click();
         ASSERT_EQ(Messages.size(), 1) << file.toStdString();
-        EXPECT_TRUE(Messages[0].contains("wave file", Qt::CaseInsensitive))
-            << Messages[0].toStdString();
+        EXPECT_TRUE(Messages[0].contains("TestSnd.wav")) << Messages[0].toStdString();
+        EXPECT_TRUE(details[0].contains("wave file", Qt::CaseInsensitive))
+            << details[0].toStdString();
         EXPECT_EQ(Page->ButtonTest->Tag(), 0);
         EXPECT_EQ(Page->ButtonTest->Caption(), kPlay);
         EXPECT_FALSE(Page->AvWavePlayer1->State() & wsOpen);

@@ -1,9 +1,5 @@
 // The wizard window: start-up state, page switching, the page hooks, layout and closing.
-#include "app/Wizard.h"
-#include "app/AudioInWizardUnit.h"
-#include "app/AudioOutWizardUnit.h"
-#include "app/AudioVideoSet.h"
-#include "app/VideoWizard.h"
+#include "tests/app/WizardTestSupport.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -23,31 +19,13 @@ const QString kFinish = QStringLiteral("完成(&N)");
 class Wizard : public ::testing::Test {
 protected:
     void SetUp() override {
-        App = std::make_unique<TApplication>();
-        App->SetMessageBoxHook([this](const QString&, const QString& text, int) {
-            Messages << text;
-            return IDOK;
-        });
-        // The start-up order of the program.
-        App->SetTitle(QStringLiteral("音频视频设置"));
-        App->CreateForm(AudioVideoForm);
-        AudioVideoForm->SetProgramFolder(Folder.path()); // the settings file of this test only
-        App->CreateForm(WizardForm);
-        App->CreateForm(AudioOutForm);
-        App->CreateForm(VideoForm);
-        App->CreateForm(AudioInForm);
+        // The settings file of this test only.
+        App = wizardtest::StartWizard(Folder.path(), Messages);
         W = AudioVideoForm;
         W->Show();
         QCoreApplication::processEvents();
     }
-    void TearDown() override {
-        App.reset(); // destroys every form
-        AudioVideoForm = nullptr;
-        WizardForm = nullptr;
-        AudioOutForm = nullptr;
-        VideoForm = nullptr;
-        AudioInForm = nullptr;
-    }
+    void TearDown() override { wizardtest::EndWizard(App); }
     void Next() { QTest::mouseClick(W->NextButton->Widget(), Qt::LeftButton); }
     void Back() { QTest::mouseClick(W->BeforeButton->Widget(), Qt::LeftButton); }
 

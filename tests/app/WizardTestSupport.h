@@ -6,6 +6,7 @@
 #include "app/AudioVideoSet.h"
 #include "app/VideoWizard.h"
 #include "app/Wizard.h"
+#include "app/WizardForms.h"
 #include "framework/Threads.h"
 
 #include <QCoreApplication>
@@ -21,7 +22,9 @@
 
 namespace wizardtest {
 
-// Creates the forms as the program does; the window is not shown yet.
+// Creates the forms as the program does; the window is not shown yet. The settings file is looked
+// for in programDir (the wizard reads it when its window shows and writes it on Finish); an empty
+// programDir keeps the program's own folder, for tests that never show the window nor finish.
 inline std::unique_ptr<TApplication> StartWizard(const QString& programDir, QStringList& messages) {
     RememberedInPos = RememberedOutPos = 0;
     auto app = std::make_unique<TApplication>();
@@ -29,23 +32,15 @@ inline std::unique_ptr<TApplication> StartWizard(const QString& programDir, QStr
         messages << text;
         return IDOK;
     });
-    app->CreateForm(AudioVideoForm);
-    AudioVideoForm->SetProgramFolder(programDir);
-    app->CreateForm(WizardForm);
-    app->CreateForm(AudioOutForm);
-    app->CreateForm(VideoForm);
-    app->CreateForm(AudioInForm);
+    CreateWizardForms(*app);
+    if (!programDir.isEmpty()) AudioVideoForm->SetProgramFolder(programDir);
     return app;
 }
 
 // The application and its forms go; the form variables and remembered positions are cleared.
 inline void EndWizard(std::unique_ptr<TApplication>& app) {
     app.reset();
-    AudioVideoForm = nullptr;
-    WizardForm = nullptr;
-    AudioOutForm = nullptr;
-    VideoForm = nullptr;
-    AudioInForm = nullptr;
+    ForgetWizardForms();
     RememberedInPos = RememberedOutPos = 0;
 }
 

@@ -3,11 +3,6 @@
 // monitor of a sink a helper plays into). "测试" records it; a loud microphone is turned down on
 // the server one step per loud buffer until the recorded peaks stay below a fifth of full scale,
 // a quiet one keeps its volume, and Next ends the recording with no record stream of ours left.
-#include "app/AudioInWizardUnit.h"
-#include "app/AudioOutWizardUnit.h"
-#include "app/AudioVideoSet.h"
-#include "app/VideoWizard.h"
-#include "app/Wizard.h"
 #include "platform/pulse/PulseAdmin.h"
 #include "platform/pulse/PulseBackend.h"
 #include "tests/app/WizardTestSupport.h"
@@ -40,16 +35,7 @@ protected:
         BaseRecordStreams = Admin->SourceOutputSources().size();
         // The real backend, whatever the environment chose.
         Backend = std::make_unique<ScopedAudioBackend>(std::make_unique<PulseBackend>());
-        App = std::make_unique<TApplication>();
-        App->SetMessageBoxHook([this](const QString&, const QString& text, int) {
-            Messages << text;
-            return IDOK;
-        });
-        App->CreateForm(AudioVideoForm);
-        App->CreateForm(WizardForm);
-        App->CreateForm(AudioOutForm);
-        App->CreateForm(VideoForm);
-        App->CreateForm(AudioInForm);
+        App = wizardtest::StartWizard({}, Messages);
         AudioVideoForm->Show();
         QCoreApplication::processEvents();
         Next();

@@ -2,8 +2,6 @@
 // pressed with QTest, the chosen null sink's monitor recorded. The test sound is there (left
 // first), it loops, "停止" brings silence within 100 ms, and a second sink chosen in the list gets
 // the sound instead of the first.
-#include "app/AudioOutWizardUnit.h"
-#include "app/AudioVideoSet.h"
 #include "audio/stream/AvWave.h"
 #include "framework/Threads.h"
 #include "platform/pulse/PulseBackend.h"
@@ -91,12 +89,7 @@ protected:
         Backend = backend.get();
         ASSERT_TRUE(backend->Connected());
         Installed = std::make_unique<ScopedAudioBackend>(std::move(backend));
-        App = std::make_unique<TApplication>();
-        App->SetMessageBoxHook([this](const QString&, const QString& text, int) {
-            Messages << text;
-            return IDOK;
-        });
-        App->CreateForm(AudioOutForm);
+        App = wizardtest::StartWizard({}, Messages);
         Page = AudioOutForm;
         Page->Show();
         // Full volume on the page's slider: the recording then holds the file's samples.
@@ -119,8 +112,7 @@ protected:
     void TearDown() override {
         for (auto& m : Monitors)
             m.first->Stop();
-        App.reset();
-        AudioOutForm = nullptr;
+        wizardtest::EndWizard(App);
         Installed.reset();
         if (Module != PA_INVALID_INDEX) Admin.UnloadModule(Module);
     }
