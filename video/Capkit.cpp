@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <iterator>
 #include <unistd.h>
 
 // ---- TFilterGraph -------------------------------------------------------------------------------
@@ -433,6 +434,169 @@ int Bcd(LONG_PTR v, int shift) {
     const int b = int((v >> shift) & 0xFF);
     return (b >> 4) * 10 + (b & 0x0F);
 }
+
+// Byte n of a parameter (0: the lowest).
+int Byte(LONG_PTR v, int n) {
+    return int((v >> (8 * n)) & 0xFF);
+}
+
+template <class T> T* Ptr(LONG_PTR v) {
+    return reinterpret_cast<T*>(v);
+}
+
+QString Text(LONG_PTR v) {
+    return QString::fromUtf16(reinterpret_cast<const char16_t*>(v));
+}
+
+// How an event code reaches its event: the handlers read the two parameters as the event wants
+// them. The common shapes are templates over the event; the rest are written out in the table.
+using TGraph = TFilterGraph;
+using TEventRoute = void (*)(TGraph& g, LONG_PTR p1, LONG_PTR p2);
+struct TEventEntry {
+    long code;
+    TEventRoute route;
+};
+
+template <TNotifyEvent TGraph::*E> void Notify(TGraph& g, LONG_PTR, LONG_PTR) {
+    (g.*E)(&g);
+}
+template <TIntEvent TGraph::*E> void WithInt(TGraph& g, LONG_PTR p1, LONG_PTR) {
+    (g.*E)(&g, int(p1));
+}
+template <TEvent<TObject*, int, int> TGraph::*E>
+void WithInts(TGraph& g, LONG_PTR p1, LONG_PTR p2) {
+    (g.*E)(&g, int(p1), int(p2));
+}
+template <TBoolEvent TGraph::*E> void WithBool(TGraph& g, LONG_PTR p1, LONG_PTR) {
+    (g.*E)(&g, p1 != 0);
+}
+template <TResultEvent TGraph::*E> void WithResult(TGraph& g, LONG_PTR p1, LONG_PTR) {
+    (g.*E)(&g, HRESULT(p1));
+}
+template <TEvent<TObject*, HRESULT, int> TGraph::*E>
+void WithResultInt(TGraph& g, LONG_PTR p1, LONG_PTR p2) {
+    (g.*E)(&g, HRESULT(p1), int(p2));
+}
+template <TEvent<TObject*, IPin*, int> TGraph::*E>
+void WithPinInt(TGraph& g, LONG_PTR p1, LONG_PTR p2) {
+    (g.*E)(&g, Ptr<IPin>(p1), int(p2));
+}
+// The stream languages come from DVD navigation, which this platform does not have.
+template <TEvent<TObject*, int, QString> TGraph::*E>
+void WithStream(TGraph& g, LONG_PTR p1, LONG_PTR) {
+    (g.*E)(&g, int(p1), QString());
+}
+
+// Events that the first parameter picks from a list (1: the first); other values reach none.
+constexpr TNotifyEvent TGraph::*kDvdDomains[] = {
+    &TGraph::OnDVDDomainFirstPlay, &TGraph::OnDVDDomainVideoManagerMenu,
+    &TGraph::OnDVDDomainVideoTitleSetMenu, &TGraph::OnDVDDomainTitle, &TGraph::OnDVDDomainStop};
+constexpr TNotifyEvent TGraph::*kDvdErrors[] = {
+    &TGraph::OnDVDErrorUnexpected,
+    &TGraph::OnDVDErrorCopyProtectFail,
+    &TGraph::OnDVDErrorInvalidDVD1_0Disc,
+    &TGraph::OnDVDErrorInvalidDiscRegion,
+    &TGraph::OnDVDErrorLowParentalLevel,
+    &TGraph::OnDVDErrorMacrovisionFail,
+    &TGraph::OnDVDErrorIncompatibleSystemAndDecoderRegions,
+    &TGraph::OnDVDErrorIncompatibleDiscAndDecoderRegions};
+// These carry the second parameter on.
+constexpr TIntEvent TGraph::*kDvdWarnings[] = {&TGraph::OnDVDWarningInvalidDVD1_0Disc,
+                                               &TGraph::OnDVDWarningFormatNotSupported,
+                                               &TGraph::OnDVDWarningIllegalNavCommand,
+                                               &TGraph::OnDVDWarningOpen,
+                                               &TGraph::OnDVDWarningSeek,
+                                               &TGraph::OnDVDWarningRead};
+
+template <const auto& Events> auto Picked(LONG_PTR p1) {
+    return p1 >= 1 && p1 <= LONG_PTR(std::size(Events)) ? Events[p1 - 1] : nullptr;
+}
+template <const auto& Events> void NotifyPicked(TGraph& g, LONG_PTR p1, LONG_PTR) {
+    if (auto e = Picked<Events>(p1)) (g.*e)(&g);
+}
+template <const auto& Events> void IntPicked(TGraph& g, LONG_PTR p1, LONG_PTR p2) {
+    if (auto e = Picked<Events>(p1)) (g.*e)(&g, int(p2));
+}
+
+const TEventEntry kEventRoutes[] = {
+    {EC_COMPLETE, [](TGraph& g, LONG_PTR p1,
+                     LONG_PTR p2) { g.OnGraphComplete(&g, HRESULT(p1), Ptr<IBaseFilter>(p2)); }},
+    {EC_USERABORT, Notify<&TGraph::OnGraphUserAbort>},
+    {EC_ERRORABORT, WithResult<&TGraph::OnGraphErrorAbort>},
+    {EC_STREAM_ERROR_STOPPED, WithResultInt<&TGraph::OnGraphStreamErrorStopped>},
+    {EC_STREAM_ERROR_STILLPLAYING, WithResultInt<&TGraph::OnGraphStreamErrorStillPlaying>},
+    {EC_ERROR_STILLPLAYING, WithResult<&TGraph::OnGraphErrorStillPlaying>},
+    {EC_PALETTE_CHANGED, Notify<&TGraph::OnGraphPaletteChanged>},
+    // Width in the low word, height in the high word.
+    {EC_VIDEO_SIZE_CHANGED,
+     [](TGraph& g, LONG_PTR p1, LONG_PTR) {
+         g.OnGraphVideoSizeChanged(&g, int(p1 & 0xFFFF), int((p1 >> 16) & 0xFFFF));
+     }},
+    {EC_QUALITY_CHANGE, Notify<&TGraph::OnGraphQualityChange>},
+    {EC_CLOCK_CHANGED, Notify<&TGraph::OnGraphClockChanged>},
+    {EC_PAUSED, WithResult<&TGraph::OnGraphPaused>},
+    {EC_OPENING_FILE, WithBool<&TGraph::OnGraphOpeningFile>},
+    {EC_BUFFERING_DATA, WithBool<&TGraph::OnGraphBufferingData>},
+    {EC_FULLSCREEN_LOST,
+     [](TGraph& g, LONG_PTR, LONG_PTR p2) { g.OnGraphFullscreenLost(&g, Ptr<IBaseFilter>(p2)); }},
+    {EC_OLE_EVENT,
+     [](TGraph& g, LONG_PTR p1, LONG_PTR p2) { g.OnGraphOleEvent(&g, Text(p1), Text(p2)); }},
+    {EC_STREAM_CONTROL_STOPPED, WithPinInt<&TGraph::OnGraphStreamControlStopped>},
+    {EC_STREAM_CONTROL_STARTED, WithPinInt<&TGraph::OnGraphStreamControlStarted>},
+    {EC_END_OF_SEGMENT,
+     [](TGraph& g, LONG_PTR p1, LONG_PTR p2) {
+         g.OnGraphEndOfSegment(&g, p1 ? *Ptr<REFERENCE_TIME>(p1) : 0, int(p2));
+     }},
+    // The second parameter is 1 when the device arrived again.
+    {EC_DEVICE_LOST, [](TGraph& g, LONG_PTR p1,
+                        LONG_PTR p2) { g.OnGraphDeviceLost(&g, Ptr<IUnknown>(p1), p2 == 1); }},
+    {EC_STEP_COMPLETE, Notify<&TGraph::OnGraphStepComplete>},
+    {EC_TIMECODE_AVAILABLE,
+     [](TGraph& g, LONG_PTR p1, LONG_PTR p2) {
+         g.OnGraphTimeCodeAvailable(&g, Ptr<IBaseFilter>(p1), int(p2));
+     }},
+    {EC_EXTDEVICE_MODE_CHANGE, WithInts<&TGraph::OnGraphEXTDeviceModeChange>},
+    {EC_GRAPH_CHANGED, Notify<&TGraph::OnGraphChanged>},
+    {EC_CLOCK_UNSET, Notify<&TGraph::OnGraphClockUnset>},
+    {EC_VMR_RENDERDEVICE_SET, WithInt<&TGraph::OnGraphVMRRenderDevice>},
+    {EC_DVD_DOMAIN_CHANGE, NotifyPicked<kDvdDomains>},
+    {EC_DVD_TITLE_CHANGE, WithInt<&TGraph::OnDVDTitleChange>},
+    {EC_DVD_CHAPTER_START, WithInt<&TGraph::OnDVDChapterStart>},
+    {EC_DVD_AUDIO_STREAM_CHANGE, WithStream<&TGraph::OnDVDAudioStreamChange>},
+    {EC_DVD_SUBPICTURE_STREAM_CHANGE, WithStream<&TGraph::OnDVDSubpictureStreamChange>},
+    {EC_DVD_ANGLE_CHANGE, WithInts<&TGraph::OnDVDAngleChange>},
+    {EC_DVD_BUTTON_CHANGE, WithInts<&TGraph::OnDVDButtonChange>},
+    {EC_DVD_VALID_UOPS_CHANGE, WithInt<&TGraph::OnDVDValidUOPSChange>},
+    {EC_DVD_STILL_ON,
+     [](TGraph& g, LONG_PTR p1, LONG_PTR p2) { g.OnDVDStillOn(&g, p1 == 1, int(p2)); }},
+    {EC_DVD_STILL_OFF, Notify<&TGraph::OnDVDStillOff>},
+    {EC_DVD_CURRENT_TIME,
+     [](TGraph& g, LONG_PTR p1, LONG_PTR) {
+         g.OnDVDCurrentTime(&g, Bcd(p1, 24), Bcd(p1, 16), Bcd(p1, 8), Bcd(p1, 0));
+     }},
+    {EC_DVD_ERROR, NotifyPicked<kDvdErrors>},
+    {EC_DVD_WARNING, IntPicked<kDvdWarnings>},
+    {EC_DVD_CHAPTER_AUTOSTOP, Notify<&TGraph::OnDVDChapterAutoStop>},
+    {EC_DVD_NO_FP_PGC, Notify<&TGraph::OnDVDNoFP_PGC>},
+    // The rate in ten-thousandths.
+    {EC_DVD_PLAYBACK_RATE_CHANGE,
+     [](TGraph& g, LONG_PTR p1, LONG_PTR) { g.OnDVDPlaybackRateChange(&g, float(p1) / 10000.0f); }},
+    {EC_DVD_PARENTAL_LEVEL_CHANGE, WithInt<&TGraph::OnDVDParentalLevelChange>},
+    {EC_DVD_PLAYBACK_STOPPED, Notify<&TGraph::OnDVDPlaybackStopped>},
+    {EC_DVD_ANGLES_AVAILABLE, WithBool<&TGraph::OnDVDAnglesAvailable>},
+    {EC_DVD_PLAYPERIOD_AUTOSTOP, Notify<&TGraph::OnDVDPlayPeriodAutoStop>},
+    {EC_DVD_BUTTON_AUTO_ACTIVATED, WithInt<&TGraph::OnDVDButtonAutoActivated>},
+    {EC_DVD_CMD_START, WithInt<&TGraph::OnDVDCMDStart>},
+    {EC_DVD_CMD_END, WithInt<&TGraph::OnDVDCMDEnd>},
+    {EC_DVD_DISC_EJECTED, Notify<&TGraph::OnDVDDiscEjected>},
+    {EC_DVD_DISC_INSERTED, Notify<&TGraph::OnDVDDiscInserted>},
+    // Hours, minutes, seconds and frames from the lowest byte up.
+    {EC_DVD_CURRENT_HMSF_TIME,
+     [](TGraph& g, LONG_PTR p1, LONG_PTR) {
+         g.OnDVDCurrentHMSFTime(&g, Byte(p1, 0), Byte(p1, 1), Byte(p1, 2), Byte(p1, 3));
+     }},
+    {EC_DVD_KARAOKE_MODE, WithBool<&TGraph::OnDVDKaraokeMode>},
+};
 } // namespace
 
 void TFilterGraph::DoEvent(long code, LONG_PTR p1, LONG_PTR p2) {
@@ -440,238 +604,9 @@ void TFilterGraph::DoEvent(long code, LONG_PTR p1, LONG_PTR p2) {
     for (IEvent* w : windows)
         w->GraphEvent(code, p1, p2);
     if (OnDSEvent) OnDSEvent(this, code, p1, p2);
-    auto fire = [this](const TNotifyEvent& e) {
-        if (e) e(this);
-    };
-    switch (code) {
-    case EC_COMPLETE:
-        OnGraphComplete(this, HRESULT(p1), reinterpret_cast<IBaseFilter*>(p2));
-        break;
-    case EC_USERABORT:
-        fire(OnGraphUserAbort);
-        break;
-    case EC_ERRORABORT:
-        OnGraphErrorAbort(this, HRESULT(p1));
-        break;
-    case EC_STREAM_ERROR_STOPPED:
-        OnGraphStreamErrorStopped(this, HRESULT(p1), int(p2));
-        break;
-    case EC_STREAM_ERROR_STILLPLAYING:
-        OnGraphStreamErrorStillPlaying(this, HRESULT(p1), int(p2));
-        break;
-    case EC_ERROR_STILLPLAYING:
-        OnGraphErrorStillPlaying(this, HRESULT(p1));
-        break;
-    case EC_PALETTE_CHANGED:
-        fire(OnGraphPaletteChanged);
-        break;
-    case EC_VIDEO_SIZE_CHANGED:
-        OnGraphVideoSizeChanged(this, int(p1 & 0xFFFF), int((p1 >> 16) & 0xFFFF));
-        break;
-    case EC_QUALITY_CHANGE:
-        fire(OnGraphQualityChange);
-        break;
-    case EC_CLOCK_CHANGED:
-        fire(OnGraphClockChanged);
-        break;
-    case EC_PAUSED:
-        OnGraphPaused(this, HRESULT(p1));
-        break;
-    case EC_OPENING_FILE:
-        OnGraphOpeningFile(this, p1 != 0);
-        break;
-    case EC_BUFFERING_DATA:
-        OnGraphBufferingData(this, p1 != 0);
-        break;
-    case EC_FULLSCREEN_LOST:
-        OnGraphFullscreenLost(this, reinterpret_cast<IBaseFilter*>(p2));
-        break;
-    case EC_OLE_EVENT:
-        OnGraphOleEvent(this, QString::fromUtf16(reinterpret_cast<const char16_t*>(p1)),
-                        QString::fromUtf16(reinterpret_cast<const char16_t*>(p2)));
-        break;
-    case EC_STREAM_CONTROL_STOPPED:
-        OnGraphStreamControlStopped(this, reinterpret_cast<IPin*>(p1), int(p2));
-        break;
-    case EC_STREAM_CONTROL_STARTED:
-        OnGraphStreamControlStarted(this, reinterpret_cast<IPin*>(p1), int(p2));
-        break;
-    case EC_END_OF_SEGMENT:
-        OnGraphEndOfSegment(this, p1 ? *reinterpret_cast<REFERENCE_TIME*>(p1) : 0, int(p2));
-        break;
-    case EC_DEVICE_LOST:
-        OnGraphDeviceLost(this, reinterpret_cast<IUnknown*>(p1), p2 == 1);
-        break;
-    case EC_STEP_COMPLETE:
-        fire(OnGraphStepComplete);
-        break;
-    case EC_TIMECODE_AVAILABLE:
-        OnGraphTimeCodeAvailable(this, reinterpret_cast<IBaseFilter*>(p1), int(p2));
-        break;
-    case EC_EXTDEVICE_MODE_CHANGE:
-        OnGraphEXTDeviceModeChange(this, int(p1), int(p2));
-        break;
-    case EC_GRAPH_CHANGED:
-        fire(OnGraphChanged);
-        break;
-    case EC_CLOCK_UNSET:
-        fire(OnGraphClockUnset);
-        break;
-    case EC_VMR_RENDERDEVICE_SET:
-        OnGraphVMRRenderDevice(this, int(p1));
-        break;
-    case EC_DVDBASE + 0x01:
-        switch (p1) {
-        case 1:
-            fire(OnDVDDomainFirstPlay);
-            break;
-        case 2:
-            fire(OnDVDDomainVideoManagerMenu);
-            break;
-        case 3:
-            fire(OnDVDDomainVideoTitleSetMenu);
-            break;
-        case 4:
-            fire(OnDVDDomainTitle);
-            break;
-        case 5:
-            fire(OnDVDDomainStop);
-            break;
-        default:
-            break;
-        }
-        break;
-    case EC_DVDBASE + 0x02:
-        OnDVDTitleChange(this, int(p1));
-        break;
-    case EC_DVDBASE + 0x03:
-        OnDVDChapterStart(this, int(p1));
-        break;
-    // The stream languages come from DVD navigation, which this platform does not have.
-    case EC_DVDBASE + 0x04:
-        OnDVDAudioStreamChange(this, int(p1), QString());
-        break;
-    case EC_DVDBASE + 0x05:
-        OnDVDSubpictureStreamChange(this, int(p1), QString());
-        break;
-    case EC_DVDBASE + 0x06:
-        OnDVDAngleChange(this, int(p1), int(p2));
-        break;
-    case EC_DVDBASE + 0x07:
-        OnDVDButtonChange(this, int(p1), int(p2));
-        break;
-    case EC_DVDBASE + 0x08:
-        OnDVDValidUOPSChange(this, int(p1));
-        break;
-    case EC_DVDBASE + 0x09:
-        OnDVDStillOn(this, p1 == 1, int(p2));
-        break;
-    case EC_DVDBASE + 0x0A:
-        fire(OnDVDStillOff);
-        break;
-    case EC_DVDBASE + 0x0B:
-        OnDVDCurrentTime(this, Bcd(p1, 24), Bcd(p1, 16), Bcd(p1, 8), Bcd(p1, 0));
-        break;
-    case EC_DVDBASE + 0x0C:
-        switch (p1) {
-        case 1:
-            fire(OnDVDErrorUnexpected);
-            break;
-        case 2:
-            fire(OnDVDErrorCopyProtectFail);
-            break;
-        case 3:
-            fire(OnDVDErrorInvalidDVD1_0Disc);
-            break;
-        case 4:
-            fire(OnDVDErrorInvalidDiscRegion);
-            break;
-        case 5:
-            fire(OnDVDErrorLowParentalLevel);
-            break;
-        case 6:
-            fire(OnDVDErrorMacrovisionFail);
-            break;
-        case 7:
-            fire(OnDVDErrorIncompatibleSystemAndDecoderRegions);
-            break;
-        case 8:
-            fire(OnDVDErrorIncompatibleDiscAndDecoderRegions);
-            break;
-        default:
-            break;
-        }
-        break;
-    case EC_DVDBASE + 0x0D:
-        switch (p1) {
-        case 1:
-            OnDVDWarningInvalidDVD1_0Disc(this, int(p2));
-            break;
-        case 2:
-            OnDVDWarningFormatNotSupported(this, int(p2));
-            break;
-        case 3:
-            OnDVDWarningIllegalNavCommand(this, int(p2));
-            break;
-        case 4:
-            OnDVDWarningOpen(this, int(p2));
-            break;
-        case 5:
-            OnDVDWarningSeek(this, int(p2));
-            break;
-        case 6:
-            OnDVDWarningRead(this, int(p2));
-            break;
-        default:
-            break;
-        }
-        break;
-    case EC_DVDBASE + 0x0E:
-        fire(OnDVDChapterAutoStop);
-        break;
-    case EC_DVDBASE + 0x0F:
-        fire(OnDVDNoFP_PGC);
-        break;
-    case EC_DVDBASE + 0x10:
-        OnDVDPlaybackRateChange(this, float(p1) / 10000.0f);
-        break;
-    case EC_DVDBASE + 0x11:
-        OnDVDParentalLevelChange(this, int(p1));
-        break;
-    case EC_DVDBASE + 0x12:
-        fire(OnDVDPlaybackStopped);
-        break;
-    case EC_DVDBASE + 0x13:
-        OnDVDAnglesAvailable(this, p1 != 0);
-        break;
-    case EC_DVDBASE + 0x14:
-        fire(OnDVDPlayPeriodAutoStop);
-        break;
-    case EC_DVDBASE + 0x15:
-        OnDVDButtonAutoActivated(this, int(p1));
-        break;
-    case EC_DVDBASE + 0x16:
-        OnDVDCMDStart(this, int(p1));
-        break;
-    case EC_DVDBASE + 0x17:
-        OnDVDCMDEnd(this, int(p1));
-        break;
-    case EC_DVDBASE + 0x18:
-        fire(OnDVDDiscEjected);
-        break;
-    case EC_DVDBASE + 0x19:
-        fire(OnDVDDiscInserted);
-        break;
-    case EC_DVDBASE + 0x1A:
-        OnDVDCurrentHMSFTime(this, int(p1 & 0xFF), int((p1 >> 8) & 0xFF), int((p1 >> 16) & 0xFF),
-                             int((p1 >> 24) & 0xFF));
-        break;
-    case EC_DVDBASE + 0x1B:
-        OnDVDKaraokeMode(this, p1 != 0);
-        break;
-    default:
-        break;
-    }
+    const auto route = std::find_if(std::begin(kEventRoutes), std::end(kEventRoutes),
+                                    [code](const TEventEntry& e) { return e.code == code; });
+    if (route != std::end(kEventRoutes)) route->route(*this, p1, p2);
 }
 
 // Moves a graph client (a component and a filter) from the graph it is in to `to`; either may be

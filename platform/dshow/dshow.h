@@ -404,6 +404,34 @@ inline constexpr LONG EC_GRAPH_CHANGED = 0x50;
 inline constexpr LONG EC_CLOCK_UNSET = 0x51;
 inline constexpr LONG EC_VMR_RENDERDEVICE_SET = 0x53;
 inline constexpr LONG EC_DVDBASE = 0x0100;
+// DVD navigation's events (none arrive on this platform; the graph component still routes them).
+inline constexpr LONG EC_DVD_DOMAIN_CHANGE = EC_DVDBASE + 0x01;
+inline constexpr LONG EC_DVD_TITLE_CHANGE = EC_DVDBASE + 0x02;
+inline constexpr LONG EC_DVD_CHAPTER_START = EC_DVDBASE + 0x03;
+inline constexpr LONG EC_DVD_AUDIO_STREAM_CHANGE = EC_DVDBASE + 0x04;
+inline constexpr LONG EC_DVD_SUBPICTURE_STREAM_CHANGE = EC_DVDBASE + 0x05;
+inline constexpr LONG EC_DVD_ANGLE_CHANGE = EC_DVDBASE + 0x06;
+inline constexpr LONG EC_DVD_BUTTON_CHANGE = EC_DVDBASE + 0x07;
+inline constexpr LONG EC_DVD_VALID_UOPS_CHANGE = EC_DVDBASE + 0x08;
+inline constexpr LONG EC_DVD_STILL_ON = EC_DVDBASE + 0x09;
+inline constexpr LONG EC_DVD_STILL_OFF = EC_DVDBASE + 0x0A;
+inline constexpr LONG EC_DVD_CURRENT_TIME = EC_DVDBASE + 0x0B;
+inline constexpr LONG EC_DVD_ERROR = EC_DVDBASE + 0x0C;
+inline constexpr LONG EC_DVD_WARNING = EC_DVDBASE + 0x0D;
+inline constexpr LONG EC_DVD_CHAPTER_AUTOSTOP = EC_DVDBASE + 0x0E;
+inline constexpr LONG EC_DVD_NO_FP_PGC = EC_DVDBASE + 0x0F;
+inline constexpr LONG EC_DVD_PLAYBACK_RATE_CHANGE = EC_DVDBASE + 0x10;
+inline constexpr LONG EC_DVD_PARENTAL_LEVEL_CHANGE = EC_DVDBASE + 0x11;
+inline constexpr LONG EC_DVD_PLAYBACK_STOPPED = EC_DVDBASE + 0x12;
+inline constexpr LONG EC_DVD_ANGLES_AVAILABLE = EC_DVDBASE + 0x13;
+inline constexpr LONG EC_DVD_PLAYPERIOD_AUTOSTOP = EC_DVDBASE + 0x14;
+inline constexpr LONG EC_DVD_BUTTON_AUTO_ACTIVATED = EC_DVDBASE + 0x15;
+inline constexpr LONG EC_DVD_CMD_START = EC_DVDBASE + 0x16;
+inline constexpr LONG EC_DVD_CMD_END = EC_DVDBASE + 0x17;
+inline constexpr LONG EC_DVD_DISC_EJECTED = EC_DVDBASE + 0x18;
+inline constexpr LONG EC_DVD_DISC_INSERTED = EC_DVDBASE + 0x19;
+inline constexpr LONG EC_DVD_CURRENT_HMSF_TIME = EC_DVDBASE + 0x1A;
+inline constexpr LONG EC_DVD_KARAOKE_MODE = EC_DVDBASE + 0x1B;
 inline constexpr long AM_MEDIAEVENT_NONOTIFY = 0x01;
 
 struct IMediaEvent : IUnknown {

@@ -216,3 +216,82 @@ TEST(FilterGraphTest, VolumeLawRegistrationAndLogFile) {
     graph.SetActive(false);
     qunsetenv("AVSETUP_GRAPH_DIR");
 }
+
+// The graph's event codes reach the events they name, with their parameters decoded; an
+// unknown code or an out-of-range pick reaches none of them (only OnDSEvent sees every code).
+TEST(FilterGraphTest, EventCodesReachTheirEventsWithParametersDecoded) {
+    TFilterGraph graph(nullptr);
+    std::vector<QString> seen;
+    auto note = [&](const char* what) { return [&seen, what](TObject*) { seen.push_back(what); }; };
+    long raw = 0;
+    graph.OnDSEvent = [&](TObject*, long code, LONG_PTR, LONG_PTR) { raw = code; };
+    graph.OnGraphUserAbort = note("abort");
+    graph.OnGraphClockUnset = note("unset");
+    graph.OnDVDDomainStop = note("domain 5");
+    graph.OnDVDErrorIncompatibleDiscAndDecoderRegions = note("error 8");
+    graph.OnDVDDiscInserted = note("inserted");
+    graph.OnGraphComplete = [&](TObject* s, HRESULT hr, IBaseFilter*) {
+        EXPECT_EQ(s, &graph);
+        seen.push_back(QStringLiteral("complete %1").arg(hr));
+    };
+    graph.OnGraphVideoSizeChanged = [&](TObject*, int w, int h) {
+        seen.push_back(QStringLiteral("size %1x%2").arg(w).arg(h));
+    };
+    graph.OnGraphDeviceLost = [&](TObject*, IUnknown*, bool back) {
+        seen.push_back(back ? "device back" : "device gone");
+    };
+    graph.OnDVDWarningSeek = [&](TObject*, int v) {
+        seen.push_back(QStringLiteral("seek %1").arg(v));
+    };
+    graph.OnDVDStillOn = [&](TObject*, bool button, int s) {
+        seen.push_back(QStringLiteral("still %1 %2").arg(int(button)).arg(s));
+    };
+    graph.OnDVDCurrentTime = [&](TObject*, int h, int m, int s, int f) {
+        seen.push_back(QStringLiteral("bcd %1:%2:%3.%4").arg(h).arg(m).arg(s).arg(f));
+    };
+    graph.OnDVDCurrentHMSFTime = [&](TObject*, int h, int m, int s, int f) {
+        seen.push_back(QStringLiteral("hmsf %1:%2:%3.%4").arg(h).arg(m).arg(s).arg(f));
+    };
+    graph.OnDVDPlaybackRateChange = [&](TObject*, float r) {
+        seen.push_back(QStringLiteral("rate %1").arg(r));
+    };
+    graph.OnDVDKaraokeMode = [&](TObject*, bool on) {
+        seen.push_back(on ? "karaoke" : "no karaoke");
+    };
+
+    graph.DoEvent(EC_COMPLETE, LONG_PTR(E_FAIL), 0);
+    graph.DoEvent(EC_USERABORT, 0, 0);
+    graph.DoEvent(EC_VIDEO_SIZE_CHANGED, (480 << 16) | 640, 0);
+    graph.DoEvent(EC_DEVICE_LOST, 0, 1);
+    graph.DoEvent(EC_DEVICE_LOST, 0, 0);
+    graph.DoEvent(EC_CLOCK_UNSET, 0, 0);
+    graph.DoEvent(EC_DVD_DOMAIN_CHANGE, 5, 0);
+    graph.DoEvent(EC_DVD_DOMAIN_CHANGE, 6, 0); // no such domain
+    graph.DoEvent(EC_DVD_STILL_ON, 1, 3);
+    graph.DoEvent(EC_DVD_CURRENT_TIME, 0x01234507, 0);
+    graph.DoEvent(EC_DVD_ERROR, 8, 0);
+    graph.DoEvent(EC_DVD_ERROR, 0, 0); // no such error
+    graph.DoEvent(EC_DVD_WARNING, 5, 42);
+    graph.DoEvent(EC_DVD_PLAYBACK_RATE_CHANGE, 15000, 0);
+    graph.DoEvent(EC_DVD_DISC_INSERTED, 0, 0);
+    graph.DoEvent(EC_DVD_CURRENT_HMSF_TIME, 0x07050302, 0);
+    graph.DoEvent(EC_DVD_KARAOKE_MODE, 1, 0);
+    graph.DoEvent(0x7777, 1, 1);
+    EXPECT_EQ(raw, 0x7777) << "every code reaches OnDSEvent";
+    const std::vector<QString> expected = {QStringLiteral("complete %1").arg(E_FAIL),
+                                           "abort",
+                                           "size 640x480",
+                                           "device back",
+                                           "device gone",
+                                           "unset",
+                                           "domain 5",
+                                           "still 1 3",
+                                           "bcd 1:23:45.7",
+                                           "error 8",
+                                           "seek 42",
+                                           "rate 1.5",
+                                           "inserted",
+                                           "hmsf 2:3:5.7",
+                                           "karaoke"};
+    EXPECT_EQ(seen, expected);
+}
