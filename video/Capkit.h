@@ -64,10 +64,28 @@ using TSelectedFilterEvent =
 using TCreatedFilterEvent = TEvent<IBaseFilter*, bool& /*accept*/>;
 using TUnableToRenderEvent = TEvent<TObject*, IPin*>;
 
+// Get<I>(): the interface a component's QueryInterface answers for I, or none.
+template <class Self> class TInterfaceQuery {
+public:
+    template <class I> ComPtr<I> Get() {
+        ComPtr<I> out;
+        static_cast<Self*>(this)->QueryInterface(uuidof<I>(), out.AsVoid());
+        return out;
+    }
+};
+
+// The platform interfaces a component implements itself (callbacks the platform calls). They are
+// not counted: the component's life is its owner's (the form's). Self writes QueryInterface.
+template <class Self, class... Interfaces>
+class TComponentInterfaces : public TInterfaceQuery<Self>, public Interfaces... {
+public:
+    ULONG AddRef() override { return 1; }
+    ULONG Release() override { return 1; }
+};
+
 class TFilterGraph : public TNonVisualComponent,
-                     public IAMGraphBuilderCallback,
-                     public IAMFilterGraphCallback,
-                     public IServiceProvider {
+                     public TComponentInterfaces<TFilterGraph, IAMGraphBuilderCallback,
+                                                 IAMFilterGraphCallback, IServiceProvider> {
     Q_OBJECT
     Q_PROPERTY(bool Active READ Active WRITE SetActive)
     Q_PROPERTY(bool AutoCreate READ AutoCreate WRITE SetAutoCreate)
@@ -114,14 +132,6 @@ public:
 
     // The component's own interfaces first, then (while active) the platform objects of the mode.
     HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    template <class I> ComPtr<I> Get() {
-        ComPtr<I> out;
-        QueryInterface(uuidof<I>(), out.AsVoid());
-        return out;
-    }
-    // Not counted: the component's life is the form's.
-    ULONG AddRef() override { return 1; }
-    ULONG Release() override { return 1; }
 
     // IAMGraphBuilderCallback, IAMFilterGraphCallback, IServiceProvider (the platform graph calls).
     HRESULT SelectedFilter(IMoniker* moniker) override;
@@ -230,7 +240,7 @@ private:
 
 // A capture device in a graph: binds the device its BaseFilter names whenever the graph becomes
 // active and holds that filter until the graph becomes inactive.
-class TFilter : public TNonVisualComponent, public IFilter {
+class TFilter : public TNonVisualComponent, public IFilter, public TInterfaceQuery<TFilter> {
     Q_OBJECT
 public:
     explicit TFilter(TComponent* AOwner);
@@ -247,11 +257,6 @@ public:
 
     // The held platform filter's interfaces (none while the graph is inactive).
     HRESULT QueryInterface(REFIID riid, void** ppv);
-    template <class I> ComPtr<I> Get() {
-        ComPtr<I> out;
-        QueryInterface(uuidof<I>(), out.AsVoid());
-        return out;
-    }
 
 protected:
     void Notification(TComponent* AComponent, TOperation Operation) override;
@@ -440,7 +445,9 @@ private:
 // A graph client holding the platform's sample grabber; every buffer through it goes to OnBuffer
 // on the streaming thread, one call at a time under the component's lock (never touch widgets
 // there).
-class TSampleGrabber : public TNonVisualComponent, public IFilter, public ISampleGrabberCB {
+class TSampleGrabber : public TNonVisualComponent,
+                       public IFilter,
+                       public TComponentInterfaces<TSampleGrabber, ISampleGrabberCB> {
     Q_OBJECT
 public:
     // EAssertionFailed "The SampleGrabber Filter is not available on this system." without one.
@@ -458,13 +465,6 @@ public:
     void NotifyFilter(TFilterOperation operation, int param = 0) override;
 
     HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    template <class I> ComPtr<I> Get() {
-        ComPtr<I> out;
-        QueryInterface(uuidof<I>(), out.AsVoid());
-        return out;
-    }
-    ULONG AddRef() override { return 1; }
-    ULONG Release() override { return 1; }
     HRESULT SampleCB(double, IMediaSample*) override { return S_OK; }
     HRESULT BufferCB(double sampleTime, BYTE* buffer, long bufferLen) override;
 
