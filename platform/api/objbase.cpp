@@ -281,11 +281,28 @@ HRESULT OleLoadFromStream(IStream* stream, REFIID riid, void** ppv) {
 }
 
 // ---- Item monikers and the running object table -------------------------------------------------
+HRESULT NamedMoniker::IsEqual(IMoniker* other) {
+    if (!other) return S_FALSE;
+    LPOLESTR n = nullptr;
+    if (FAILED(other->GetDisplayName(nullptr, nullptr, &n))) return S_FALSE;
+    const bool same = n && FName == n;
+    CoTaskMemFree(n);
+    return same ? S_OK : S_FALSE;
+}
+
+HRESULT NamedMoniker::GetDisplayName(IBindCtx*, IMoniker*, LPOLESTR* name) {
+    if (!name) return E_POINTER;
+    *name = static_cast<LPOLESTR>(CoTaskMemAlloc((FName.size() + 1) * sizeof(OLECHAR)));
+    if (!*name) return E_OUTOFMEMORY;
+    std::memcpy(*name, FName.c_str(), (FName.size() + 1) * sizeof(OLECHAR));
+    return S_OK;
+}
+
 namespace {
-class ItemMoniker final : public IMoniker {
+class ItemMoniker final : public NamedMoniker {
     AV_UNKNOWN_IMPL(IMoniker, IPersistStream, IPersist)
 public:
-    explicit ItemMoniker(std::u16string name) : FName(std::move(name)) {}
+    explicit ItemMoniker(std::u16string name) : NamedMoniker(std::move(name)) {}
     const std::u16string& Name() const { return FName; }
 
     HRESULT GetClassID(CLSID* clsid) override {
@@ -299,24 +316,6 @@ public:
     HRESULT GetSizeMax(ULARGE_INTEGER*) override { return E_NOTIMPL; }
     HRESULT BindToObject(IBindCtx*, IMoniker*, REFIID, void**) override { return MK_E_NOOBJECT; }
     HRESULT BindToStorage(IBindCtx*, IMoniker*, REFIID, void**) override { return MK_E_NOOBJECT; }
-    HRESULT IsEqual(IMoniker* other) override {
-        if (!other) return S_FALSE;
-        LPOLESTR n = nullptr;
-        if (FAILED(other->GetDisplayName(nullptr, nullptr, &n))) return S_FALSE;
-        const bool same = n && FName == n;
-        CoTaskMemFree(n);
-        return same ? S_OK : S_FALSE;
-    }
-    HRESULT GetDisplayName(IBindCtx*, IMoniker*, LPOLESTR* name) override {
-        if (!name) return E_POINTER;
-        *name = static_cast<LPOLESTR>(CoTaskMemAlloc((FName.size() + 1) * sizeof(OLECHAR)));
-        if (!*name) return E_OUTOFMEMORY;
-        std::memcpy(*name, FName.c_str(), (FName.size() + 1) * sizeof(OLECHAR));
-        return S_OK;
-    }
-
-private:
-    std::u16string FName;
 };
 
 class RunningObjectTable final : public IRunningObjectTable {

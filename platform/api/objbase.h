@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 
 using HRESULT = std::int32_t;
 using ULONG = std::uint32_t;
@@ -236,6 +237,19 @@ struct IMoniker : IPersistStream {
 };
 AV_INTERFACE_ID(IMoniker, 0x0000000F, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
                 0x46);
+
+// A moniker that is its display name (the item and the device monikers): it hands out the name
+// and equals any moniker with the same display name.
+class NamedMoniker : public IMoniker {
+public:
+    HRESULT IsEqual(IMoniker* other) override;
+    HRESULT GetDisplayName(IBindCtx* bc, IMoniker* toLeft, LPOLESTR* name) override;
+
+protected:
+    NamedMoniker() = default;
+    explicit NamedMoniker(std::u16string name) : FName(std::move(name)) {}
+    std::u16string FName;
+};
 
 struct IEnumMoniker : IUnknown {
     virtual HRESULT Next(ULONG count, IMoniker** monikers, ULONG* fetched) = 0;

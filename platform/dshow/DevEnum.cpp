@@ -36,11 +36,11 @@ private:
 
 // One moniker class for every entry the enumerator lists: a camera ("@device:pnp:<path>"), a
 // filter class ("@device:sw:{category}\{clsid}") or a category. The display name is what is saved.
-class DeviceMoniker final : public IMoniker {
+class DeviceMoniker final : public NamedMoniker {
     AV_UNKNOWN_IMPL(IMoniker, IPersistStream, IPersist)
 public:
     DeviceMoniker() = default;
-    explicit DeviceMoniker(std::u16string displayName) : FName(std::move(displayName)) {}
+    explicit DeviceMoniker(std::u16string displayName) : NamedMoniker(std::move(displayName)) {}
 
     HRESULT GetClassID(CLSID* clsid) override {
         if (!clsid) return E_POINTER;
@@ -114,23 +114,6 @@ public:
         return S_OK;
     }
 
-    HRESULT IsEqual(IMoniker* other) override {
-        if (!other) return S_FALSE;
-        LPOLESTR n = nullptr;
-        if (FAILED(other->GetDisplayName(nullptr, nullptr, &n))) return S_FALSE;
-        const bool same = n && FName == n;
-        CoTaskMemFree(n);
-        return same ? S_OK : S_FALSE;
-    }
-
-    HRESULT GetDisplayName(IBindCtx*, IMoniker*, LPOLESTR* name) override {
-        if (!name) return E_POINTER;
-        *name = static_cast<LPOLESTR>(CoTaskMemAlloc((FName.size() + 1) * sizeof(OLECHAR)));
-        if (!*name) return E_OUTOFMEMORY;
-        std::memcpy(*name, FName.c_str(), (FName.size() + 1) * sizeof(OLECHAR));
-        return S_OK;
-    }
-
     static std::u16string CameraName(const std::string& path) {
         return u"@device:pnp:" + WideFromUtf8(path);
     }
@@ -157,8 +140,6 @@ private:
             if (*c.clsid == clsid) return c.friendlyName;
         return {};
     }
-
-    std::u16string FName;
 };
 
 class MonikerEnum final : public IEnumMoniker {
