@@ -1,11 +1,11 @@
 #include "framework/Controls.h"
 
-#include "framework/Forms.h"
-
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QChildEvent>
+#include <QCursor>
+#include <QMap>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
@@ -337,12 +337,75 @@ void TControl::SetOpaque(bool v) {
     Invalidate();
 }
 
+// ---- The cursor table ---------------------------------------------------------------------------
+
+namespace {
+QMap<int, QCursor>& RegisteredCursors() {
+    static QMap<int, QCursor> cursors;
+    return cursors;
+}
+} // namespace
+
+QCursor CursorShape(TCursor c) {
+    const auto& registered = RegisteredCursors();
+    if (auto it = registered.find(c); it != registered.end()) return *it;
+    switch (c) {
+    case crNone:
+        return QCursor(Qt::BlankCursor);
+    case crCross:
+        return QCursor(Qt::CrossCursor);
+    case crIBeam:
+        return QCursor(Qt::IBeamCursor);
+    case crSizeNESW:
+        return QCursor(Qt::SizeBDiagCursor);
+    case crSizeNS:
+        return QCursor(Qt::SizeVerCursor);
+    case crSizeNWSE:
+        return QCursor(Qt::SizeFDiagCursor);
+    case crSizeWE:
+        return QCursor(Qt::SizeHorCursor);
+    case crUpArrow:
+        return QCursor(Qt::UpArrowCursor);
+    case crHourGlass:
+    case crSQLWait:
+        return QCursor(Qt::WaitCursor);
+    case crDrag:
+    case crMultiDrag:
+        return QCursor(Qt::DragCopyCursor);
+    case crNoDrop:
+    case crNo:
+        return QCursor(Qt::ForbiddenCursor);
+    case crHSplit:
+        return QCursor(Qt::SplitHCursor);
+    case crVSplit:
+        return QCursor(Qt::SplitVCursor);
+    case crAppStart:
+        return QCursor(Qt::BusyCursor);
+    case crHelp:
+        return QCursor(Qt::WhatsThisCursor);
+    case crHandPoint:
+        return QCursor(Qt::PointingHandCursor);
+    case crSizeAll:
+        return QCursor(Qt::SizeAllCursor);
+    default:
+        return QCursor(Qt::ArrowCursor);
+    }
+}
+
+void RegisterCursor(TCursor c, const QCursor& shape) {
+    RegisteredCursors().insert(c, shape);
+}
+
+bool CursorRegistered(TCursor c) {
+    return RegisteredCursors().contains(c);
+}
+
 void TControl::SetCursor(TCursor c) {
     FCursor = c;
     if (c == crDefault)
         unsetCursor();
     else
-        setCursor(Screen->CursorShape(c));
+        setCursor(CursorShape(c));
 }
 
 void TControl::BringToFront() {

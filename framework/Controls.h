@@ -20,6 +20,7 @@
 #include "framework/Classes.h"
 #include "framework/Graphics.h"
 
+#include <QCursor>
 #include <QWidget>
 
 class TWinControl;
@@ -45,13 +46,19 @@ enum TShiftStateFlag : unsigned {
 using TShiftState = unsigned;
 
 // Cursors: negative numbers are the built-in shapes, positive numbers are registered by the
-// program (TScreen::SetCursor), e.g. the audio library's 2001..2031.
+// program (RegisterCursor, or Screen->SetCursorShape), e.g. the audio library's 2001..2031.
 using TCursor = int;
 constexpr TCursor crDefault = 0, crNone = -1, crArrow = -2, crCross = -3, crIBeam = -4,
                   crSizeNESW = -6, crSizeNS = -7, crSizeNWSE = -8, crSizeWE = -9, crUpArrow = -10,
                   crHourGlass = -11, crDrag = -12, crNoDrop = -13, crHSplit = -14, crVSplit = -15,
                   crMultiDrag = -16, crSQLWait = -17, crNo = -18, crAppStart = -19, crHelp = -20,
                   crHandPoint = -21, crSizeAll = -22;
+
+// The cursor table (main thread): the shape registered for a number, else the built-in shape
+// (the arrow for an unknown number). Controls and the screen share it.
+QCursor CursorShape(TCursor c);
+void RegisterCursor(TCursor c, const QCursor& shape);
+bool CursorRegistered(TCursor c);
 
 // Virtual-key codes.
 using WORD = std::uint16_t;

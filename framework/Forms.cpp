@@ -398,52 +398,15 @@ int TApplication::MessageBox(const QString& text, const QString& caption, int fl
 // --- TScreen -------------------------------------------------------------------------------------
 
 QCursor TScreen::CursorShape(TCursor c) const {
-    if (auto it = FCursors.find(c); it != FCursors.end()) return *it;
-    switch (c) {
-    case crNone:
-        return QCursor(Qt::BlankCursor);
-    case crCross:
-        return QCursor(Qt::CrossCursor);
-    case crIBeam:
-        return QCursor(Qt::IBeamCursor);
-    case crSizeNESW:
-        return QCursor(Qt::SizeBDiagCursor);
-    case crSizeNS:
-        return QCursor(Qt::SizeVerCursor);
-    case crSizeNWSE:
-        return QCursor(Qt::SizeFDiagCursor);
-    case crSizeWE:
-        return QCursor(Qt::SizeHorCursor);
-    case crUpArrow:
-        return QCursor(Qt::UpArrowCursor);
-    case crHourGlass:
-    case crSQLWait:
-        return QCursor(Qt::WaitCursor);
-    case crDrag:
-    case crMultiDrag:
-        return QCursor(Qt::DragCopyCursor);
-    case crNoDrop:
-    case crNo:
-        return QCursor(Qt::ForbiddenCursor);
-    case crHSplit:
-        return QCursor(Qt::SplitHCursor);
-    case crVSplit:
-        return QCursor(Qt::SplitVCursor);
-    case crAppStart:
-        return QCursor(Qt::BusyCursor);
-    case crHelp:
-        return QCursor(Qt::WhatsThisCursor);
-    case crHandPoint:
-        return QCursor(Qt::PointingHandCursor);
-    case crSizeAll:
-        return QCursor(Qt::SizeAllCursor);
-    default:
-        return QCursor(Qt::ArrowCursor);
-    }
+    return ::CursorShape(c);
 }
 
 void TScreen::SetCursorShape(TCursor index, const QCursor& cursor) {
-    FCursors.insert(index, cursor);
+    RegisterCursor(index, cursor);
+}
+
+bool TScreen::HasCursor(TCursor index) const {
+    return CursorRegistered(index);
 }
 
 void TScreen::SetCursor(TCursor c) {

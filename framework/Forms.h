@@ -187,9 +187,10 @@ extern TApplication* Application;
 // Screen: registered cursors and the global cursor override (hour-glass).
 class TScreen {
 public:
+    // The cursor table of the controls (CursorShape, RegisterCursor, CursorRegistered).
     QCursor CursorShape(TCursor c) const;
     void SetCursorShape(TCursor index, const QCursor& cursor); // registers a program cursor
-    bool HasCursor(TCursor index) const { return FCursors.contains(index); }
+    bool HasCursor(TCursor index) const;
     TCursor Cursor() const { return FCursor; }
     void SetCursor(TCursor c); // crDefault removes the override
     int Width() const;
@@ -197,7 +198,6 @@ public:
     int PixelsPerInch() const { return 96; }
 
 private:
-    QMap<int, QCursor> FCursors;
     TCursor FCursor = crDefault;
 };
 extern TScreen* Screen;
