@@ -324,7 +324,7 @@ void TAvACMChain::Reset() {
 
 // ---- TAvACMConverter ----------------------------------------------------------------------------
 
-TAvACMConverter::TAvACMConverter(TComponent* AOwner) : TAvDSPComponent(AOwner) {}
+TAvACMConverter::TAvACMConverter(TComponent* AOwner) : TAvCustomConverter(AOwner) {}
 
 TAvACMConverter::~TAvACMConverter() {
     FChain.Close();
@@ -355,11 +355,6 @@ void TAvACMConverter::InputFormatChanged(const WAVEFORMATEX* f) {
         return;
     }
     FInputFormat = CopyFormat(f);
-    UpdateConversion();
-}
-
-void TAvACMConverter::Loaded() {
-    TAvDSPComponent::Loaded();
     UpdateConversion();
 }
 
@@ -395,53 +390,17 @@ void TAvACMConverter::Fail() {
     throw EAvConverterError(QStringLiteral("Unable to convert to destination format"));
 }
 
-void TAvACMConverter::Opened() {
-    if (!FPrepared && FEnabled) {
-        if (FNeeded) {
-            if (!FPossible) Fail();
-            const int align = std::max<int>(FInputFormat->nBlockAlign, 1);
-            if (!FChain.Open(FInputFormat.get(), FDestFormat.get(), FQuality,
-                             kSourceBlock - kSourceBlock % align))
-                Fail();
-        }
-        FPrepared = true;
-    }
-    TAvDSPComponent::Opened();
+void TAvACMConverter::PrepareConversion() {
+    const int align = std::max<int>(FInputFormat->nBlockAlign, 1);
+    if (!FChain.Open(FInputFormat.get(), FDestFormat.get(), FQuality,
+                     kSourceBlock - kSourceBlock % align))
+        Fail();
 }
 
-void TAvACMConverter::Closed() {
-    FRunning = false;
-    FPrepared = false;
-    FProduced = FConsumed = 0;
+void TAvACMConverter::FreeConversion() {
     FChain.Close();
     FPushBlock.clear();
     FPushBlock.shrink_to_fit();
-    TAvDSPComponent::Closed();
-}
-
-void TAvACMConverter::Started() {
-    TAvDSPComponent::Started();
-    if (FPrepared && !FRunning) {
-        FRunning = true;
-        FMoreBuffers = false;
-        FExhausted = false;
-        FProduced = FConsumed = 0;
-        // A new run must not begin with what an earlier one left in the streams.
-        FChain.Reset();
-    }
-}
-
-void TAvACMConverter::Stopped() {
-    FRunning = false;
-    FConsumed = FProduced;
-    TAvDSPComponent::Stopped();
-}
-
-void TAvACMConverter::Flushed() {
-    TAvDSPComponent::Flushed();
-    FConsumed = FProduced;
-    FChain.Reset();
-    FExhausted = false;
 }
 
 void TAvACMConverter::BufferLoad(TAvWaveHdr* lpWaveHdr, bool& MoreBuffers) {
@@ -456,20 +415,11 @@ void TAvACMConverter::BufferLoad(TAvWaveHdr* lpWaveHdr, bool& MoreBuffers) {
         return;
     }
     TAvWaveHdr* h = lpWaveHdr;
-    int want = static_cast<int>(h->dwBufferLength) - static_cast<int>(h->dwBytesRecorded);
     const int align = std::max<int>(FInputFormat->nBlockAlign, 1);
     int retries = 0;
     for (;;) {
         // 1. Converted bytes waiting from the last round.
-        const int waiting = FProduced - FConsumed;
-        if (waiting > 0 && want > 0) {
-            const int n = std::min(waiting, want);
-            std::memcpy(h->lpData + h->dwBytesRecorded, FChain.Output() + FConsumed,
-                        static_cast<std::size_t>(n));
-            FConsumed += n;
-            h->dwBytesRecorded += static_cast<DWORD>(n);
-            want -= n;
-        }
+        const int want = HandOut(h, FChain.Output());
         // 2. Done for this buffer?
         if (h->HasLooped || !FRunning || want < 1) break;
         // 3. More source behind what the first stream still holds.
@@ -480,16 +430,10 @@ void TAvACMConverter::BufferLoad(TAvWaveHdr* lpWaveHdr, bool& MoreBuffers) {
                 FPullHdr = TAvWaveHdr{};
                 FPullHdr.lpData = reinterpret_cast<LPSTR>(FChain.SourceFree());
                 FPullHdr.dwBufferLength = static_cast<DWORD>(room);
-                FPullHdr.LoopEnabled = h->LoopEnabled;
-                FPullHdr.LoopCount = h->LoopCount;
-                FPullHdr.LoopsLeft = h->LoopsLeft;
-                FPullHdr.HasLooped = h->HasLooped;
+                CopyLoopFields(*h, FPullHdr);
                 bool more = false;
                 input->BufferLoad(&FPullHdr, more);
-                h->LoopEnabled = FPullHdr.LoopEnabled;
-                h->LoopCount = FPullHdr.LoopCount;
-                h->LoopsLeft = FPullHdr.LoopsLeft;
-                h->HasLooped = FPullHdr.HasLooped;
+                CopyLoopFields(FPullHdr, *h);
                 delivered = std::clamp(static_cast<int>(FPullHdr.dwBytesRecorded), 0, room);
                 FMoreBuffers = more;
                 if (!more || delivered == 0) FExhausted = true;

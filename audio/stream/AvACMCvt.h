@@ -17,7 +17,7 @@
 // Threads: properties, formats and the open/start/stop notifications on the main thread;
 // BufferLoad, BufferReady and Flushed on the thread that handles the driving device's buffers
 // (Part of the chain's contract, see AvDSPObj.h). The converters take no locks.
-#include "audio/stream/AvDSPObj.h"
+#include "audio/stream/AvConvert.h"
 #include "platform/api/msacm.h"
 
 #include <QFlags>
@@ -111,7 +111,7 @@ private:
 };
 
 // Converts between any two formats the compression manager can bridge.
-class TAvACMConverter : public TAvDSPComponent {
+class TAvACMConverter : public TAvCustomConverter {
     Q_OBJECT
     Q_PROPERTY(TAvDSPComponent* Input READ Input WRITE SetInput)
     Q_PROPERTY(TAvDSPComponent* Output READ Output WRITE SetOutput)
@@ -121,7 +121,6 @@ public:
     explicit TAvACMConverter(TComponent* AOwner);
     ~TAvACMConverter() override;
 
-    bool Enabled() const { return FEnabled; }
     void SetEnabled(bool v);
     TAvConvertQuality Quality() const { return FQuality; }
     void SetQuality(TAvConvertQuality q);
@@ -131,56 +130,35 @@ public:
     void SetPWaveFormat(const WAVEFORMATEX* f) override;
     void InputFormatChanged(const WAVEFORMATEX* f) override;
 
-    void Opened() override;
-    void Closed() override;
-    void Started() override;
-    void Stopped() override;
-    void Flushed() override;
     void BufferLoad(TAvWaveHdr* lpWaveHdr, bool& MoreBuffers) override;
     void BufferReady(TAvWaveHdr* lpWaveHdr) override;
 
-    // Computes the destination format from the requested one.
-    virtual void BuildDestFormat();
+    // The requested format.
+    void BuildDestFormat() override;
 
-    const WAVEFORMATEX* InputFormat() const { return FInputFormat.get(); }
-    const WAVEFORMATEX* DestFormat() const { return FDestFormat.get(); }
     const WAVEFORMATEX* RequestedFormat() const { return FRequested.get(); }
-    bool ConversionNeeded() const { return FNeeded; }
-    bool ConversionPossible() const { return FPossible; }
-    bool Prepared() const { return FPrepared; }
     // Streams in the open chain (0 while closed or passing through).
     int StageCount() const { return FChain.StageCount(); }
 
 protected:
-    void Loaded() override;
-    // Re-derives destination, conversion needed/possible, and passes the resulting format on.
-    void UpdateConversion();
-    [[noreturn]] void Fail();
+    void UpdateConversion() override;
+    // Opens the chain (a source area of whole input blocks).
+    void PrepareConversion() override;
+    void FreeConversion() override;
+    void RestartConversion() override { FChain.Reset(); }
+    [[noreturn]] void Fail() override;
     // Same tag, bits, channels and rate.
     static bool SameShape(const WAVEFORMATEX* a, const WAVEFORMATEX* b);
 
-    bool FEnabled = true;
     TAvConvertQuality FQuality = cqLow;
-    TAvFormatPtr FInputFormat;
-    TAvFormatPtr FDestFormat;
     TAvFormatPtr FRequested;
 
 private:
     int QualityInt() const { return FQuality; }
     void SetQualityInt(int q) { SetQuality(q == cqHigh ? cqHigh : cqLow); }
-    bool Converting() const { return FPrepared && FRunning && FEnabled && FNeeded && FPossible; }
     void PushOut(TAvWaveHdr* source, const BYTE* data, int n);
 
-    bool FPrepared = false;
-    bool FRunning = false;
-    bool FNeeded = false;
-    bool FPossible = false;
-    int FProduced = 0;
-    int FConsumed = 0;
-    bool FMoreBuffers = false;
-    bool FExhausted = false;
     TAvACMChain FChain;
-    TAvWaveHdr FPullHdr{};
     std::vector<BYTE> FPushBlock; // header + data for the push flow
 };
 

@@ -260,10 +260,6 @@ constexpr int kSourceBlock = 4096;
 // Each IMA-style source byte makes two 16-bit samples.
 constexpr int kImaOutput = 4 * kSourceBlock;
 
-[[noreturn]] void RaiseCannotConvert() {
-    throw EAvADPCMError(QStringLiteral("Unable to convert to destination format"));
-}
-
 // The PCM format decoded from f with the given width, or none when f is not decoded here.
 TAvFormatPtr DecodedFormat(const WAVEFORMATEX* f, TAvBits bits) {
     if (f == nullptr || f->nSamplesPerSec == 0) return {};
@@ -275,16 +271,9 @@ TAvFormatPtr DecodedFormat(const WAVEFORMATEX* f, TAvBits bits) {
     return CopyFormat(&pcm);
 }
 
-void CopyLoopFields(const TAvWaveHdr& from, TAvWaveHdr& to) {
-    to.LoopEnabled = from.LoopEnabled;
-    to.LoopCount = from.LoopCount;
-    to.LoopsLeft = from.LoopsLeft;
-    to.HasLooped = from.HasLooped;
-}
-
 } // namespace
 
-TAvADPCMConverter::TAvADPCMConverter(TComponent* AOwner) : TAvDSPComponent(AOwner) {}
+TAvADPCMConverter::TAvADPCMConverter(TComponent* AOwner) : TAvCustomConverter(AOwner) {}
 
 void TAvADPCMConverter::SetEnabled(bool v) {
     if (v == FEnabled) return;
@@ -316,11 +305,6 @@ void TAvADPCMConverter::InputFormatChanged(const WAVEFORMATEX* f) {
     UpdateConversion();
 }
 
-void TAvADPCMConverter::Loaded() {
-    TAvDSPComponent::Loaded();
-    UpdateConversion();
-}
-
 void TAvADPCMConverter::BuildDestFormat() {
     FDestFormat.reset();
     if (!FInputFormat || !FEnabled) return;
@@ -346,7 +330,8 @@ void TAvADPCMConverter::UpdateConversion() {
         // A new input while open: buffers sized for the old one must not be used for it.
         FPrepared = false;
         FRunning = false;
-        ResetRun();
+        FProduced = FConsumed = 0;
+        RestartConversion();
         if (FEnabled) {
             try {
                 Prepare();
@@ -357,77 +342,46 @@ void TAvADPCMConverter::UpdateConversion() {
     TAvDSPComponent::SetPWaveFormat(out);
 }
 
-void TAvADPCMConverter::Prepare() {
-    if (FNeeded) {
-        if (!FPossible) RaiseCannotConvert();
-        try {
-            const int bytesOut = FBitLength == b8Bit ? 1 : 2;
-            if (FInputFormat->wFormatTag == WAVE_FORMAT_ADPCM) {
-                // Whole blocks only; a block larger than the usual source block is taken alone.
-                const int blocks = std::max(1, kSourceBlock / FLayout.BlockAlign);
-                FSource.assign(static_cast<size_t>(blocks) * FLayout.BlockAlign, 0);
-                FOut.assign(static_cast<size_t>(blocks) * FLayout.SamplesPerBlock *
-                                FLayout.Channels * bytesOut,
-                            0);
-            } else {
-                FSource.assign(kSourceBlock, 0);
-                FOut.assign(kImaOutput, 0);
-            }
-        } catch (const std::bad_alloc&) {
-            FPossible = false;
-            RaiseCannotConvert();
+void TAvADPCMConverter::Fail() {
+    FPossible = false;
+    throw EAvADPCMError(QStringLiteral("Unable to convert to destination format"));
+}
+
+void TAvADPCMConverter::PrepareConversion() {
+    try {
+        const int bytesOut = FBitLength == b8Bit ? 1 : 2;
+        if (FInputFormat->wFormatTag == WAVE_FORMAT_ADPCM) {
+            // Whole blocks only; a block larger than the usual source block is taken alone.
+            const int blocks = std::max(1, kSourceBlock / FLayout.BlockAlign);
+            FSource.assign(static_cast<size_t>(blocks) * FLayout.BlockAlign, 0);
+            FOut.assign(static_cast<size_t>(blocks) * FLayout.SamplesPerBlock * FLayout.Channels *
+                            bytesOut,
+                        0);
+        } else {
+            FSource.assign(kSourceBlock, 0);
+            FOut.assign(kImaOutput, 0);
         }
+    } catch (const std::bad_alloc&) {
+        Fail();
     }
-    FPrepared = true;
 }
 
-void TAvADPCMConverter::Opened() {
-    if (!FPrepared && FEnabled) Prepare();
-    TAvDSPComponent::Opened();
-}
-
-void TAvADPCMConverter::Closed() {
-    FRunning = false;
-    FPrepared = false;
+void TAvADPCMConverter::FreeConversion() {
     FSource = {};
     FOut = {};
-    ResetRun();
-    TAvDSPComponent::Closed();
+    RestartConversion();
 }
 
-void TAvADPCMConverter::ResetRun() {
+void TAvADPCMConverter::RestartConversion() {
     FHeld = 0;
     FLoopPending = false;
-    FProduced = FConsumed = 0;
     FState = {};
-}
-
-void TAvADPCMConverter::Started() {
-    TAvDSPComponent::Started();
-    if (FPrepared && !FRunning) {
-        FRunning = true;
-        FMoreBuffers = false;
-        FExhausted = false;
-        ResetRun();
-    }
 }
 
 void TAvADPCMConverter::Stopped() {
-    FRunning = false;
-    FConsumed = FProduced;
     FHeld = 0;
     FLoopPending = false;
-    TAvDSPComponent::Stopped();
-}
-
-void TAvADPCMConverter::Flushed() {
-    TAvDSPComponent::Flushed();
-    // The source moved: what is held belongs to the old position.
-    FConsumed = FProduced;
-    FHeld = 0;
-    FState = {};
-    FExhausted = false;
-    FLoopPending = false;
+    TAvCustomConverter::Stopped();
 }
 
 int TAvADPCMConverter::Decode(bool final) {
@@ -461,18 +415,8 @@ void TAvADPCMConverter::BufferLoad(TAvWaveHdr* lpWaveHdr, bool& MoreBuffers) {
     }
     if (OnBufferLoad) OnBufferLoad(this, lpWaveHdr, MoreBuffers);
     if (Input() == nullptr) return;
-    auto* dst = reinterpret_cast<std::uint8_t*>(lpWaveHdr->lpData);
     for (;;) {
-        int wanted = static_cast<int>(lpWaveHdr->dwBufferLength - lpWaveHdr->dwBytesRecorded);
-        const int waiting = FProduced - FConsumed;
-        if (waiting > 0 && wanted > 0) {
-            const int n = std::min(waiting, wanted);
-            std::memcpy(dst + lpWaveHdr->dwBytesRecorded, FOut.data() + FConsumed,
-                        static_cast<size_t>(n));
-            FConsumed += n;
-            lpWaveHdr->dwBytesRecorded += static_cast<DWORD>(n);
-            wanted -= n;
-        }
+        const int wanted = HandOut(lpWaveHdr, FOut.data());
         if (FLoopPending && FConsumed >= FProduced) {
             lpWaveHdr->HasLooped = -1;
             FLoopPending = false;

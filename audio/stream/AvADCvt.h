@@ -4,7 +4,7 @@
 // on byte buffers, callable on any thread; the chain component built on them, TAvADPCMConverter,
 // follows at the end.
 #include "audio/display/AvUtils.h"
-#include "audio/stream/AvDSPObj.h"
+#include "audio/stream/AvConvert.h"
 #include "framework/Exceptions.h"
 
 #include <array>
@@ -103,7 +103,7 @@ AV_DECLARE_EXCEPTION(EAvADPCMError, Exception);
 //
 // Threads: properties, formats and the open/start/stop notifications on the main thread;
 // BufferLoad and Flushed on the thread that handles the driving device's buffers. No locks.
-class TAvADPCMConverter : public TAvDSPComponent {
+class TAvADPCMConverter : public TAvCustomConverter {
     Q_OBJECT
     Q_PROPERTY(TAvDSPComponent* Input READ Input WRITE SetInput)
     Q_PROPERTY(TAvDSPComponent* Output READ Output WRITE SetOutput)
@@ -112,7 +112,6 @@ class TAvADPCMConverter : public TAvDSPComponent {
 public:
     explicit TAvADPCMConverter(TComponent* AOwner);
 
-    bool Enabled() const { return FEnabled; }
     void SetEnabled(bool v);
     // Width of the decoded PCM (b16Bit by default).
     TAvBits BitLength() const { return FBitLength; }
@@ -127,57 +126,34 @@ public:
     void SetPWaveFormat(const WAVEFORMATEX* f) override;
     void InputFormatChanged(const WAVEFORMATEX* f) override;
 
-    // Opened prepares the buffers (raises EAvADPCMError when enabled for an input it cannot
-    // decode); Closed frees them. Started and Stopped begin and end a run; Flushed drops what is
-    // pending (source bytes, decoded bytes and decoder state).
-    void Opened() override;
-    void Closed() override;
-    void Started() override;
+    // Opened sizes the buffers (raises EAvADPCMError when enabled for an input it cannot
+    // decode); Closed frees them. Stopped also drops the held source bytes; Flushed drops what
+    // is pending (source bytes, decoded bytes and decoder state).
     void Stopped() override;
-    void Flushed() override;
     void BufferLoad(TAvWaveHdr* lpWaveHdr, bool& MoreBuffers) override;
 
-    // Computes the destination format for the held input (none when it is not decoded here).
-    virtual void BuildDestFormat();
-
-    const WAVEFORMATEX* InputFormat() const { return FInputFormat.get(); }
-    const WAVEFORMATEX* DestFormat() const { return FDestFormat.get(); }
-    bool ConversionNeeded() const { return FNeeded; }
-    bool ConversionPossible() const { return FPossible; }
-    bool Prepared() const { return FPrepared; }
+    // The decoded PCM for the held input (none when it is not decoded here).
+    void BuildDestFormat() override;
 
 protected:
-    void Loaded() override;
-    // Re-derives destination, conversion needed/possible, and passes the resulting format on.
-    void UpdateConversion();
+    void UpdateConversion() override;
+    // Sizes the buffers for the held input.
+    void PrepareConversion() override;
+    void FreeConversion() override;
+    void RestartConversion() override;
+    [[noreturn]] void Fail() override;
 
 private:
     int BitLengthInt() const { return FBitLength; }
     void SetBitLengthInt(int v) { SetBitLength(v == b8Bit ? b8Bit : b16Bit); }
-    bool Converting() const { return FPrepared && FRunning && FEnabled && FNeeded && FPossible; }
-    // Sizes the buffers for the held input; raises when it needs a conversion that is impossible.
-    void Prepare();
     // Decodes the held source bytes; final decodes a short last block too. Returns bytes made.
     int Decode(bool final);
-    void ResetRun();
 
-    bool FEnabled = true;
     TAvBits FBitLength = b16Bit;
-    bool FPrepared = false;
-    bool FRunning = false;
-    TAvFormatPtr FInputFormat;
-    TAvFormatPtr FDestFormat;
-    bool FNeeded = false;
-    bool FPossible = false;
     TAvMsAdpcmLayout FLayout;          // for tag 0x0002
     std::vector<std::uint8_t> FSource; // source block; held bytes at the front
     int FHeld = 0;                     // source bytes waiting for a whole block
     std::vector<std::uint8_t> FOut;    // decoded bytes
-    int FProduced = 0;
-    int FConsumed = 0;
-    bool FMoreBuffers = false;
-    bool FExhausted = false;
-    bool FLoopPending = false; // the source wrapped; mark the buffer that ends the pass
+    bool FLoopPending = false;         // the source wrapped; mark the buffer that ends the pass
     TAvImaState FState{};
-    TAvWaveHdr FPullHdr{};
 };
