@@ -335,9 +335,19 @@ void TAvWaveOut::FailedOnOtherThread() {
     HandleException(this);
 }
 
+template <class F> void TAvWaveOut::Guarded(F&& fn) {
+    try {
+        fn();
+    } catch (...) {
+        ReportFailure();
+        Close();
+        throw; // to the application's exception handler
+    }
+}
+
 void TAvWaveOut::WndProc(TMessage& m) {
     if (m.WParam != reinterpret_cast<WPARAM>(FHandle.load()) || !FHandle.load()) return;
-    try {
+    Guarded([&] {
         switch (m.Msg) {
         case MM_WOM_DONE:
             for (int n = FDonesPosted.exchange(0); n > 0 && !FStopping; --n)
@@ -352,11 +362,7 @@ void TAvWaveOut::WndProc(TMessage& m) {
         default:
             break;
         }
-    } catch (...) {
-        ReportFailure();
-        Close();
-        throw; // to the application's exception handler
-    }
+    });
 }
 
 // ---- Buffer finished ----------------------------------------------------------------------------
@@ -521,12 +527,20 @@ void TAvWaveOut::Open() {
             Error(QStringLiteral("WaveOutOpen:\n\r") + Txt(162));
         if (OnOpen) OnOpen(this);
     } catch (...) {
-        ReportFailure();
-        SetState(wsOpen);
-        Close();
-        SetState(wsClosed);
+        CloseAfterFailure(false);
         throw;
     }
+}
+
+void TAvWaveOut::CloseAfterFailure(bool started) {
+    ReportFailure();
+    // Close undoes only what the state says was done.
+    if (started)
+        AddState(wsStarted);
+    else
+        SetState(wsOpen);
+    Close();
+    SetState(wsClosed);
 }
 
 void TAvWaveOut::Close() {
@@ -632,17 +646,14 @@ void TAvWaveOut::Start() {
         if (OnStart) OnStart(this);
     } catch (...) {
         if (cursorSet) Screen->SetCursor(crDefault);
-        ReportFailure();
-        AddState(wsStarted);
-        Close();
-        SetState(wsClosed);
+        CloseAfterFailure(true);
         throw;
     }
 }
 
 void TAvWaveOut::Stop() {
     if (!StartedOrPaused()) return;
-    try {
+    Guarded([&] {
         {
             std::lock_guard g(FLock);
             FStopping = true;
@@ -662,11 +673,7 @@ void TAvWaveOut::Stop() {
         // that Close can give it up.
         FinishStop();
         if (r != MMSYSERR_NOERROR) PlatformFail("WaveOutReset:", r);
-    } catch (...) {
-        ReportFailure();
-        Close();
-        throw;
-    }
+    });
 }
 
 void TAvWaveOut::FinishStop() {
@@ -719,7 +726,7 @@ void TAvWaveOut::ReleaseHeaders() {
 // ---- Pause, restart, reset ----------------------------------------------------------------------
 
 void TAvWaveOut::Pause() {
-    try {
+    Guarded([&] {
         if (!DevOpen()) Open();
         if (!DevOpen() || (FState.load() & wsPaused)) return;
         if (FState.load() & wsStarted) {
@@ -744,27 +751,19 @@ void TAvWaveOut::Pause() {
         AddState(wsPaused);
         TAvCustomSoundComponent::Paused();
         if (OnPause) OnPause(this);
-    } catch (...) {
-        ReportFailure();
-        Close();
-        throw;
-    }
+    });
 }
 
 void TAvWaveOut::Restart() {
     const unsigned s = FState.load();
     if (!(s & wsStarted) || !(s & wsPaused)) return;
     FResetting = false;
-    try {
+    Guarded([&] {
         TAvCustomSoundComponent::Restarted();
         if (MMRESULT r = waveOutRestart(FHandle)) PlatformFail("WaveOutRestart:", r);
         RemoveState(wsPaused);
         if (OnRestart) OnRestart(this);
-    } catch (...) {
-        ReportFailure();
-        Close();
-        throw;
-    }
+    });
 }
 
 void TAvWaveOut::Reset() {

@@ -48,11 +48,6 @@ class TAvWaveOut : public TAvCustomWaveOutComponent {
     Q_OBJECT
     Q_PROPERTY(TAvDSPComponent* Input READ Input WRITE SetInput)
     Q_PROPERTY(TAvDSPComponent* Output READ Output WRITE SetOutput)
-    Q_PROPERTY(int BufferSize READ BufferSize WRITE SetBufferSize)
-    Q_PROPERTY(int NumBuffers READ NumBuffers WRITE SetNumBuffers)
-    Q_PROPERTY(int DeviceID READ DeviceID WRITE SetDeviceID)
-    Q_PROPERTY(QString ProductName READ ProductName WRITE SetProductName)
-    Q_PROPERTY(int CallBackMode READ CallBackModeInt WRITE SetCallBackModeInt)
     Q_PROPERTY(int TimeFormat READ TimeFormatInt WRITE SetTimeFormatInt)
     Q_PROPERTY(bool Looping READ Looping WRITE SetLooping)
     Q_PROPERTY(int LoopCount READ LoopCount WRITE SetLoopCountInt)
@@ -164,6 +159,11 @@ private:
     void CloseForDestruction();
     // In a catch block: OnError for a failure that did not come through Error (which fires it).
     void ReportFailure();
+    // Runs fn; on an exception: ReportFailure, Close, and re-raises.
+    template <class F> void Guarded(F&& fn);
+    // In a catch block of Open (started false) or Start: ReportFailure, then closes as if the
+    // device had been opened (and started), so that Close undoes whatever part was done.
+    void CloseAfterFailure(bool started);
     QString PlatformError(const QString& prefix, MMRESULT r) const;
     [[noreturn]] void PlatformFail(const char* prefix, MMRESULT r);
     bool DevOpen() const { return FState.load() & wsOpen; }
@@ -174,8 +174,6 @@ private:
     // Waits (main thread: running posted work) until done() or the time is up; true when done.
     bool WaitUntil(const std::function<bool()>& done, int timeoutMs);
 
-    int CallBackModeInt() const { return FCallBackMode; }
-    void SetCallBackModeInt(int v) { SetCallBackMode(static_cast<TAvCBMode>(v)); }
     int TimeFormatInt() const { return FTimeFormat; }
     void SetTimeFormatInt(int v) { SetTimeFormat(static_cast<TAvTimeFormats>(v)); }
     void SetLoopCountInt(int v) { SetLoopCount(static_cast<std::uint16_t>(v)); }
