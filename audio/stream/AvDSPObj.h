@@ -225,9 +225,15 @@ private:
 // A chain component that stands for a sound device (wave input, wave output). Its notifications
 // travel: each one reaches every plain component between this device and the next device up or
 // down the line; the next device downstream is opened, started, paused, restarted, flushed and
-// looped together with this one, and stopped and closed before it. See Propagate.
+// looped together with this one, and stopped and closed before it. See Propagate. Every device
+// publishes its buffer and device settings; its links it publishes itself.
 class TAvCustomSoundComponent : public TAvDSPComponent {
     Q_OBJECT
+    Q_PROPERTY(int BufferSize READ BufferSize WRITE SetBufferSize)
+    Q_PROPERTY(int NumBuffers READ NumBuffers WRITE SetNumBuffers)
+    Q_PROPERTY(int DeviceID READ DeviceID WRITE SetDeviceID)
+    Q_PROPERTY(QString ProductName READ ProductName WRITE SetProductName)
+    Q_PROPERTY(int CallBackMode READ CallBackModeInt WRITE SetCallBackModeInt)
 public:
     using TAvDSPComponent::TAvDSPComponent;
 
@@ -275,6 +281,8 @@ protected:
     void Propagate(TAvChainEvent e);
 
 private:
+    int CallBackModeInt() const { return CallBackMode(); }
+    void SetCallBackModeInt(int v) { SetCallBackMode(static_cast<TAvCBMode>(v)); }
     static void Send(TAvDSPComponent* c, TAvChainEvent e);
     void SendBase(TAvChainEvent e);
     bool FHasSourceDevice = false;

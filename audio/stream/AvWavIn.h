@@ -53,11 +53,6 @@ class TAvWaveInThread;
 class TAvCustomWaveIn : public TAvCustomSoundComponent {
     Q_OBJECT
     Q_PROPERTY(TAvDSPComponent* Output READ Output WRITE SetOutput)
-    Q_PROPERTY(int BufferSize READ BufferSize WRITE SetBufferSize)
-    Q_PROPERTY(int NumBuffers READ NumBuffers WRITE SetNumBuffers)
-    Q_PROPERTY(int DeviceID READ DeviceID WRITE SetDeviceID)
-    Q_PROPERTY(QString ProductName READ ProductName WRITE SetProductName)
-    Q_PROPERTY(int CallBackMode READ CallBackModeInt WRITE SetCallBackModeInt)
     Q_PROPERTY(int Mode READ ModeInt WRITE SetModeInt)
     Q_PROPERTY(int BitLength READ BitLengthInt WRITE SetBitLengthInt)
     Q_PROPERTY(int SampleRate READ SampleRate WRITE SetSampleRate)
@@ -163,8 +158,6 @@ private:
     // Runs fn; on an exception fires OnError, closes and re-raises.
     template <class F> void Guarded(F&& fn);
     void CloseAfterFailure();
-    int CallBackModeInt() const { return FCallBackMode; }
-    void SetCallBackModeInt(int v) { SetCallBackMode(static_cast<TAvCBMode>(v)); }
     int ModeInt() const { return FMode; }
     void SetModeInt(int v) { SetMode(static_cast<TAvMode>(v)); }
     int BitLengthInt() const { return FBitLength; }
