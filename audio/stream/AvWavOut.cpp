@@ -599,12 +599,7 @@ void TAvWaveOut::Start() {
         {
             std::lock_guard g(FLock);
             FBytesPlayed = 0;
-            FPosOffset = 0;
-            FLastDevPos = 0;
-            FWrapCount = FWrapSize = 0;
-            FLoopBase = 0;
-            FNextLoopBase = -1;
-            FDeviceBytes = 0;
+            ZeroPosition();
         }
         FLoopsLeft = FLoopCount;
         FHandlersRunning = 0;
@@ -649,6 +644,15 @@ void TAvWaveOut::Start() {
         CloseAfterFailure(true);
         throw;
     }
+}
+
+void TAvWaveOut::ZeroPosition() {
+    FPosOffset = 0;
+    FLastDevPos = 0;
+    FWrapCount = FWrapSize = 0;
+    FLoopBase = 0;
+    FNextLoopBase = -1;
+    FDeviceBytes = 0;
 }
 
 void TAvWaveOut::Stop() {
@@ -790,12 +794,7 @@ void TAvWaveOut::Reset() {
             FIndex = 0;
             FBuffersQueued = 0;
             FBuffersUnhandled = 0;
-            FPosOffset = 0;
-            FLastDevPos = 0;
-            FWrapCount = FWrapSize = 0;
-            FLoopBase = 0;
-            FNextLoopBase = -1;
-            FDeviceBytes = 0;
+            ZeroPosition();
         }
         // The count of the dropped messages goes with them: a count left standing would keep
         // every later finished buffer from being posted, and playback would stall.

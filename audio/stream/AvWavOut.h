@@ -159,6 +159,9 @@ private:
     void CloseForDestruction();
     // In a catch block: OnError for a failure that did not come through Error (which fires it).
     void ReportFailure();
+    // The position bookkeeping back to the start of a run (offset, wraps, loop bases); the
+    // caller holds FLock.
+    void ZeroPosition();
     // Runs fn; on an exception: ReportFailure, Close, and re-raises.
     template <class F> void Guarded(F&& fn);
     // In a catch block of Open (started false) or Start: ReportFailure, then closes as if the
