@@ -6,8 +6,6 @@
 #include <QThread>
 #include <algorithm>
 #include <chrono>
-#include <climits>
-#include <cmath>
 #include <cstdlib>
 #include <mutex>
 #include <vector>
@@ -263,10 +261,6 @@ namespace {
 // Rows per blit: fewer than the raster engine's threshold for parallel blending.
 constexpr int kBlitBand = 64;
 
-int RoundEven(double v) {
-    return static_cast<int>(std::nearbyint(v)); // default rounding: halves to even
-}
-
 } // namespace
 
 TAvCustomLevel::TAvCustomLevel(TComponent* AOwner)
@@ -322,20 +316,21 @@ int TAvCustomLevel::BarLength() const {
 void TAvCustomLevel::CalcGeometry() {
     FSpotWidth = std::max(FSpotWidth, 1);
     const int len = BarLength();
-    FSpotCount = std::max((len + FSpotSpace) / (FSpotWidth + FSpotSpace), 1);
-    FSpotMargin = (len - ((FSpotWidth + FSpotSpace) * FSpotCount - FSpotSpace)) / 2;
-    FPoint1Spot = FPoint1 * FSpotCount / 100;
-    FPoint2Spot = FPoint2 * FSpotCount / 100;
+    const int count = std::max((len + FSpotSpace) / (FSpotWidth + FSpotSpace), 1);
+    FModel.SetSpotCount(count);
+    FSpotMargin = (len - ((FSpotWidth + FSpotSpace) * count - FSpotSpace)) / 2;
+    FPoint1Spot = FPoint1 * count / 100;
+    FPoint2Spot = FPoint2 * count / 100;
     RenderBackground();
     if (!IsDesigning() || !Enabled()) {
-        FPeakSpot = 0;
-        FLevelSpots = 0;
-    } else if (FPoint2Spot < FSpotCount) {
-        FLevelSpots = FPoint2Spot + (FSpotCount - FPoint2Spot) / 2;
-    } else if (FPoint1Spot < FSpotCount) {
-        FLevelSpots = FPoint1Spot + (FSpotCount - FPoint1Spot) / 2;
+        FModel.ClearPeak();
+        FModel.ShowSpots(0);
+    } else if (FPoint2Spot < count) {
+        FModel.ShowSpots(FPoint2Spot + (count - FPoint2Spot) / 2);
+    } else if (FPoint1Spot < count) {
+        FModel.ShowSpots(FPoint1Spot + (count - FPoint1Spot) / 2);
     } else {
-        FLevelSpots = FSpotCount - FSpotCount / 4;
+        FModel.ShowSpots(count - count / 4);
     }
 }
 
@@ -413,6 +408,7 @@ void TAvCustomLevel::SetPoint2(int v) {
 void TAvCustomLevel::SetDirection(TAvLevelDirection v) {
     if (v == FDirection || v > dirSymetric) return;
     FDirection = v;
+    FModel.SetHalved(v == dirSymetric);
     RenderBackground();
     Invalidate();
 }
@@ -441,7 +437,7 @@ void TAvCustomLevel::SetMode(TAvMode v) {
 void TAvCustomLevel::SetGain(int v) {
     if (v < -8 || v > 32 || v == FGain) return;
     FGain = v;
-    FGainFactor = v + 8;
+    FModel.SetGainFactor(v + 8);
     Invalidate();
 }
 
@@ -453,25 +449,24 @@ void TAvCustomLevel::SetSamples(int v) {
 }
 
 void TAvCustomLevel::SetSensitivy(int v) {
-    FSensitivy = std::clamp(v, -90, -9);
+    FModel.SetSensitivy(std::clamp(v, -90, -9));
 }
 
 void TAvCustomLevel::SetLogAmp(bool v) {
-    if (v == FLogAmp) return;
-    FLogAmp = v;
+    if (v == LogAmp()) return;
+    FModel.SetLogAmp(v);
     Invalidate();
 }
 
 void TAvCustomLevel::ClearPeak() {
-    FPeakHold = 0;
-    FPeakSpot = 0;
+    FModel.ClearPeak();
     TickSleep();
 }
 
 void TAvCustomLevel::SetNumPeaks(int v) {
     v = std::clamp(v, 0, 5);
-    if (v == FNumPeaks) return;
-    FNumPeaks = v;
+    if (v == NumPeaks()) return;
+    FModel.SetNumPeaks(v);
     ClearPeak();
     UpdateTimerClient();
     Invalidate();
@@ -479,51 +474,31 @@ void TAvCustomLevel::SetNumPeaks(int v) {
 
 void TAvCustomLevel::SetPeakDelay(int v) {
     v = std::clamp(v, 0, 50);
-    if (v == FPeakDelay) return;
-    FPeakDelay = v;
+    if (v == PeakDelay()) return;
+    FModel.SetPeakDelay(v);
     ClearPeak();
     Invalidate();
 }
 
 void TAvCustomLevel::SetPeakSpeed(int v) {
     v = std::clamp(v, 0, 50);
-    if (v == FPeakSpeed.load()) return;
-    FPeakSpeed = v;
+    if (v == PeakSpeed()) return;
+    FModel.SetPeakSpeed(v);
     ClearPeak();
     Invalidate();
 }
 
 void TAvCustomLevel::SetDecayMode(TAvDecayMode v) {
-    if (v == FDecayMode || v > dmUniform) return;
-    FDecayMode = v;
-    ResetDecay();
+    if (v == DecayMode() || v > dmUniform) return;
+    FModel.SetDecayMode(v);
 }
 
 void TAvCustomLevel::SetDecay(int v) {
-    v = std::clamp(v, 1, 16);
-    if (v == FDecay) return;
-    FDecay = v;
-    double f = 0.0001;
-    for (int i = 0; i < v; ++i)
-        f = std::sqrt(f);
-    FDecayFactor = static_cast<float>(f);
-    FDecayLength = std::clamp(2 * v - 2, 1, 32);
-    if (FDecayMode == dmUniform) ResetDecay();
-}
-
-int TAvCustomLevel::Value() const {
-    if (FLevelSpots == 0) return 0;
-    if (FLogAmp) {
-        const double s = FSensitivy;
-        const double db = (s - s * FLevelSpots / FSpotCount) / 20.0;
-        return RoundEven(100.0 * std::pow(10.0, db) * 8.0 / FGainFactor);
-    }
-    return RoundEven(static_cast<double>(FLevelSpots) * 100.0 / FSpotCount);
+    FModel.SetDecay(v);
 }
 
 void TAvCustomLevel::SetValue(int percent) {
-    percent = std::clamp(percent, 0, 100);
-    SetLevel(RoundEven(percent * 32767.0 / 100.0));
+    SetLevel(TAvLevelModel::MagnitudeOfPercent(percent));
 }
 
 void TAvCustomLevel::SetOnDrawBar(TAvLevelDrawBar handler) {
@@ -566,7 +541,7 @@ void TAvCustomLevel::SetDesignMode(bool designing) {
 
 // The tick runs only while it can do something: the meter is enabled and shows a peak marker.
 void TAvCustomLevel::UpdateTimerClient() {
-    if (Enabled() && FNumPeaks > 0 && FPeakSpot.load() > 0)
+    if (Enabled() && NumPeaks() > 0 && PeakSpot() > 0)
         TickWake();
     else
         TickSleep();
@@ -646,95 +621,20 @@ void TAvCustomLevel::ProcessBlock(const void* samples, int byteCount) {
 }
 
 void TAvCustomLevel::SetLevel(int magnitude) {
-    // Offsets may push a magnitude past the int range only in theory; keep it on the scale.
-    int b = magnitude == INT_MIN ? INT_MAX : std::abs(magnitude);
-    FRawLevel = b;
-    if (b == 0 && FLevelSpots == 0 && !FRedrawPending.load()) {
-        DrawLevel(true);
-        return;
-    }
-
-    if (FDecayMode != dmNone) {
-        ++FDecayPos;
-        ++FDecayCount;
-        if (FDecayPos >= FDecayLength) FDecayPos = 0;
-        FDecayCount = std::min(FDecayCount, FDecayLength);
-        switch (FDecayMode) {
-        case dmStepUp:
-            FEnvelope *= FDecayFactor;
-            if (static_cast<float>(b) > FEnvelope)
-                FEnvelope = static_cast<float>(b);
-            else
-                b = static_cast<int>(FEnvelope);
-            break;
-        case dmExponential:
-            FEnvelope = FEnvelope * FDecayFactor + (1.0f - FDecayFactor) * static_cast<float>(b);
-            b = static_cast<int>(std::floor(FEnvelope));
-            break;
-        case dmUniform:
-            FDecaySum += b - FHistory[FDecayPos];
-            FHistory[FDecayPos] = b;
-            b = FDecaySum / FDecayCount;
-            break;
-        default:
-            break;
-        }
-    }
-
-    const std::int64_t g = static_cast<std::int64_t>(b) * FGainFactor / 8;
-    const double s = FSensitivy;
-    int lit;
-    if (FLogAmp) {
-        const float db = static_cast<float>(
-            20.0 * std::log10(std::max(1e-6, static_cast<double>(g) / FullScale)));
-        lit = std::max(RoundEven((db - s) * FSpotCount / -s), 0);
-    } else {
-        const float t = static_cast<float>(FullScale / std::pow(10.0, -s / 20.0));
-        lit = std::max(RoundEven((static_cast<double>(g) - t) * FSpotCount / (FullScale - t)), 0);
-    }
-    if (FDirection == dirSymetric) lit /= 2;
-    if (lit > FSpotCount) {
-        GainOverflow();
-        lit = FSpotCount;
-    }
-
-    if (FNumPeaks > 0 && lit > 0) {
-        const int peak = FPeakSpot.load();
-        if (lit >= peak) {
-            FPeakHold = 2 * FPeakDelay + 1;
-            // A marker that stays where it is needs no redraw; only a new position does.
-            if (lit > peak) {
-                FPeakSpot = lit;
-                FRedrawPending = true;
-                if (Enabled()) TickWake();
-            }
-        }
-    }
-
-    if (lit == FLevelSpots && !FRedrawPending.load()) {
-        DrawLevel(true); // catch up once it is time
-        return;
-    }
-    FRedrawPending = false;
-    FLevelSpots = lit;
-    DrawLevel();
+    const TAvLevelModel::TUpdate u = FModel.SetLevel(magnitude);
+    if (u.GainOverflow) GainOverflow();
+    if (u.PeakRaised && Enabled()) TickWake();
+    // Without a change, only a picture a deferral has left behind is caught up once it is time.
+    DrawLevel(!u.Redraw);
 }
 
 void TAvCustomLevel::ResetDecay() {
-    FDecayPos = 0;
-    FDecayCount = 0;
-    FDecaySum = 0;
-    FEnvelope = 0.0f;
-    std::fill(std::begin(FHistory), std::end(FHistory), 0);
+    FModel.ResetDecay();
 }
 
 void TAvCustomLevel::ResetLevel() {
-    FPeakSpot = 0;
-    FPeakHold = 0;
+    FModel.ResetLevel();
     TickSleep();
-    FLevelSpots = 0;
-    FRawLevel = 0;
-    ResetDecay();
     DrawNow();
 }
 
@@ -751,32 +651,20 @@ void TAvCustomLevel::PcmOverflow() {
 // Timer thread. Only the atomic peak fields are touched here; the widget is left to the main
 // thread, which gets one queued repaint however many ticks change the marker before it runs.
 void TAvCustomLevel::PeakTick() {
-    const int spot = FPeakSpot.load();
-    if (spot > 0) {
-        if (FPeakHold.fetch_sub(1) - 1 > 0) return;
-        const int speed = FPeakSpeed.load(std::memory_order_relaxed);
-        if (speed == 0) {
-            FPeakSpot = 0;
-            FPeakHold = 0;
-        } else {
-            FPeakSpot = spot - 1;
-            FPeakHold = speed;
-        }
-        FRedrawPending = true;
-        if (!FRepaintQueued.exchange(true))
-            QMetaObject::invokeMethod(this, "ShowPendingPeak", Qt::QueuedConnection);
-        if (FPeakSpot.load() > 0) return;
-    }
+    const TAvLevelModel::TTick t = FModel.Tick();
+    if (t.Changed && !FRepaintQueued.exchange(true))
+        QMetaObject::invokeMethod(this, "ShowPendingPeak", Qt::QueuedConnection);
+    if (t.Marker) return;
     // No marker left: sleep until a block sets one. A block that has set one meanwhile on the
     // main thread either finds the client still awake, or runs after this and wakes it; the
     // check after the sleep covers the order in between.
     TickSleep();
-    if (FPeakSpot.load() > 0) TickWake();
+    if (PeakSpot() > 0) TickWake();
 }
 
 void TAvCustomLevel::ShowPendingPeak() {
     FRepaintQueued = false;
-    if (!FRedrawPending.exchange(false)) return; // a block has shown it already
+    if (!FModel.TakeRedrawPending()) return; // a block has shown it already
     DrawLevel();
 }
 
@@ -902,7 +790,7 @@ void TAvCustomLevel::DrawBar(TAvDIBCanvas* dib, int count, bool background, int 
 
     int next; // the spot after the last one drawn
     if (!background && FDirection == dirSymetric) {
-        count = std::clamp(count, 1, FSpotCount);
+        count = std::clamp(count, 1, SpotCount());
         const std::uint32_t v = zoneOf(count);
         for (int n = count - 2; n <= count + 2; ++n)
             fill(n, v);
@@ -912,9 +800,10 @@ void TAvCustomLevel::DrawBar(TAvDIBCanvas* dib, int count, bool background, int 
             fill(n, zoneOf(n));
         next = count + 1;
     }
-    if (FNumPeaks > 0 && peak > count) {
+    const int peaks = NumPeaks();
+    if (peaks > 0 && peak > count) {
         const int start = next + (peak - 1 - count);
-        for (int j = 0; j < FNumPeaks; ++j)
+        for (int j = 0; j < peaks; ++j)
             fill(start - j, zoneOf(peak - j));
     }
 }
@@ -924,7 +813,7 @@ void TAvCustomLevel::RenderBackground() {
     FBackground->BeginDraw();
     FBackground->SetDrawColor(Color());
     FBackground->Clear();
-    DrawBar(FBackground.get(), FSpotCount, true, 0);
+    DrawBar(FBackground.get(), SpotCount(), true, 0);
     FBackground->EndDraw();
 }
 
@@ -937,10 +826,10 @@ void TAvCustomLevel::Draw() {
         ~End() { d->EndDraw(); }
     } end{dib};
     if (FOnDrawBar.Assigned()) {
-        FOnDrawBar(this, dib, Rect(0, 0, FInnerWidth, FInnerHeight), FLevelSpots, FPeakSpot.load());
+        FOnDrawBar(this, dib, Rect(0, 0, FInnerWidth, FInnerHeight), LevelSpots(), PeakSpot());
     } else {
         dib->CopyRect(0, 0, FInnerWidth, FInnerHeight, 0, 0, *FBackground);
-        if (Enabled()) DrawBar(dib, FLevelSpots, false, FPeakSpot.load());
+        if (Enabled()) DrawBar(dib, LevelSpots(), false, PeakSpot());
     }
     // In bands: the raster engine hands blits of many rows to worker threads, which costs more
     // than the copy itself for a picture this small.

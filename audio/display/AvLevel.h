@@ -1,21 +1,24 @@
 #pragma once
 // The level meter: a windowless bar of equal spots in three colour zones with a falling peak
 // marker, fed with blocks of PCM samples; and the shared 25 ms timer service that runs the meters'
-// peak ticks (and the connectors' re-arm ticks) on the platform's timer thread.
+// peak ticks (and the connectors' re-arm ticks) on the platform's timer thread. The numbers (lit
+// spots, marker, whether to draw) come from the meter's TAvLevelModel (AvLevelModel.h); the meter
+// measures blocks, lays out the spots and draws.
 //
 // Threads:
 //   - Every meter operation runs on the main thread (the connector feeds the meter there in its
 //     real-time mode, the one the wizard uses). A meter fed from another thread only schedules
 //     a normal repaint instead of drawing at once (TAvDIBGraphicControl::PaintDirect).
-//   - The peak tick runs on the timer service's thread. It touches only the three peak fields,
-//     which are atomics (PeakSpot, PeakHold, RedrawPending), and hands a repaint of a changed
-//     marker to the main thread with a queued call; it never touches the widget itself. The
+//   - The peak tick runs on the timer service's thread. It touches only the model's three peak
+//     fields, which are atomics (PeakSpot, PeakHold, RedrawPending), and hands a repaint of a
+//     changed marker to the main thread with a queued call; it never touches the widget itself. The
 //     meter's timer client is enabled only while a marker shows (it has nothing to do
 //     otherwise): a new peak wakes it, the tick that takes the marker away puts it to sleep, so
 //     the service's timer stops while no meter shows a peak.
 //   - The timer service's functions may be called on any thread, also from inside a client's
 //     callback (the list lock is recursive).
 #include "audio/display/AvDIBCv.h"
+#include "audio/display/AvLevelModel.h"
 #include "audio/display/AvUtils.h"
 #include "framework/Events.h"
 #include "framework/Exceptions.h"
@@ -74,7 +77,7 @@ using TAvLevelDrawBar = TEvent<TObject*, TAvDIBCanvas*, const TRect&, int, int>;
 class TAvCustomLevel : public TAvDIBGraphicControl {
     Q_OBJECT
 public:
-    static constexpr int FullScale = 32767;
+    static constexpr int FullScale = TAvLevelModel::FullScale;
 
     explicit TAvCustomLevel(TComponent* AOwner);
     ~TAvCustomLevel() override;
@@ -140,22 +143,22 @@ public:
     void SetGain(int v); // eighths; values outside -8..32 are ignored
     int Samples() const { return FSamples; }
     void SetSamples(int v);
-    int Sensitivy() const { return FSensitivy; }
+    int Sensitivy() const { return FModel.Sensitivy(); }
     void SetSensitivy(int v);
-    bool LogAmp() const { return FLogAmp; }
+    bool LogAmp() const { return FModel.LogAmp(); }
     void SetLogAmp(bool v);
-    int NumPeaks() const { return FNumPeaks; }
+    int NumPeaks() const { return FModel.NumPeaks(); }
     void SetNumPeaks(int v);
-    int PeakDelay() const { return FPeakDelay; }
+    int PeakDelay() const { return FModel.PeakDelay(); }
     void SetPeakDelay(int v);
-    int PeakSpeed() const { return FPeakSpeed.load(std::memory_order_relaxed); }
+    int PeakSpeed() const { return FModel.PeakSpeed(); }
     void SetPeakSpeed(int v);
-    TAvDecayMode DecayMode() const { return FDecayMode; }
+    TAvDecayMode DecayMode() const { return FModel.DecayMode(); }
     void SetDecayMode(TAvDecayMode v);
-    int Decay() const { return FDecay; }
+    int Decay() const { return FModel.Decay(); }
     void SetDecay(int v);
     // Percent of full scale shown now; the setter shows that level.
-    int Value() const;
+    int Value() const { return FModel.Value(); }
     void SetValue(int percent);
     int DCOffsetL() const { return -FOffsetL; }
     void SetDCOffsetL(int v) { FOffsetL = -v; }
@@ -176,19 +179,16 @@ public:
     const TAvLevelDrawBar& OnDrawBar() const { return FOnDrawBar; }
     void SetOnDrawBar(TAvLevelDrawBar handler);
 
-    // State readers (main thread; the peak fields may be read on any thread).
-    int SpotCount() const { return FSpotCount; }
+    // State readers (main thread; the peak fields may be read on any thread). The model has the
+    // rest (hold, pending redraw, smoothing constants, gain factor).
+    const TAvLevelModel& Model() const { return FModel; }
+    int SpotCount() const { return FModel.SpotCount(); }
     int SpotMargin() const { return FSpotMargin; }
     int Point1Spot() const { return FPoint1Spot; }
     int Point2Spot() const { return FPoint2Spot; }
-    int LevelSpots() const { return FLevelSpots; }
-    int RawLevel() const { return FRawLevel; }
-    int PeakSpot() const { return FPeakSpot.load(); }
-    int PeakHold() const { return FPeakHold.load(); }
-    bool RedrawPending() const { return FRedrawPending.load(); }
-    float DecayFactor() const { return FDecayFactor; }
-    int DecayLength() const { return FDecayLength; }
-    int GainFactor() const { return FGainFactor; }
+    int LevelSpots() const { return FModel.LevelSpots(); }
+    int RawLevel() const { return FModel.RawLevel(); }
+    int PeakSpot() const { return FModel.PeakSpot(); }
     TRect LevelInnerRect() const { return FInner; }
     int InnerWidth() const { return FInnerWidth; }
     int InnerHeight() const { return FInnerHeight; }
@@ -244,6 +244,7 @@ private:
     // Main thread, queued by PeakTick by name: the call carries no data of ours across threads.
     Q_INVOKABLE void ShowPendingPeak();
 
+    TAvLevelModel FModel;
     TAvTimerClient* FTimerClient = nullptr;
     std::atomic<bool> FTickAwake{false}; // the client's state as this meter last set it
     std::unique_ptr<TAvDIBCanvas> FBackground;
@@ -262,34 +263,12 @@ private:
     TAvMode FMode = mMono;
     int FGain = 0;
     int FSamples = 50;
-    int FSensitivy = -35;
-    bool FLogAmp = true;
-    int FNumPeaks = 1;
-    int FPeakDelay = 20;
-    std::atomic<int> FPeakSpeed{0}; // read by the tick
-    TAvDecayMode FDecayMode = dmNone;
-    int FDecay = 1;
 
     int FPoint1Spot = 0;
     int FPoint2Spot = 0;
     int FSpotMargin = 0;
-    int FSpotCount = 1;
     int FBlockBytes = 50;
-    int FGainFactor = 8;
-    int FLevelSpots = 0;
-    std::int32_t FHistory[32] = {};
-    float FDecayFactor = 0.0001f;
-    int FDecayLength = 1;
-    int FDecayCount = 0;
-    int FDecayPos = 0;
-    float FEnvelope = 0.0f;
-    int FDecaySum = 0;
-    int FRawLevel = 0;
-    // Shared with the peak tick.
-    std::atomic<int> FPeakSpot{0};
-    std::atomic<int> FPeakHold{0};
-    std::atomic<bool> FRedrawPending{false};
-    std::atomic<bool> FRepaintQueued{false};
+    std::atomic<bool> FRepaintQueued{false}; // shared with the peak tick
     int FInnerWidth = 1;
     int FInnerHeight = 1;
     TRect FInner;
