@@ -180,6 +180,21 @@ public:
     virtual MMRESULT MidiInCaps(UINT /*id*/, MIDIINCAPSA* /*caps*/) { return MMSYSERR_NODRIVER; }
 };
 
+// The wave and mixer calls every backend with devices overrides, declared in one go inside its
+// class (as Qt's Q_OBJECT declares a class's meta-object calls), so the list is written once.
+#define AV_AUDIO_BACKEND_DEVICES                                                                   \
+    UINT WaveOutCount() override;                                                                  \
+    MMRESULT WaveOutCaps(UINT id, WAVEOUTCAPSA* caps) override;                                    \
+    MMRESULT OpenWaveOut(UINT id, const WAVEFORMATEX& format, DWORD flags, IWaveEvents* events,    \
+                         std::unique_ptr<IWaveOutStream>* stream) override;                        \
+    UINT WaveInCount() override;                                                                   \
+    MMRESULT WaveInCaps(UINT id, WAVEINCAPSA* caps) override;                                      \
+    MMRESULT OpenWaveIn(UINT id, const WAVEFORMATEX& format, DWORD flags, IWaveEvents* events,     \
+                        std::unique_ptr<IWaveInStream>* stream) override;                          \
+    UINT MixerCount() override;                                                                    \
+    std::shared_ptr<IMixerDevice> Mixer(UINT id) override;                                         \
+    MMRESULT MixerIdOf(DWORD objectType, UINT id, UINT* mixerId) override;
+
 // The backend in use, created on first use from AVSETUP_BACKEND. Any thread.
 IAudioBackend& AudioBackend();
 

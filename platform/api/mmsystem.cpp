@@ -579,17 +579,54 @@ void CloseAllHandles() {
 
 // ---- Wave output --------------------------------------------------------------------------------
 
+namespace {
+// What differs between wave output and input: the backend's calls, the capabilities and the
+// notices of the handle.
+struct WaveOutSide {
+    using HandleT = WaveOutHandle;
+    using Caps = WAVEOUTCAPSA;
+    static constexpr UINT kOpen = MM_WOM_OPEN, kDone = MM_WOM_DONE, kClose = MM_WOM_CLOSE;
+    static UINT Count() { return AudioBackend().WaveOutCount(); }
+    static MMRESULT GetCaps(UINT id, Caps* caps) { return AudioBackend().WaveOutCaps(id, caps); }
+    static MMRESULT Open(UINT id, const WAVEFORMATEX& format, DWORD flags, IWaveEvents* events,
+                         std::unique_ptr<IWaveOutStream>* stream) {
+        return AudioBackend().OpenWaveOut(id, format, flags, events, stream);
+    }
+};
+
+struct WaveInSide {
+    using HandleT = WaveInHandle;
+    using Caps = WAVEINCAPSA;
+    static constexpr UINT kOpen = MM_WIM_OPEN, kDone = MM_WIM_DATA, kClose = MM_WIM_CLOSE;
+    static UINT Count() { return AudioBackend().WaveInCount(); }
+    static MMRESULT GetCaps(UINT id, Caps* caps) { return AudioBackend().WaveInCaps(id, caps); }
+    static MMRESULT Open(UINT id, const WAVEFORMATEX& format, DWORD flags, IWaveEvents* events,
+                         std::unique_ptr<IWaveInStream>* stream) {
+        return AudioBackend().OpenWaveIn(id, format, flags, events, stream);
+    }
+};
+
+template <class Side> MMRESULT WaveDevCaps(UINT_PTR device, typename Side::Caps* caps, UINT cb) {
+    if (!caps) return MMSYSERR_INVALPARAM;
+    UINT id = 0;
+    if (MMRESULT r = ResolveDeviceId<typename Side::HandleT>(device, &id)) return r;
+    return QueryCaps<typename Side::Caps>(id, caps, cb, &Side::Count, &Side::GetCaps);
+}
+
+template <class Side, class H>
+MMRESULT WaveOpen(H** phandle, UINT id, LPCWAVEFORMATEX pwfx, DWORD_PTR dwCallback,
+                  DWORD_PTR dwInstance, DWORD fdwOpen) {
+    return OpenWave(phandle, id, pwfx, dwCallback, dwInstance, fdwOpen, Side::kOpen, Side::kDone,
+                    Side::kClose, &Side::Open);
+}
+} // namespace
+
 UINT waveOutGetNumDevs() {
-    return AudioBackend().WaveOutCount();
+    return WaveOutSide::Count();
 }
 
 MMRESULT waveOutGetDevCapsA(UINT_PTR uDeviceID, LPWAVEOUTCAPSA pwoc, UINT cbwoc) {
-    if (!pwoc) return MMSYSERR_INVALPARAM;
-    UINT id = 0;
-    if (MMRESULT r = ResolveDeviceId<WaveOutHandle>(uDeviceID, &id)) return r;
-    return QueryCaps<WAVEOUTCAPSA>(
-        id, pwoc, cbwoc, [] { return AudioBackend().WaveOutCount(); },
-        [](UINT i, WAVEOUTCAPSA* c) { return AudioBackend().WaveOutCaps(i, c); });
+    return WaveDevCaps<WaveOutSide>(uDeviceID, pwoc, cbwoc);
 }
 
 MMRESULT waveOutGetErrorTextA(MMRESULT mmrError, LPSTR pszText, UINT cchText) {
@@ -598,12 +635,7 @@ MMRESULT waveOutGetErrorTextA(MMRESULT mmrError, LPSTR pszText, UINT cchText) {
 
 MMRESULT waveOutOpen(LPHWAVEOUT phwo, UINT uDeviceID, LPCWAVEFORMATEX pwfx, DWORD_PTR dwCallback,
                      DWORD_PTR dwInstance, DWORD fdwOpen) {
-    return OpenWave(phwo, uDeviceID, pwfx, dwCallback, dwInstance, fdwOpen, MM_WOM_OPEN,
-                    MM_WOM_DONE, MM_WOM_CLOSE,
-                    [](UINT id, const WAVEFORMATEX& f, DWORD fl, IWaveEvents* ev,
-                       std::unique_ptr<IWaveOutStream>* s) {
-                        return AudioBackend().OpenWaveOut(id, f, fl, ev, s);
-                    });
+    return WaveOpen<WaveOutSide>(phwo, uDeviceID, pwfx, dwCallback, dwInstance, fdwOpen);
 }
 
 MMRESULT waveOutClose(HWAVEOUT hwo) {
@@ -654,16 +686,11 @@ MMRESULT waveOutGetID(HWAVEOUT hwo, LPUINT puDeviceID) {
 // ---- Wave input ---------------------------------------------------------------------------------
 
 UINT waveInGetNumDevs() {
-    return AudioBackend().WaveInCount();
+    return WaveInSide::Count();
 }
 
 MMRESULT waveInGetDevCapsA(UINT_PTR uDeviceID, LPWAVEINCAPSA pwic, UINT cbwic) {
-    if (!pwic) return MMSYSERR_INVALPARAM;
-    UINT id = 0;
-    if (MMRESULT r = ResolveDeviceId<WaveInHandle>(uDeviceID, &id)) return r;
-    return QueryCaps<WAVEINCAPSA>(
-        id, pwic, cbwic, [] { return AudioBackend().WaveInCount(); },
-        [](UINT i, WAVEINCAPSA* c) { return AudioBackend().WaveInCaps(i, c); });
+    return WaveDevCaps<WaveInSide>(uDeviceID, pwic, cbwic);
 }
 
 MMRESULT waveInGetErrorTextA(MMRESULT mmrError, LPSTR pszText, UINT cchText) {
@@ -672,12 +699,7 @@ MMRESULT waveInGetErrorTextA(MMRESULT mmrError, LPSTR pszText, UINT cchText) {
 
 MMRESULT waveInOpen(LPHWAVEIN phwi, UINT uDeviceID, LPCWAVEFORMATEX pwfx, DWORD_PTR dwCallback,
                     DWORD_PTR dwInstance, DWORD fdwOpen) {
-    return OpenWave(phwi, uDeviceID, pwfx, dwCallback, dwInstance, fdwOpen, MM_WIM_OPEN,
-                    MM_WIM_DATA, MM_WIM_CLOSE,
-                    [](UINT id, const WAVEFORMATEX& f, DWORD fl, IWaveEvents* ev,
-                       std::unique_ptr<IWaveInStream>* s) {
-                        return AudioBackend().OpenWaveIn(id, f, fl, ev, s);
-                    });
+    return WaveOpen<WaveInSide>(phwi, uDeviceID, pwfx, dwCallback, dwInstance, fdwOpen);
 }
 
 MMRESULT waveInClose(HWAVEIN hwi) {

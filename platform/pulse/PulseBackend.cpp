@@ -54,7 +54,8 @@ std::unique_ptr<IAudioBackend> CreateRealAudioBackend() {
     return std::make_unique<PulseBackend>();
 }
 
-PulseBackend::PulseBackend(int connectTimeoutMs) : ctx_(PulseContext::Connect(connectTimeoutMs)) {}
+PulseBackend::PulseBackend(int connectTimeoutMs)
+    : ctx_(PulseContext::Connect(connectTimeoutMs)), mixers_(PulseMixers::Create(ctx_)) {}
 
 PulseBackend::~PulseBackend() = default;
 
@@ -121,11 +122,11 @@ MMRESULT PulseBackend::OpenWaveInByName(const std::string& source, const WAVEFOR
 }
 
 UINT PulseBackend::MixerCount() {
-    return ctx_->MixerCount();
+    return mixers_->Count();
 }
 
 std::shared_ptr<IMixerDevice> PulseBackend::Mixer(UINT id) {
-    return ctx_->Mixer(id);
+    return mixers_->Mixer(id);
 }
 
 MMRESULT PulseBackend::MixerIdOf(DWORD objectType, UINT id, UINT* mixerId) {

@@ -1,11 +1,8 @@
 #pragma once
 // The real sound system: a PulseAudio server (or PipeWire's PulseAudio server) through libpulse.
 //
-// Devices: wave output i is the server's i-th sink, wave input i its i-th source that is not a
-// monitor, both in the server's order; the mappers are the server's default sink and source.
-// Mixer i stands for wave output i and wave input i together (PulseMixer). Without a reachable
-// server (connection bounded to a few seconds) there are no devices and every open answers
-// MMSYSERR_NODRIVER. See docs/ARCHITECTURE.md, "PulseAudio backend".
+// Without a reachable server (connection bounded to a few seconds) there are no devices and every
+// open answers MMSYSERR_NODRIVER. See docs/ARCHITECTURE.md, "PulseAudio backend".
 //
 // Threads: every call from any thread; counts and capabilities read a cache kept current from the
 // server's events and never wait for the server. Opening a stream waits (bounded) for the server to
@@ -15,6 +12,8 @@
 
 #include <memory>
 #include <string>
+
+class PulseMixers;
 
 constexpr WORD kPulseManufacturerId = 0x00FF;
 constexpr WORD kPulseWaveOutProductId = 1;
@@ -36,18 +35,12 @@ public:
                               IWaveEvents* events, std::unique_ptr<IWaveInStream>* stream);
 
     std::string Name() const override { return "pulse"; }
-    UINT WaveOutCount() override;
-    MMRESULT WaveOutCaps(UINT id, WAVEOUTCAPSA* caps) override;
-    MMRESULT OpenWaveOut(UINT id, const WAVEFORMATEX& format, DWORD flags, IWaveEvents* events,
-                         std::unique_ptr<IWaveOutStream>* stream) override;
-    UINT WaveInCount() override;
-    MMRESULT WaveInCaps(UINT id, WAVEINCAPSA* caps) override;
-    MMRESULT OpenWaveIn(UINT id, const WAVEFORMATEX& format, DWORD flags, IWaveEvents* events,
-                        std::unique_ptr<IWaveInStream>* stream) override;
-    UINT MixerCount() override;
-    std::shared_ptr<IMixerDevice> Mixer(UINT id) override;
-    MMRESULT MixerIdOf(DWORD objectType, UINT id, UINT* mixerId) override;
+    // Wave output i: the server's i-th sink, in mixer order; the mapper, its default sink. Wave
+    // input i: the i-th source that is not a monitor, in mixer order; the mapper, the default
+    // source. Mixer i: wave output i and wave input i together (PulseMixer).
+    AV_AUDIO_BACKEND_DEVICES
 
 private:
     std::shared_ptr<PulseContext> ctx_;
+    std::shared_ptr<PulseMixers> mixers_; // goes first: it stops listening to ctx_
 };

@@ -1,8 +1,6 @@
 #include "platform/pulse/PulseContext.h"
 
 #include "platform/api/AudioBackend.h"
-#include "platform/pulse/PulseMixer.h"
-#include "platform/pulse/PulseWave.h"
 
 #include <algorithm>
 #include <cmath>
@@ -157,7 +155,7 @@ bool PulseContext::Start(int timeoutMs) {
         listed_ = true;
         if (ok) {
             connected_ = true;
-            RebuildMixers(false);
+            DevicesChanged(false);
         }
     }
     pa_threaded_mainloop_unlock(mainloop_);
@@ -182,15 +180,11 @@ void PulseContext::Shutdown() {
     if (mainloop_) pa_threaded_mainloop_stop(mainloop_);
     DropContext();
     connected_ = false;
-    std::vector<std::shared_ptr<PulseMixer>> gone;
     {
         std::lock_guard g(lock_);
-        gone.swap(mixers_);
         sinks_.clear();
         sources_.clear();
     }
-    for (auto& m : gone)
-        m->MarkGone();
     if (mainloop_) {
         pa_threaded_mainloop_free(mainloop_);
         mainloop_ = nullptr;
@@ -225,7 +219,7 @@ void PulseContext::ConnectionLost() {
         sinks_.clear();
         sources_.clear();
     }
-    RebuildMixers(true);
+    DevicesChanged(true);
     // A desktop's sound server restarts now and then (an update, a crash): try again until it is
     // back.
     reconnecting_ = true;
@@ -378,7 +372,6 @@ void PulseContext::StoreSink(const pa_sink_info& info) {
     d.monitorName = info.monitor_source_name ? info.monitor_source_name : "";
     PulseDevice before;
     bool existed = false;
-    std::shared_ptr<PulseMixer> mixer;
     {
         std::lock_guard g(lock_);
         auto it = sinks_.find(d.index);
@@ -387,14 +380,13 @@ void PulseContext::StoreSink(const pa_sink_info& info) {
             before = it->second;
         }
         sinks_[d.index] = d;
-        for (auto& m : mixers_)
-            if (m->GetKey().sinkIndex == d.index) mixer = m;
     }
     if (!listed_) return; // the first list: mixers are built once it is complete
     if (!existed || !SameStructure(before, d))
-        RebuildMixers(true);
-    else if (mixer)
-        mixer->SinkChanged(before, d);
+        DevicesChanged(true);
+    else
+        for (PulseListener* l : Listeners())
+            l->DeviceChanged(true, before, d);
 }
 
 void PulseContext::StoreSource(const pa_source_info& info) {
@@ -402,7 +394,6 @@ void PulseContext::StoreSource(const pa_source_info& info) {
     d.monitor = info.monitor_of_sink != PA_INVALID_INDEX;
     PulseDevice before;
     bool existed = false;
-    std::shared_ptr<PulseMixer> mixer;
     {
         std::lock_guard g(lock_);
         auto it = sources_.find(d.index);
@@ -411,15 +402,13 @@ void PulseContext::StoreSource(const pa_source_info& info) {
             before = it->second;
         }
         sources_[d.index] = d;
-        for (auto& m : mixers_)
-            if (m->GetKey().sourceIndex == d.index || m->GetKey().monitorIndex == d.index)
-                mixer = m;
     }
     if (!listed_) return;
     if (!d.monitor && (!existed || !SameStructure(before, d)))
-        RebuildMixers(true);
-    else if (mixer && existed)
-        mixer->SourceChanged(before, d);
+        DevicesChanged(true);
+    else if (existed)
+        for (PulseListener* l : Listeners())
+            l->DeviceChanged(false, before, d);
 }
 
 void PulseContext::RemoveDevice(bool sink, std::uint32_t index) {
@@ -433,7 +422,7 @@ void PulseContext::RemoveDevice(bool sink, std::uint32_t index) {
             map.erase(it);
         }
     }
-    if (removed) RebuildMixers(true);
+    if (removed) DevicesChanged(true);
 }
 
 std::vector<PulseContext::Pair> PulseContext::Pairing() const {
@@ -471,29 +460,15 @@ std::vector<PulseContext::Pair> PulseContext::Pairing() const {
     return pairs;
 }
 
-void PulseContext::RebuildMixers(bool notify) {
-    std::vector<std::shared_ptr<PulseMixer>> gone;
-    {
-        std::lock_guard g(lock_);
-        std::vector<std::shared_ptr<PulseMixer>> next;
-        for (const Pair& p : Pairing()) {
-            const auto key = PulseMixer::KeyOf(p.sink, p.source, p.card);
-            auto same = std::find_if(mixers_.begin(), mixers_.end(),
-                                     [&](auto& m) { return m && m->GetKey() == key; });
-            if (same != mixers_.end()) {
-                next.push_back(std::move(*same));
-            } else {
-                next.push_back(
-                    std::make_shared<PulseMixer>(weak_from_this(), p.sink, p.source, p.card));
-            }
-        }
-        for (auto& m : mixers_)
-            if (m) gone.push_back(std::move(m));
-        mixers_ = std::move(next);
-    }
-    for (auto& m : gone)
-        m->MarkGone();
+void PulseContext::DevicesChanged(bool notify) {
+    for (PulseListener* l : Listeners())
+        l->DevicesChanged();
     if (notify) NotifyAudioDevicesChanged();
+}
+
+void PulseContext::ReadPairs(const std::function<void(const std::vector<Pair>&)>& read) const {
+    std::lock_guard g(lock_);
+    read(Pairing());
 }
 
 // ---- Cache reads --------------------------------------------------------------------------------
@@ -601,26 +576,6 @@ bool PulseContext::SourcePosition(std::uint32_t index, UINT* id) const {
     return PositionOf(InMixerOrder(Pairing(), [](const Pair& p) { return p.source; }), index, id);
 }
 
-UINT PulseContext::MixerCount() const {
-    std::lock_guard g(lock_);
-    return static_cast<UINT>(mixers_.size());
-}
-
-std::shared_ptr<PulseMixer> PulseContext::Mixer(UINT id) const {
-    std::lock_guard g(lock_);
-    return id < mixers_.size() ? mixers_[id] : nullptr;
-}
-
-bool PulseContext::MixerPosition(const PulseMixer* mixer, UINT* id) const {
-    std::lock_guard g(lock_);
-    for (std::size_t i = 0; i < mixers_.size(); ++i)
-        if (mixers_[i].get() == mixer) {
-            *id = static_cast<UINT>(i);
-            return true;
-        }
-    return false;
-}
-
 // ---- Writes -------------------------------------------------------------------------------------
 
 void PulseContext::SetSinkVolume(std::uint32_t index, const pa_cvolume& volume) {
@@ -701,17 +656,19 @@ void PulseContext::SetWaveOutLevel(const std::string& sink, const WaveOutLevel& 
     ApplyWaveOutLevel(sink);
 }
 
-void PulseContext::AddPlayback(PulseWaveOut* stream) {
-    playbacks_.insert(stream);
+void PulseContext::AddListener(PulseListener* listener) {
+    if (std::find(listeners_.begin(), listeners_.end(), listener) == listeners_.end())
+        listeners_.push_back(listener);
 }
-void PulseContext::RemovePlayback(PulseWaveOut* stream) {
-    playbacks_.erase(stream);
+
+void PulseContext::RemoveListener(PulseListener* listener) {
+    std::erase(listeners_, listener);
 }
 
 void PulseContext::ApplyWaveOutLevel(const std::string& sink) {
     PulseLock l(*this);
     if (!context_) return;
     const WaveOutLevel level = GetWaveOutLevel(sink);
-    for (PulseWaveOut* s : playbacks_)
-        if (s->SinkName() == sink) s->ApplyLevel(level);
+    for (PulseListener* s : Listeners())
+        s->WaveOutLevelChanged(sink, level);
 }

@@ -16,11 +16,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
-
-class PulseMixer;
 
 struct PulsePort {
     std::string name, description;
@@ -50,9 +47,26 @@ struct WaveOutLevel {
     bool mute = false;
 };
 
-class PulseWaveOut;
+// What follows the server through the context: the mixers and the open streams (as widgets follow
+// a model's signals). Registered with AddListener; told with the main-loop lock held, never the
+// cache mutex, so a listener may read the device list.
+class PulseListener {
+public:
+    // Sinks or sources came or went, or changed their ports or channels. Main-loop thread (or the
+    // thread connecting, at start); the application is told afterwards.
+    virtual void DevicesChanged() {}
+    // A sink or source changed its volume, mute or active port: its last two reports. Main-loop
+    // thread.
+    virtual void DeviceChanged(bool /*sink*/, const PulseDevice& /*before*/,
+                               const PulseDevice& /*after*/) {}
+    // This program's playback level on a sink was set. The thread that set it.
+    virtual void WaveOutLevelChanged(const std::string& /*sink*/, const WaveOutLevel& /*level*/) {}
 
-class PulseContext : public std::enable_shared_from_this<PulseContext> {
+protected:
+    ~PulseListener() = default;
+};
+
+class PulseContext {
 public:
     // Connects to the server named by PULSE_SERVER (or the usual default), waiting at most
     // timeoutMs for the connection and the first device list. Never null; check Connected().
@@ -96,12 +110,11 @@ public:
     // Position of a server index in the lists; false when the device has gone.
     bool SinkPosition(std::uint32_t index, UINT* id) const;
     bool SourcePosition(std::uint32_t index, UINT* id) const;
-    // Mixers: mixer i serves sink i and source i. A sink and a source of one sound card (the
-    // server's card, or the same bus path) make one mixer, named by the card; the ones without a
-    // partner pair up in the server's order of creation.
-    UINT MixerCount() const;
-    std::shared_ptr<PulseMixer> Mixer(UINT id) const;
-    bool MixerPosition(const PulseMixer* mixer, UINT* id) const;
+    // The devices of each mixer: mixer i serves sink i and source i. A sink and a source of one
+    // sound card (the server's card, or the same bus path) make one mixer, named by the card; the
+    // ones without a partner pair up in the server's order of creation. read runs with the cache
+    // mutex held (it must not call back into the context).
+    void ReadPairs(const std::function<void(const std::vector<Pair>&)>& read) const;
 
     // ---- Writes (any thread but the loop thread's own callbacks; asynchronous, never wait) -----
     // The cache follows at once, so a read right after a write sees the new value.
@@ -117,9 +130,10 @@ public:
     WaveOutLevel GetWaveOutLevel(const std::string& sink) const;
     void SetWaveOutLevel(const std::string& sink, const WaveOutLevel& level);
 
-    // Open playback streams, to apply the Wave Out level to them (main-loop lock held).
-    void AddPlayback(PulseWaveOut* stream);
-    void RemovePlayback(PulseWaveOut* stream);
+    // Listeners come and go with the main-loop lock held (any thread); one added is told of
+    // every change from then on, one removed of none once this returns.
+    void AddListener(PulseListener* listener);
+    void RemoveListener(PulseListener* listener);
 
 private:
     PulseContext();
@@ -139,9 +153,11 @@ private:
     void StoreSink(const pa_sink_info& info);
     void StoreSource(const pa_source_info& info);
     void RemoveDevice(bool sink, std::uint32_t index);
-    // Re-pairs sinks and sources into mixers after the device set changed; mixers whose devices
-    // stay the same survive, the others are marked gone. Then tells every open mixer handle.
-    void RebuildMixers(bool notify);
+    // Tells the listeners that the device set changed (they re-pair their mixers), then, with
+    // notify, the application.
+    void DevicesChanged(bool notify);
+    // Every listener, for one event (a copy: a listener may come or go meanwhile).
+    std::vector<PulseListener*> Listeners() const { return listeners_; }
     void ApplyWaveOutLevel(const std::string& sink);
     void ConnectionLost();
     void ArmReconnect(); // loop thread
@@ -167,11 +183,10 @@ private:
     std::map<std::uint32_t, PulseDevice> sinks_, sources_; // by server index: creation order
     std::map<std::uint32_t, std::string> cards_;           // card index: description
     std::string defaultSink_, defaultSource_;
-    std::vector<std::shared_ptr<PulseMixer>> mixers_;
     std::map<std::string, WaveOutLevel> waveOutLevels_;
     std::map<std::string, std::string> recordFrom_;
 
-    std::set<PulseWaveOut*> playbacks_; // main-loop lock
+    std::vector<PulseListener*> listeners_; // main-loop lock
 };
 
 // Holds the main-loop lock for a scope; a no-op on the loop thread, which holds it already.

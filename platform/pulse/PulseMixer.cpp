@@ -144,8 +144,9 @@ DWORD PulseMixer::AddControl(MixerLineDesc& line, Role role, DWORD type, const s
 }
 
 PulseMixer::PulseMixer(std::weak_ptr<PulseContext> ctx, const PulseDevice* sink,
-                       const PulseDevice* source, const std::string& card)
-    : ctx_(std::move(ctx)), key_(KeyOf(sink, source, card)) {
+                       const PulseDevice* source, const std::string& card,
+                       std::weak_ptr<const PulseMixers> set)
+    : ctx_(std::move(ctx)), set_(std::move(set)), key_(KeyOf(sink, source, card)) {
     desc_.mid = kPulseManufacturerId;
     desc_.pid = kPulseMixerProductId;
     desc_.version = kPulseDriverVersion;
@@ -230,9 +231,9 @@ PulseMixer::PulseMixer(std::weak_ptr<PulseContext> ctx, const PulseDevice* sink,
 }
 
 MMRESULT PulseMixer::GetId(UINT* id) const {
-    auto ctx = ctx_.lock();
-    if (!ctx || gone_) return MMSYSERR_NODRIVER;
-    return ctx->MixerPosition(this, id) ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER;
+    auto set = set_.lock();
+    if (!set || gone_) return MMSYSERR_NODRIVER;
+    return set->Position(this, id) ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER;
 }
 
 std::size_t PulseMixer::Selected(const PulseContext& ctx, const PulseDevice& source) const {
@@ -443,4 +444,85 @@ void PulseMixer::SourceChanged(const PulseDevice& before, const PulseDevice& aft
             NotifyMixerLineChange(this, RecordingLineId(k));
     }
     if (before.activePort != after.activePort) NotifyRole(Role::Mux);
+}
+
+// ---- The mixers of a context
+// ----------------------------------------------------------------------
+
+std::shared_ptr<PulseMixers> PulseMixers::Create(std::shared_ptr<PulseContext> ctx) {
+    std::shared_ptr<PulseMixers> set(new PulseMixers(std::move(ctx)));
+    PulseLock l(*set->ctx_);
+    set->ctx_->AddListener(set.get());
+    set->DevicesChanged();
+    return set;
+}
+
+PulseMixers::~PulseMixers() {
+    {
+        PulseLock l(*ctx_);
+        ctx_->RemoveListener(this);
+    }
+    for (auto& m : mixers_)
+        m->MarkGone();
+}
+
+void PulseMixers::DevicesChanged() {
+    std::vector<std::shared_ptr<PulseMixer>> gone;
+    ctx_->ReadPairs([&](const std::vector<PulseContext::Pair>& pairs) {
+        std::lock_guard g(lock_);
+        std::vector<std::shared_ptr<PulseMixer>> next;
+        for (const PulseContext::Pair& p : pairs) {
+            const auto key = PulseMixer::KeyOf(p.sink, p.source, p.card);
+            auto same = std::find_if(mixers_.begin(), mixers_.end(),
+                                     [&](auto& m) { return m && m->GetKey() == key; });
+            if (same != mixers_.end())
+                next.push_back(std::move(*same));
+            else
+                next.push_back(
+                    std::make_shared<PulseMixer>(ctx_, p.sink, p.source, p.card, weak_from_this()));
+        }
+        for (auto& m : mixers_)
+            if (m) gone.push_back(std::move(m));
+        mixers_ = std::move(next);
+    });
+    for (auto& m : gone)
+        m->MarkGone();
+}
+
+void PulseMixers::DeviceChanged(bool sink, const PulseDevice& before, const PulseDevice& after) {
+    std::shared_ptr<PulseMixer> mixer;
+    {
+        std::lock_guard g(lock_);
+        for (auto& m : mixers_) {
+            const PulseMixer::Key& k = m->GetKey();
+            if (sink ? k.sinkIndex == after.index
+                     : k.sourceIndex == after.index || k.monitorIndex == after.index)
+                mixer = m;
+        }
+    }
+    if (!mixer) return;
+    if (sink)
+        mixer->SinkChanged(before, after);
+    else
+        mixer->SourceChanged(before, after);
+}
+
+UINT PulseMixers::Count() const {
+    std::lock_guard g(lock_);
+    return static_cast<UINT>(mixers_.size());
+}
+
+std::shared_ptr<PulseMixer> PulseMixers::Mixer(UINT id) const {
+    std::lock_guard g(lock_);
+    return id < mixers_.size() ? mixers_[id] : nullptr;
+}
+
+bool PulseMixers::Position(const PulseMixer* mixer, UINT* id) const {
+    std::lock_guard g(lock_);
+    for (std::size_t i = 0; i < mixers_.size(); ++i)
+        if (mixers_[i].get() == mixer) {
+            *id = static_cast<UINT>(i);
+            return true;
+        }
+    return false;
 }

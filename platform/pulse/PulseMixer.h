@@ -3,6 +3,9 @@
 // program's playback as its "Wave Out" source line, and source i as a recording destination whose
 // source lines are the source's ports, picked by a multiplexer. See docs/ARCHITECTURE.md.
 //
+// PulseMixers keeps the mixers of one context: it listens to the context, re-pairs its mixers when
+// the device set changes and hands each device change to the mixer it belongs to.
+//
 // Threads: the IMixerDevice calls come from any thread; the change hooks (SinkChanged,
 // SourceChanged) from the main-loop thread, without the context's cache mutex held.
 #include "platform/api/AudioBackend.h"
@@ -14,6 +17,8 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
+class PulseMixers;
 
 class PulseMixer : public IMixerDevice {
 public:
@@ -29,8 +34,9 @@ public:
     };
 
     // card: the description of the sound card both devices belong to (the mixer's name), or empty.
+    // set: the mixers it is one of (its id is its place there; none: no id).
     PulseMixer(std::weak_ptr<PulseContext> ctx, const PulseDevice* sink, const PulseDevice* source,
-               const std::string& card = {});
+               const std::string& card = {}, std::weak_ptr<const PulseMixers> set = {});
     static Key KeyOf(const PulseDevice* sink, const PulseDevice* source,
                      const std::string& card = {});
     const Key& GetKey() const { return key_; }
@@ -88,6 +94,7 @@ private:
     std::vector<LONG> Levels(Role role, const pa_cvolume& volume, int channels) const;
 
     std::weak_ptr<PulseContext> ctx_;
+    std::weak_ptr<const PulseMixers> set_;
     Key key_;
     mutable std::mutex writtenLock_;
     std::map<Role, Written> written_;
@@ -100,4 +107,34 @@ private:
     bool stereoMix_ = false; // the last item records the sink's monitor
     std::vector<Binding> bindings_;
     DWORD sinkVolume_ = 0, sinkMute_ = 0, mux_ = 0;
+};
+
+// The mixers of one context, in its pairing's order: mixer i serves sink i and source i. Mixers
+// whose devices stay the same survive a change of the device set; the others are marked gone.
+class PulseMixers : public PulseListener, public std::enable_shared_from_this<PulseMixers> {
+public:
+    // Builds the mixers of the devices known now and follows the context from then on. Any thread
+    // but the loop thread's own callbacks.
+    static std::shared_ptr<PulseMixers> Create(std::shared_ptr<PulseContext> ctx);
+    // Stops following the context; every mixer handed out reads as gone.
+    ~PulseMixers();
+    PulseMixers(const PulseMixers&) = delete;
+    PulseMixers& operator=(const PulseMixers&) = delete;
+
+    // Any thread.
+    UINT Count() const;
+    std::shared_ptr<PulseMixer> Mixer(UINT id) const;
+    bool Position(const PulseMixer* mixer, UINT* id) const;
+
+    // PulseListener: main-loop lock held.
+    void DevicesChanged() override;
+    void DeviceChanged(bool sink, const PulseDevice& before, const PulseDevice& after) override;
+
+private:
+    explicit PulseMixers(std::shared_ptr<PulseContext> ctx) : ctx_(std::move(ctx)) {}
+
+    std::shared_ptr<PulseContext> ctx_;
+    // Taken inside the context's cache mutex (while re-pairing), never around a call into it.
+    mutable std::mutex lock_;
+    std::vector<std::shared_ptr<PulseMixer>> mixers_;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -130,28 +131,88 @@ bool PulseSpecOf(const WAVEFORMATEX& f, pa_sample_spec* spec) {
     return pa_sample_spec_valid(spec) != 0;
 }
 
-// ---- Output -------------------------------------------------------------------------------------
+// ---- Both ---------------------------------------------------------------------------------------
 
-PulseWaveOut::PulseWaveOut(std::shared_ptr<PulseContext> ctx, const pa_sample_spec& spec,
-                           std::string device, std::uint32_t sinkIndex, IWaveEvents* events)
-    : ctx_(std::move(ctx)), spec_(spec), device_(std::move(device)), sinkIndex_(sinkIndex),
+template <class Interface>
+PulseStream<Interface>::PulseStream(std::shared_ptr<PulseContext> ctx, const pa_sample_spec& spec,
+                                    std::string device, std::uint32_t index, IWaveEvents* events)
+    : ctx_(std::move(ctx)), spec_(spec), device_(std::move(device)), index_(index),
       events_(events) {}
 
-PulseWaveOut::~PulseWaveOut() {
-    PulseLock l(*ctx_);
-    DropStream();
-    ctx_->RemovePlayback(this);
-}
-
-MMRESULT PulseWaveOut::Open() {
+template <class Interface> MMRESULT PulseStream<Interface>::Open() {
     PulseLock l(*ctx_);
     if (!ctx_->Context() || !CreateStream()) return MMSYSERR_NODRIVER;
     if (!WaitReady(*ctx_, stream_)) {
         DropStream();
         return MMSYSERR_NODRIVER;
     }
-    ctx_->AddPlayback(this);
+    ctx_->AddListener(this);
     return MMSYSERR_NOERROR;
+}
+
+template <class Interface> void PulseStream<Interface>::DropStream() {
+    ReleaseStream(stream_);
+}
+
+template <class Interface> void PulseStream<Interface>::Release() {
+    PulseLock l(*ctx_);
+    ctx_->RemoveListener(this);
+    DropStream();
+}
+
+template <class Interface>
+MMRESULT PulseStream<Interface>::GiveBack(const std::function<std::vector<WAVEHDR*>()>& take) {
+    std::vector<WAVEHDR*> done;
+    {
+        PulseLock l(*ctx_);
+        if (gone_) return MMSYSERR_NODRIVER;
+        done = take();
+    }
+    Report(events_, done);
+    return gone_ ? MMSYSERR_NODRIVER : MMSYSERR_NOERROR;
+}
+
+template <class Interface> void PulseStream<Interface>::Fail() {
+    gone_ = true;
+    const std::vector<WAVEHDR*> done = TakeQueue();
+    DropStream();
+    Report(events_, done);
+}
+
+template <class Interface> MMRESULT PulseStream<Interface>::GetPosition(std::uint64_t* frames) {
+    PulseLock l(*ctx_);
+    if (gone_) return MMSYSERR_NODRIVER;
+    *frames = Bytes() / pa_frame_size(&spec_);
+    return MMSYSERR_NOERROR;
+}
+
+template <class Interface> MMRESULT PulseStream<Interface>::GetDeviceId(UINT* id) {
+    if (gone_) return MMSYSERR_NODRIVER;
+    constexpr bool kOutput = std::is_same_v<Interface, IWaveOutStream>;
+    return DeviceIdOf(*ctx_, kOutput ? &PulseContext::SinkPosition : &PulseContext::SourcePosition,
+                      index_, id);
+}
+
+template <class Interface> void PulseStream<Interface>::Close() {
+    std::vector<WAVEHDR*> done;
+    {
+        PulseLock l(*ctx_);
+        if (closed_) return;
+        closed_ = true;
+        ctx_->RemoveListener(this);
+        done = TakeQueue();
+        DropStream();
+    }
+    Report(events_, done);
+}
+
+template class PulseStream<IWaveOutStream>;
+template class PulseStream<IWaveInStream>;
+
+// ---- Output -------------------------------------------------------------------------------------
+
+PulseWaveOut::~PulseWaveOut() {
+    Release();
 }
 
 bool PulseWaveOut::CreateStream() {
@@ -213,7 +274,7 @@ void PulseWaveOut::DropStream() {
     drainedEnd_ = 0; // a new stream counts from zero
     dryGuard_ = false;
     reportValid_ = requestStale_ = false;
-    ReleaseStream(stream_);
+    PulseStream::DropStream();
 }
 
 std::string PulseWaveOut::SinkName() const {
@@ -222,6 +283,10 @@ std::string PulseWaveOut::SinkName() const {
         if (const char* name = pa_stream_get_device_name(stream_)) return name;
     PulseDevice d;
     return ctx_->Sink(WAVE_MAPPER, &d) ? d.name : std::string();
+}
+
+void PulseWaveOut::WaveOutLevelChanged(const std::string& sink, const WaveOutLevel& level) {
+    if (SinkName() == sink) ApplyLevel(level);
 }
 
 void PulseWaveOut::ApplyLevel(const WaveOutLevel& level) {
@@ -554,13 +619,6 @@ std::vector<WAVEHDR*> PulseWaveOut::TakeQueue() {
     return all;
 }
 
-void PulseWaveOut::Fail() {
-    gone_ = true;
-    const std::vector<WAVEHDR*> done = TakeQueue();
-    DropStream();
-    Report(events_, done);
-}
-
 MMRESULT PulseWaveOut::Write(WAVEHDR* hdr) {
     PulseLock l(*ctx_);
     if (gone_ || closed_) return MMSYSERR_NODRIVER;
@@ -601,64 +659,27 @@ MMRESULT PulseWaveOut::Restart() {
 }
 
 MMRESULT PulseWaveOut::Reset() {
-    std::vector<WAVEHDR*> done;
-    {
-        PulseLock l(*ctx_);
-        if (gone_) return MMSYSERR_NODRIVER;
-        done = TakeQueue();
+    return GiveBack([this] {
+        std::vector<WAVEHDR*> done = TakeQueue();
         queuedEnd_ = reportedEnd_ = written_ = played_ = provenEnd_ = triggeredAt_ = 0;
         paused_ = false;
         // A fresh stream drops what the server still holds and starts its clock at zero; it
         // connects while the caller goes on, and data written meanwhile waits in the queue.
         DropStream();
         if (!CreateStream()) gone_ = true;
-    }
-    Report(events_, done);
-    return gone_ ? MMSYSERR_NODRIVER : MMSYSERR_NOERROR;
-}
-
-MMRESULT PulseWaveOut::GetPosition(std::uint64_t* frames) {
-    PulseLock l(*ctx_);
-    if (gone_) return MMSYSERR_NODRIVER;
-    *frames = PlayedBytes() / pa_frame_size(&spec_);
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT PulseWaveOut::GetDeviceId(UINT* id) {
-    if (gone_) return MMSYSERR_NODRIVER;
-    return DeviceIdOf(*ctx_, &PulseContext::SinkPosition, sinkIndex_, id);
-}
-
-void PulseWaveOut::Close() {
-    std::vector<WAVEHDR*> done;
-    {
-        PulseLock l(*ctx_);
-        if (closed_) return;
-        closed_ = true;
-        done = TakeQueue();
-        DropStream();
-        ctx_->RemovePlayback(this);
-    }
-    Report(events_, done);
+        return done;
+    });
 }
 
 // ---- Input --------------------------------------------------------------------------------------
 
-PulseWaveIn::PulseWaveIn(std::shared_ptr<PulseContext> ctx, const pa_sample_spec& spec,
-                         std::string device, std::uint32_t sourceIndex, IWaveEvents* events)
-    : ctx_(std::move(ctx)), spec_(spec), device_(std::move(device)), sourceIndex_(sourceIndex),
-      events_(events) {}
-
 PulseWaveIn::~PulseWaveIn() {
-    PulseLock l(*ctx_);
-    ReleaseStream(stream_);
+    Release();
 }
 
-MMRESULT PulseWaveIn::Open() {
-    PulseLock l(*ctx_);
-    if (!ctx_->Context()) return MMSYSERR_NODRIVER;
+bool PulseWaveIn::CreateStream() {
     stream_ = NewStream(*ctx_, "Wave input", spec_);
-    if (!stream_) return MMSYSERR_NODRIVER;
+    if (!stream_) return false;
     pa_stream_set_state_callback(stream_, &PulseWaveIn::OnState, this);
     pa_stream_set_read_callback(stream_, &PulseWaveIn::OnRead, this);
     pa_buffer_attr attr;
@@ -669,29 +690,27 @@ MMRESULT PulseWaveIn::Open() {
     if (!device_.empty()) flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_DONT_MOVE);
     if (pa_stream_connect_record(stream_, device_.empty() ? nullptr : device_.c_str(), &attr,
                                  flags) < 0) {
-        ReleaseStream(stream_);
-        return MMSYSERR_NODRIVER;
+        DropStream();
+        return false;
     }
-    if (!WaitReady(*ctx_, stream_)) {
-        ReleaseStream(stream_);
-        return MMSYSERR_NODRIVER;
-    }
-    return MMSYSERR_NOERROR;
+    return true;
+}
+
+void PulseWaveIn::DropStream() {
+    started_ = false;
+    PulseStream::DropStream();
+}
+
+std::vector<WAVEHDR*> PulseWaveIn::TakeQueue() {
+    std::vector<WAVEHDR*> all(queue_.begin(), queue_.end());
+    queue_.clear();
+    return all;
 }
 
 void PulseWaveIn::OnState(pa_stream* s, void* self) {
     auto* in = static_cast<PulseWaveIn*>(self);
     if (!PA_STREAM_IS_GOOD(pa_stream_get_state(s))) in->Fail();
     in->ctx_->Signal();
-}
-
-void PulseWaveIn::Fail() {
-    gone_ = true;
-    started_ = false;
-    std::vector<WAVEHDR*> done(queue_.begin(), queue_.end());
-    queue_.clear();
-    ReleaseStream(stream_);
-    Report(events_, done);
 }
 
 void PulseWaveIn::OnRead(pa_stream* s, std::size_t, void* self) {
@@ -743,74 +762,37 @@ MMRESULT PulseWaveIn::AddBuffer(WAVEHDR* hdr) {
     return MMSYSERR_NOERROR;
 }
 
+void PulseWaveIn::Cork(bool cork) {
+    if (started_ != cork) return;
+    started_ = !cork;
+    Unref(pa_stream_cork(stream_, cork, nullptr, nullptr));
+}
+
 MMRESULT PulseWaveIn::Start() {
     PulseLock l(*ctx_);
     if (gone_) return MMSYSERR_NODRIVER;
-    if (!started_) {
-        started_ = true;
-        Unref(pa_stream_cork(stream_, 0, nullptr, nullptr));
-    }
+    Cork(false);
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT PulseWaveIn::Stop() {
-    std::vector<WAVEHDR*> done;
-    {
-        PulseLock l(*ctx_);
-        if (gone_) return MMSYSERR_NODRIVER;
-        if (started_) {
-            started_ = false;
-            Unref(pa_stream_cork(stream_, 1, nullptr, nullptr));
-        }
+    // The buffer being filled comes back with what it holds.
+    return GiveBack([this] {
+        Cork(true);
+        std::vector<WAVEHDR*> done;
         if (!queue_.empty() && queue_.front()->dwBytesRecorded > 0) {
             done.push_back(queue_.front());
             queue_.pop_front();
         }
-    }
-    Report(events_, done);
-    return MMSYSERR_NOERROR;
+        return done;
+    });
 }
 
 MMRESULT PulseWaveIn::Reset() {
-    std::vector<WAVEHDR*> done;
-    {
-        PulseLock l(*ctx_);
-        if (gone_) return MMSYSERR_NODRIVER;
-        if (started_) {
-            started_ = false;
-            Unref(pa_stream_cork(stream_, 1, nullptr, nullptr));
-        }
+    return GiveBack([this] {
+        Cork(true);
         Unref(pa_stream_flush(stream_, nullptr, nullptr));
-        done.assign(queue_.begin(), queue_.end());
-        queue_.clear();
         recorded_ = 0;
-    }
-    Report(events_, done);
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT PulseWaveIn::GetPosition(std::uint64_t* frames) {
-    PulseLock l(*ctx_);
-    if (gone_) return MMSYSERR_NODRIVER;
-    *frames = recorded_ / pa_frame_size(&spec_);
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT PulseWaveIn::GetDeviceId(UINT* id) {
-    if (gone_) return MMSYSERR_NODRIVER;
-    return DeviceIdOf(*ctx_, &PulseContext::SourcePosition, sourceIndex_, id);
-}
-
-void PulseWaveIn::Close() {
-    std::vector<WAVEHDR*> done;
-    {
-        PulseLock l(*ctx_);
-        if (closed_) return;
-        closed_ = true;
-        started_ = false;
-        done.assign(queue_.begin(), queue_.end());
-        queue_.clear();
-        ReleaseStream(stream_);
-    }
-    Report(events_, done);
+        return TakeQueue();
+    });
 }

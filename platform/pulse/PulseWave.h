@@ -9,6 +9,9 @@
 // a fresh one (position back to 0, nothing left to play).
 // Input: a record stream, corked until Start; recorded data fills the queued buffers in order.
 //
+// Both are a PulseStream: the server stream, its device, the buffers' way back, close and failure.
+// An open stream listens to the context (an output applies the Wave Out level set for its sink).
+//
 // Threads: the IWave*Stream calls come from any thread (one at a time per stream) and take the
 // main-loop lock; server callbacks run on the main-loop thread and report finished buffers there.
 #include "platform/api/AudioBackend.h"
@@ -16,6 +19,7 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,22 +28,55 @@
 // rate, consistent block align and byte rate. Gives the server's sample spec.
 bool PulseSpecOf(const WAVEFORMATEX& format, pa_sample_spec* spec);
 
-class PulseWaveOut : public IWaveOutStream {
+// What wave output (Interface IWaveOutStream) and input (IWaveInStream) share.
+template <class Interface> class PulseStream : public Interface, protected PulseListener {
 public:
-    // device: the sink's name, empty for the server's default (the mapper).
-    PulseWaveOut(std::shared_ptr<PulseContext> ctx, const pa_sample_spec& spec, std::string device,
-                 std::uint32_t sinkIndex, IWaveEvents* events);
-    ~PulseWaveOut() override;
+    // device: the device's server name, empty for the server's default (the mapper); index: its
+    // server index, PA_INVALID_INDEX for the mapper.
+    PulseStream(std::shared_ptr<PulseContext> ctx, const pa_sample_spec& spec, std::string device,
+                std::uint32_t index, IWaveEvents* events);
     // Connects and waits (bounded) until the server accepted the stream.
     MMRESULT Open();
+
+    MMRESULT GetPosition(std::uint64_t* frames) final;
+    MMRESULT GetDeviceId(UINT* id) final;
+    // Every buffer still queued comes back; the stream ends.
+    void Close() final;
+
+protected:
+    // Main-loop lock held, all four.
+    virtual bool CreateStream() = 0; // a connecting stream_; false when refused
+    virtual void DropStream();       // lets go of stream_ and whatever hangs on it
+    virtual std::vector<WAVEHDR*>
+    TakeQueue() = 0;                   // empties the queue, giving every buffer in order
+    virtual std::uint64_t Bytes() = 0; // played or recorded
+    // The stream died: every buffer is returned, every call answers NODRIVER. Loop thread.
+    void Fail();
+    // Stops listening and lets go of the stream: each stream's destructor (any thread).
+    void Release();
+    // Runs take with the main-loop lock held, then reports the buffers it gave back (any thread
+    // but the loop thread's callbacks). NODRIVER once the stream has failed.
+    MMRESULT GiveBack(const std::function<std::vector<WAVEHDR*>()>& take);
+
+    std::shared_ptr<PulseContext> ctx_;
+    pa_sample_spec spec_;
+    std::string device_;
+    std::uint32_t index_;
+    IWaveEvents* events_;
+    pa_stream* stream_ = nullptr;
+    std::atomic<bool> gone_{false};
+    bool closed_ = false;
+};
+
+class PulseWaveOut : public PulseStream<IWaveOutStream> {
+public:
+    using PulseStream::PulseStream;
+    ~PulseWaveOut() override;
 
     MMRESULT Write(WAVEHDR* hdr) override;
     MMRESULT Pause() override;
     MMRESULT Restart() override;
     MMRESULT Reset() override;
-    MMRESULT GetPosition(std::uint64_t* frames) override;
-    MMRESULT GetDeviceId(UINT* id) override;
-    void Close() override;
 
     // Main-loop lock held.
     std::string SinkName() const;
@@ -50,8 +87,11 @@ private:
         WAVEHDR* hdr;
         std::uint64_t end; // stream byte position just after its last byte
     };
-    bool CreateStream();
-    void DropStream();
+    bool CreateStream() override;
+    void DropStream() override;
+    std::vector<WAVEHDR*> TakeQueue() override;
+    std::uint64_t Bytes() override { return PlayedBytes(); }
+    void WaveOutLevelChanged(const std::string& sink, const WaveOutLevel& level) override;
     void Pump();      // hands queued data over, then arms the next done check
     void HandOver();  // writes queued data up to the write-ahead
     void Rearm();     // a trigger if the server waits for it, and the next done check
@@ -67,8 +107,6 @@ private:
     // Drains a stream the server says is dry short of end: the completion proves it played.
     void DrainIfDry(std::uint64_t end);
     void ForgetReport(); // the stream's run changes: reports so far (and on their way) are past
-    void Fail();         // the stream died: every buffer is returned, every call answers NODRIVER
-    std::vector<WAVEHDR*> TakeQueue(); // empties the queue, giving every buffer in order
     static void OnState(pa_stream* s, void* self);
     static void OnWrite(pa_stream* s, std::size_t n, void* self);
     static void OnTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self);
@@ -76,12 +114,6 @@ private:
     static void OnUnderflow(pa_stream* s, void* self);
     static void OnDrained(pa_stream* s, int success, void* self);
 
-    std::shared_ptr<PulseContext> ctx_;
-    pa_sample_spec spec_;
-    std::string device_;
-    std::uint32_t sinkIndex_;
-    IWaveEvents* events_;
-    pa_stream* stream_ = nullptr;
     pa_time_event* timer_ = nullptr;
     std::deque<Pending> queue_; // every buffer not yet reported, in order
     std::size_t unwritten_ = 0; // index in queue_ of the first buffer not fully written
@@ -114,40 +146,31 @@ private:
     std::uint64_t requestCovers_ = 0, reportCovers_ = 0;
     bool reportValid_ = false, requestStale_ = false;
     int ticks_ = 0;
-    std::atomic<bool> gone_{false};
-    bool closed_ = false;
 };
 
-class PulseWaveIn : public IWaveInStream {
+class PulseWaveIn : public PulseStream<IWaveInStream> {
 public:
-    // device: the source's name, empty for the server's default (the mapper).
-    PulseWaveIn(std::shared_ptr<PulseContext> ctx, const pa_sample_spec& spec, std::string device,
-                std::uint32_t sourceIndex, IWaveEvents* events);
+    using PulseStream::PulseStream;
     ~PulseWaveIn() override;
-    MMRESULT Open();
 
     MMRESULT AddBuffer(WAVEHDR* hdr) override;
     MMRESULT Start() override;
     MMRESULT Stop() override;
     MMRESULT Reset() override;
-    MMRESULT GetPosition(std::uint64_t* frames) override;
-    MMRESULT GetDeviceId(UINT* id) override;
-    void Close() override;
 
 private:
-    void Fail();
+    bool CreateStream() override;
+    void DropStream() override;
+    std::vector<WAVEHDR*> TakeQueue() override;
+    std::uint64_t Bytes() override { return recorded_; }
+    void Cork(bool cork); // stops or starts recording (main-loop lock held)
     static void OnState(pa_stream* s, void* self);
     static void OnRead(pa_stream* s, std::size_t n, void* self);
 
-    std::shared_ptr<PulseContext> ctx_;
-    pa_sample_spec spec_;
-    std::string device_;
-    std::uint32_t sourceIndex_;
-    IWaveEvents* events_;
-    pa_stream* stream_ = nullptr;
     std::deque<WAVEHDR*> queue_;
     std::uint64_t recorded_ = 0; // bytes since open or the last Reset
     bool started_ = false;
-    std::atomic<bool> gone_{false};
-    bool closed_ = false;
 };
+
+extern template class PulseStream<IWaveOutStream>;
+extern template class PulseStream<IWaveInStream>;

@@ -69,17 +69,7 @@ public:
 
     // ---- IAudioBackend ----
     std::string Name() const override { return "sim"; }
-    UINT WaveOutCount() override;
-    MMRESULT WaveOutCaps(UINT id, WAVEOUTCAPSA* caps) override;
-    MMRESULT OpenWaveOut(UINT id, const WAVEFORMATEX& format, DWORD flags, IWaveEvents* events,
-                         std::unique_ptr<IWaveOutStream>* stream) override;
-    UINT WaveInCount() override;
-    MMRESULT WaveInCaps(UINT id, WAVEINCAPSA* caps) override;
-    MMRESULT OpenWaveIn(UINT id, const WAVEFORMATEX& format, DWORD flags, IWaveEvents* events,
-                        std::unique_ptr<IWaveInStream>* stream) override;
-    UINT MixerCount() override;
-    std::shared_ptr<IMixerDevice> Mixer(UINT id) override;
-    MMRESULT MixerIdOf(DWORD objectType, UINT id, UINT* mixerId) override;
+    AV_AUDIO_BACKEND_DEVICES
 
 private:
     std::shared_ptr<SimCore> core_;
