@@ -12,7 +12,7 @@
 
 TAudioInForm* AudioInForm = nullptr;
 
-TAudioInForm::TAudioInForm(TComponent* AOwner) : TForm(AOwner) {
+TAudioInForm::TAudioInForm(TComponent* AOwner) : TAudioPageForm(AOwner) {
     BeginLoading();
     SetName(QStringLiteral("AudioInForm"));
     SetBorderStyle(bsNone);
@@ -28,10 +28,7 @@ TAudioInForm::TAudioInForm(TComponent* AOwner) : TForm(AOwner) {
     UpdateMissing();
 }
 
-void TAudioInForm::CreateComponents() {
-    // Non-visual first: the list and the lines refer to the mixer.
-    CreateMixerComponents();
-    CreateControls();
+void TAudioInForm::CreatePageParts() {
     CreateMeterAndBlock();
     CreateRecorder();
     CreateChecks();
@@ -296,7 +293,7 @@ void TAudioInForm::DoShow() {
         FShownOnce = true;
         BindMicrophone();
     }
-    TForm::DoShow();
+    TAudioPageForm::DoShow();
 }
 
 void TAudioInForm::UpdateMissing() {

@@ -1,6 +1,7 @@
 #pragma once
 // The microphone page: pick a recording device, watch the level meter while speaking, set the
 // microphone volume. Closing the page (the wizard does so on every page change) stops a test.
+#include "app/AudioPage.h"
 #include "app/MixerLines.h"
 #include "app/PageChecks.h"
 #include "audio/display/AvConect.h"
@@ -14,7 +15,7 @@
 #include "framework/Forms.h"
 #include "framework/StdCtrls.h"
 
-class TAudioInForm : public TForm {
+class TAudioInForm : public TAudioPageForm {
     Q_OBJECT
 public:
     explicit TAudioInForm(TComponent* AOwner);
@@ -80,12 +81,10 @@ protected:
     void DoShow() override;
 
 private:
-    // The one place where the page's components are made and their stored properties set; runs
-    // inside the form's loading bracket, so each component's loaded step follows as on a form
-    // read from its resource.
-    void CreateComponents();
-    void CreateMixerComponents();
-    void CreateControls();
+    // The creation steps; the page's own parts: the meter and its block, the recorder, the checks.
+    void CreateMixerComponents() override;
+    void CreateControls() override;
+    void CreatePageParts() override;
     void CreateMeterAndBlock();
     void CreateRecorder();
 

@@ -14,7 +14,7 @@
 
 TAudioOutForm* AudioOutForm = nullptr;
 
-TAudioOutForm::TAudioOutForm(TComponent* AOwner) : TForm(AOwner) {
+TAudioOutForm::TAudioOutForm(TComponent* AOwner) : TAudioPageForm(AOwner) {
     BeginLoading();
     SetName(QStringLiteral("AudioOutForm"));
     SetBorderStyle(bsNone);
@@ -28,10 +28,7 @@ TAudioOutForm::TAudioOutForm(TComponent* AOwner) : TForm(AOwner) {
     UpdateMuted();
 }
 
-void TAudioOutForm::CreateComponents() {
-    // Non-visual first: the list and the lines refer to the mixer.
-    CreateMixerComponents();
-    CreateControls();
+void TAudioOutForm::CreatePageParts() {
     CreateBlocks();
     CreatePlayer();
 }
@@ -367,7 +364,7 @@ void TAudioOutForm::UpdateMissing() {
 void TAudioOutForm::DoShow() {
     UpdateMissing();
     UpdateMuted();
-    TForm::DoShow();
+    TAudioPageForm::DoShow();
 }
 
 void TAudioOutForm::AvMixerDeviceOutChange(TObject*) {

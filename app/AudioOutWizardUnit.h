@@ -1,6 +1,7 @@
 #pragma once
 // The speaker page: pick a playback device, set the speaker volume, play a looping test sound.
 // The wizard window calls ButtonTestClick to stop a playing sound when the page changes.
+#include "app/AudioPage.h"
 #include "app/MixerLines.h"
 #include "app/PageChecks.h"
 #include "audio/mixer/AvDevice.h"
@@ -11,7 +12,7 @@
 #include "framework/Forms.h"
 #include "framework/StdCtrls.h"
 
-class TAudioOutForm : public TForm {
+class TAudioOutForm : public TAudioPageForm {
     Q_OBJECT
 public:
     explicit TAudioOutForm(TComponent* AOwner);
@@ -77,12 +78,10 @@ protected:
     void DoShow() override;
 
 private:
-    // The one place where the page's components are made and their stored properties set; runs
-    // inside the form's loading bracket, so each component's loaded step follows as on a form
-    // read from its resource.
-    void CreateComponents();
-    void CreateMixerComponents();
-    void CreateControls();
+    // The creation steps; the page's own parts: the volume blocks and the player.
+    void CreateMixerComponents() override;
+    void CreateControls() override;
+    void CreatePageParts() override;
     void CreateBlocks();
     void CreatePlayer();
 

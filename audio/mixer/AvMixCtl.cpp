@@ -292,24 +292,24 @@ TAvCustomMixerControl::Details TAvCustomMixerControl::ReadDetails(int channel, T
         d.index = static_cast<std::size_t>(std::max(channels, 1)) * itemIndex + (channel == 2);
     if (d.index >= d.values.size())
         throw EAvMixerControlError(QStringLiteral("Channel index out of range"));
-    MIXERCONTROLDETAILS details{};
-    details.dwControlID = static_cast<DWORD>(FControlId);
-    details.cChannels = d.channels;
-    details.cMultipleItems = d.items;
-    details.cbDetails = sizeof(LONG);
-    details.paDetails = d.values.data();
+    MIXERCONTROLDETAILS details = DetailsRecord(d);
     LiveLine()->Mixer()->GetControlDetails(details, MIXER_GETCONTROLDETAILSF_VALUE);
     return d;
 }
 
 void TAvCustomMixerControl::WriteDetails(Details& d) {
+    MIXERCONTROLDETAILS details = DetailsRecord(d);
+    LiveLine()->Mixer()->SetControlDetails(details);
+}
+
+MIXERCONTROLDETAILS TAvCustomMixerControl::DetailsRecord(Details& d) const {
     MIXERCONTROLDETAILS details{};
     details.dwControlID = static_cast<DWORD>(FControlId);
     details.cChannels = d.channels;
     details.cMultipleItems = d.items;
     details.cbDetails = sizeof(LONG);
     details.paDetails = d.values.data();
-    LiveLine()->Mixer()->SetControlDetails(details);
+    return details;
 }
 
 DWORD TAvCustomMixerControl::GetUnsignedValue(int channel, TAvItemIndex item) {
@@ -475,22 +475,28 @@ void TAvVolumeControl::SetSigned(LONG value) {
     SetSignedValue(0, AvNoItem, value);
 }
 
-void TAvVolumeControl::SetUnsignedValue(int channel, TAvItemIndex item, DWORD value) {
+namespace {
+// Channel 0 stands for the whole control: the left and the right channel each get the value under
+// the balance. Any other channel is written as it is. write(channel, value) does the writing.
+template <class T, class Write>
+void WriteBalanced(const TAvVolumeControl& control, int channel, T value, Write write) {
     if (channel != 0) {
-        TAvCustomMixerControl::SetUnsignedValue(channel, item, value);
+        write(channel, value);
         return;
     }
-    TAvCustomMixerControl::SetUnsignedValue(1, item, static_cast<DWORD>(Left(value)));
-    TAvCustomMixerControl::SetUnsignedValue(2, item, static_cast<DWORD>(Right(value)));
+    write(1, static_cast<T>(control.Left(value)));
+    write(2, static_cast<T>(control.Right(value)));
+}
+} // namespace
+
+void TAvVolumeControl::SetUnsignedValue(int channel, TAvItemIndex item, DWORD value) {
+    WriteBalanced(*this, channel, value,
+                  [&](int ch, DWORD v) { TAvCustomMixerControl::SetUnsignedValue(ch, item, v); });
 }
 
 void TAvVolumeControl::SetSignedValue(int channel, TAvItemIndex item, LONG value) {
-    if (channel != 0) {
-        TAvCustomMixerControl::SetSignedValue(channel, item, value);
-        return;
-    }
-    TAvCustomMixerControl::SetSignedValue(1, item, static_cast<LONG>(Left(value)));
-    TAvCustomMixerControl::SetSignedValue(2, item, static_cast<LONG>(Right(value)));
+    WriteBalanced(*this, channel, value,
+                  [&](int ch, LONG v) { TAvCustomMixerControl::SetSignedValue(ch, item, v); });
 }
 
 void TAvVolumeControl::SetPanValue(std::int32_t value) {

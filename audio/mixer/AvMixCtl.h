@@ -258,6 +258,8 @@ private:
     };
     Details ReadDetails(int channel, TAvItemIndex item);
     void WriteDetails(Details& details);
+    // The platform's record for reading or writing this control's values through details.
+    MIXERCONTROLDETAILS DetailsRecord(Details& details) const;
 
     TAvAudioLine* FAudioLine = nullptr;
     TComponent* FAudioLineComponent = nullptr; // the same object, for the removal notice
