@@ -1,6 +1,7 @@
 // The level meter fed as the microphone page feeds it: 200-byte blocks (50 frames of 16-bit
 // stereo) on the 17 x 191 meter. One figure with a redraw per block (the lit count changes every
-// block) and one for a steady level, which should cost the analysis pass alone.
+// block), one for a steady level, which should cost the analysis pass alone, and one for a steady
+// tone on a spot boundary, which should cost the same.
 #include "audio/display/AvLevel.h"
 
 #include <benchmark/benchmark.h>
@@ -70,6 +71,26 @@ void BM_LevelBlockSteady(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * 200);
 }
 BENCHMARK(BM_LevelBlockSteady)->Repetitions(5)->ReportAggregatesOnly(true);
+
+// A steady tone whose peak sits on a spot boundary: 47 and 48 spots by turns. The meter draws as
+// the level arrives and then holds, so this should cost what a steady level costs.
+void BM_LevelBlockOnASpotBoundary(benchmark::State& state) {
+    Meter m;
+    const auto a = Block(4369), b = Block(4370); // 47 and 48 spots
+    bool flip = false;
+    int paints = 0;
+    m.level->ProcessBlock(a.data());
+    m.level->ProcessBlock(b.data());
+    m.level->OnPaint = [&](TObject*) { ++paints; };
+    for (auto _ : state) {
+        m.level->ProcessBlock(flip ? b.data() : a.data());
+        flip = !flip;
+    }
+    state.counters["redraws_per_block"] =
+        static_cast<double>(paints) / static_cast<double>(state.iterations());
+    state.SetBytesProcessed(state.iterations() * 200);
+}
+BENCHMARK(BM_LevelBlockOnASpotBoundary)->Repetitions(5)->ReportAggregatesOnly(true);
 
 } // namespace
 
