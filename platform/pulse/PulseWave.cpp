@@ -403,9 +403,10 @@ bool PulseWaveOut::ProvenHeardIn(std::uint64_t end, pa_usec_t* in) {
     const pa_timing_info* ti =
         reportValid_ && stream_ ? pa_stream_get_timing_info(stream_) : nullptr;
     if (!ti || ti->read_index_corrupt || ti->read_index < 0) return false;
+    // Only what the server has taken: a playing stream would seem to go on taking what it had,
+    // but PipeWire keeps the last part of a period back until the stream runs dry and is drained.
     const auto taken = static_cast<std::uint64_t>(ti->read_index);
-    // A playing stream goes on taking what the server had; one that is not has stopped.
-    if ((ti->playing ? std::max(taken, reportCovers_) : taken) < end) return false;
+    if (taken < end) return false;
     // The byte the sink took last at the report is heard the sink's latency later; the report
     // took its transport time to come.
     const pa_usec_t need = pa_bytes_to_usec(end, &spec_) + ti->sink_usec + ti->transport_usec;
@@ -592,7 +593,9 @@ void PulseWaveOut::CheckDone() {
             if (end > provenEnd_) {
                 const bool proven = !paused_ && ProvenHeardIn(end, &in);
                 if (!proven || in > 0) {
-                    if (!proven && end <= played) RequestTiming();
+                    // A drain on its way answers by itself; asking meanwhile would only
+                    // bounce reports with the server until it does.
+                    if (!proven && end <= played && !drainOp_) RequestTiming();
                     if (!proven) DrainIfDry(end);
                     break;
                 }
