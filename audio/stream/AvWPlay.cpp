@@ -82,7 +82,12 @@ void TAvWavePlayer::Play() {
 }
 
 void TAvWavePlayer::Stop() {
-    FStopPosition = GetPosition();
+    try {
+        FStopPosition = GetPosition();
+    } catch (...) {
+        // A device that has gone has no position; the stop goes on (the output reports the
+        // device's failure once, and a stopped output takes no more of its queued messages).
+    }
     FWaveOut->Stop();
     FWaveOut->Close();
 }

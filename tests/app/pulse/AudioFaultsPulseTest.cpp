@@ -248,17 +248,31 @@ TEST_F(AudioFaults, ChosenDevicesUnloadedMidTest) {
     Click(Speakers()->ButtonTest);
     ASSERT_TRUE(SpeakerTestPlays());
     ASSERT_TRUE(Admin->UnloadModule(OtherModule));
-    EXPECT_TRUE(SpeakerTestEnded()) << "button " << Speakers()->ButtonTest->Caption().toStdString();
-    EXPECT_LE(Messages.size(), 1) << Messages.join("; ").toStdString();
-    ExpectSaid("扬声器或耳机已拔出", "WaveOut");
+    // Either the stream fails first (PulseAudio ends a stream whose sink goes): the test ends
+    // with one message; or the list's change comes first (PipeWire's session manager may leave
+    // the stream alone for a while): the list shows the device standing in for the one that
+    // went and the sound moves there, as it does whenever the list's device changes mid-test.
+    ASSERT_TRUE(PumpUntil([&] { return Speakers()->AvDeviceComBoxOut->ItemCount() == 1; }, 5000));
+    PumpUntil([&] { return Speakers()->AvWavePlayer1->DeviceID() == 0 || !Messages.isEmpty(); },
+              2000);
+    const bool moved = Speakers()->AvWavePlayer1->DeviceID() == 0 && Messages.isEmpty() &&
+                       Speakers()->ButtonTest->Caption() == QStringLiteral("停止");
     std::printf("[ outcome  ] speaker test, device unloaded: button '%s', messages: %s\n",
                 qPrintable(Speakers()->ButtonTest->Caption()), qPrintable(Messages.join(" | ")));
-    ASSERT_TRUE(PumpUntil([&] { return Speakers()->AvDeviceComBoxOut->ItemCount() == 1; }, 5000));
-    Speakers()->AvDeviceComBoxOut->SetItemIndex(SinkIndex("Fault_Speakers"));
+    if (moved) {
+        EXPECT_TRUE(SpeakerTestPlays());
+    } else {
+        EXPECT_TRUE(SpeakerTestEnded())
+            << "button " << Speakers()->ButtonTest->Caption().toStdString();
+        EXPECT_EQ(Messages.size(), 1) << Messages.join("; ").toStdString();
+        ExpectSaid("扬声器或耳机已拔出", "WaveOut");
+        Speakers()->AvDeviceComBoxOut->SetItemIndex(SinkIndex("Fault_Speakers"));
+        Click(Speakers()->ButtonTest);
+        EXPECT_TRUE(SpeakerTestPlays());
+    }
     qsizetype messages = Messages.size();
     Click(Speakers()->ButtonTest);
-    EXPECT_TRUE(SpeakerTestPlays());
-    Click(Speakers()->ButtonTest);
+    EXPECT_TRUE(SpeakerTestEnded());
     EXPECT_EQ(Messages.size(), messages) << Messages.join("; ").toStdString();
 
     // The microphone goes while recording; one comes back and the page records from it.
