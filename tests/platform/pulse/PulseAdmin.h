@@ -25,12 +25,13 @@ public:
         std::string name, argument;
     };
 
-    PulseAdmin() {
+    // server: a server address; by default the one PULSE_SERVER names.
+    explicit PulseAdmin(const char* server = nullptr) {
         loop_ = pa_threaded_mainloop_new();
         ctx_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "avsetup-test-admin");
         pa_context_set_state_callback(
             ctx_, [](pa_context*, void* l) { Signal(l); }, loop_);
-        pa_context_connect(ctx_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr);
+        pa_context_connect(ctx_, server, PA_CONTEXT_NOAUTOSPAWN, nullptr);
         pa_threaded_mainloop_start(loop_);
         Locked([&] {
             Wait([&] {
@@ -186,8 +187,30 @@ public:
         return q.items.empty() ? Module{} : q.items.front();
     }
 
-    // The new module's index, PA_INVALID_INDEX on failure.
-    std::uint32_t LoadModule(const std::string& name, const std::string& args) {
+    // The new module's index, PA_INVALID_INDEX on failure. PipeWire's PulseAudio service has no
+    // null or sine source: a virtual source made by its null sink stands in (silent, yet it
+    // records at its pace as they do).
+    std::uint32_t LoadModule(std::string name, std::string args) {
+        if ((name == "module-null-source" || name == "module-sine-source") && OnPipeWire()) {
+            std::string kept = "media.class=Audio/Source/Virtual";
+            std::size_t at = 0;
+            while (at < args.size()) {
+                std::size_t end = args.find(' ', at);
+                if (end == std::string::npos) end = args.size();
+                const std::string word = args.substr(at, end - at);
+                if (word.rfind("source_name=", 0) == 0)
+                    kept += " sink_name=" + word.substr(12);
+                else if (word.rfind("description=", 0) == 0)
+                    kept += " sink_properties=device.description=" + word.substr(12);
+                else if (word.rfind("source_properties=", 0) == 0)
+                    kept += " sink_properties=" + word.substr(18);
+                else if (word.rfind("channels=", 0) == 0)
+                    kept += " " + word;
+                at = end + 1;
+            }
+            name = "module-null-sink";
+            args = kept;
+        }
         Query<std::uint32_t> q;
         q.admin = this;
         Locked([&] {
@@ -202,6 +225,23 @@ public:
                 q);
         });
         return q.items.empty() ? PA_INVALID_INDEX : q.items.front();
+    }
+    // The server is PipeWire's PulseAudio service.
+    bool OnPipeWire() {
+        Query<std::string> q;
+        q.admin = this;
+        Locked([&] {
+            Run(pa_context_get_server_info(
+                    ctx_,
+                    [](pa_context*, const pa_server_info* i, void* u) {
+                        auto* q = static_cast<Query<std::string>*>(u);
+                        q->items.push_back(i && i->server_name ? i->server_name : "");
+                        q->Finish();
+                    },
+                    &q),
+                q);
+        });
+        return !q.items.empty() && q.items.front().find("PipeWire") != std::string::npos;
     }
     bool UnloadModule(std::uint32_t index) {
         return Success([&](pa_context_success_cb_t cb, void* u) {
@@ -272,9 +312,12 @@ private:
             api->time_free(e);
         }
     }
+    // An answer that does not come in time is cancelled: its callback would write into a query
+    // already gone.
     template <class T> void Run(pa_operation* op, Query<T>& q) {
         if (!op) return;
         Wait([&] { return q.done; });
+        if (!q.done) pa_operation_cancel(op);
         pa_operation_unref(op);
     }
     bool Success(const std::function<pa_operation*(pa_context_success_cb_t, void*)>& call) {

@@ -6,6 +6,7 @@
 #include "PulseAdmin.h"
 #include "platform/api/mmsystem.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -16,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -105,18 +107,29 @@ inline double RecordRms(UINT id, int ms) {
     return Rms(all.data(), all.size());
 }
 
-// A daemon of the test's own, to stop and start again: its own directories and socket, the
-// modules given (one "load-module ..." line each) and nothing else.
+// The suite runs on PipeWire's PulseAudio service (tests/with-pipewire.sh), not on PulseAudio.
+inline bool OnPipeWire() {
+    const char* s = std::getenv("AVSETUP_SOUND_SERVER");
+    return s && std::string(s) == "pipewire";
+}
+
+// A sound server of the test's own, to stop and start again, of the kind the suite runs on: its
+// own directories and socket, the modules given (one "load-module NAME ARGS" line each) and
+// nothing else. On PulseAudio the daemon; on PipeWire the PulseAudio service is what stops and
+// starts (pipewire and its session manager stay for the object's life), and since its devices go
+// with it, every start makes them again, as the daemon's start-up file does.
 class PrivateDaemon {
 public:
     explicit PrivateDaemon(const std::string& modules =
                                "load-module module-null-sink sink_name=restart_sink "
-                               "sink_properties=device.description=Restart_Sink\n") {
+                               "sink_properties=device.description=Restart_Sink\n")
+        : modules_(modules) {
         char tmpl[] = "/tmp/avsetup-restart.XXXXXX";
         if (!mkdtemp(tmpl)) return;
         dir_ = tmpl;
         for (const char* sub : {"/runtime", "/home", "/state"})
             mkdir((dir_ + sub).c_str(), 0700);
+        if (pipewire_) return;
         FILE* f = std::fopen((dir_ + "/default.pa").c_str(), "w");
         std::fprintf(f,
                      "%s"
@@ -127,25 +140,78 @@ public:
     }
     ~PrivateDaemon() {
         Stop();
+        for (pid_t* p : {&sessionPid_, &graphPid_})
+            if (*p > 0) {
+                kill(*p, SIGTERM);
+                waitpid(*p, nullptr, 0);
+                *p = 0;
+            }
         if (!dir_.empty()) std::system(("rm -rf " + dir_).c_str());
     }
     PrivateDaemon(const PrivateDaemon&) = delete;
     PrivateDaemon& operator=(const PrivateDaemon&) = delete;
     std::string Server() const { return "unix:" + dir_ + "/native"; }
     bool Start() {
-        std::vector<std::string> env{
-            "XDG_RUNTIME_DIR=" + dir_ + "/runtime", "HOME=" + dir_ + "/home",
-            "PULSE_STATE_PATH=" + dir_ + "/state", "PULSE_RUNTIME_PATH=" + dir_ + "/runtime",
-            std::string("PATH=") + (std::getenv("PATH") ?: "/usr/bin")};
-        std::vector<std::string> args{"pulseaudio",
-                                      "-n",
-                                      "-F",
-                                      dir_ + "/default.pa",
-                                      "--daemonize=no",
-                                      "--exit-idle-time=-1",
-                                      "--use-pid-file=no",
-                                      "--disable-shm=yes",
-                                      "--log-target=file:" + dir_ + "/log"};
+        if (dir_.empty()) return false;
+        if (!pipewire_) {
+            pid_ = Spawn({"pulseaudio", "-n", "-F", dir_ + "/default.pa", "--daemonize=no",
+                          "--exit-idle-time=-1", "--use-pid-file=no", "--disable-shm=yes",
+                          "--log-target=file:" + dir_ + "/log"});
+            return pid_ > 0 && Listening();
+        }
+        const char* conf = std::getenv("AVSETUP_PIPEWIRE_CONFIG");
+        if (!conf) return false;
+        if (graphPid_ <= 0) {
+            graphPid_ = Spawn({"pipewire", "-c", std::string(conf) + "/pipewire.conf"});
+            const std::string socket = dir_ + "/runtime/pipewire-0";
+            struct stat st {};
+            if (graphPid_ <= 0 || !WaitUntil([&] { return stat(socket.c_str(), &st) == 0; }, 10000))
+                return false;
+            sessionPid_ = Spawn({"wireplumber"});
+            // Streams find their devices once the session manager has published the defaults.
+            if (sessionPid_ <= 0 ||
+                !WaitUntil(
+                    [&] {
+                        return Run({"sh", "-c", "pw-metadata -n default | grep -q ."});
+                    },
+                    10000))
+                return false;
+        }
+        pid_ = Spawn({"pipewire-pulse", "-c", std::string(conf) + "/pipewire-pulse.conf"});
+        if (pid_ <= 0 || !Listening()) return false;
+        PulseAdmin admin(Server().c_str());
+        std::size_t at = 0;
+        while ((at = modules_.find("load-module ", at)) != std::string::npos) {
+            at += 12;
+            const std::size_t space = modules_.find(' ', at), end = modules_.find('\n', at);
+            const std::string name = modules_.substr(at, std::min(space, end) - at);
+            const std::string args =
+                space < end ? modules_.substr(space + 1, end - space - 1) : std::string();
+            if (admin.LoadModule(name, args) == PA_INVALID_INDEX) return false;
+        }
+        return true;
+    }
+    // SIGTERM: an orderly stop; SIGKILL: gone as in a crash.
+    void Stop(int signal = SIGTERM) {
+        if (pid_ <= 0) return;
+        kill(pid_, signal);
+        waitpid(pid_, nullptr, 0);
+        pid_ = 0;
+        unlink((dir_ + "/native").c_str());
+    }
+
+private:
+    // Started with the server's own folders; none of the caller's servers reachable.
+    pid_t Spawn(std::vector<std::string> args, bool quiet = false) const {
+        std::vector<std::string> env{"XDG_RUNTIME_DIR=" + dir_ + "/runtime",
+                                     "HOME=" + dir_ + "/home",
+                                     "XDG_STATE_HOME=" + dir_ + "/state",
+                                     "PULSE_STATE_PATH=" + dir_ + "/state",
+                                     "PULSE_RUNTIME_PATH=" + (pipewire_ ? dir_ : dir_ + "/runtime"),
+                                     "PULSE_SERVER=" + Server(),
+                                     std::string("PATH=") + (std::getenv("PATH") ?: "/usr/bin")};
+        if (const char* conf = std::getenv("AVSETUP_PIPEWIRE_CONFIG"))
+            env.push_back(std::string("XDG_CONFIG_HOME=") + conf);
         std::vector<char*> argv, envp;
         for (auto& a : args)
             argv.push_back(a.data());
@@ -153,9 +219,27 @@ public:
             envp.push_back(e.data());
         argv.push_back(nullptr);
         envp.push_back(nullptr);
-        if (posix_spawnp(&pid_, "pulseaudio", nullptr, nullptr, argv.data(), envp.data()) != 0)
-            return false;
-        // The socket file appears before the daemon listens on it: wait until a client gets in.
+        // The servers' chatter goes to a log, a helper's to nowhere.
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        const std::string log = quiet ? "/dev/null" : dir_ + "/log";
+        posix_spawn_file_actions_addopen(&files, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                         0600);
+        posix_spawn_file_actions_adddup2(&files, 1, 2);
+        pid_t pid = 0;
+        const int rc = posix_spawnp(&pid, argv[0], &files, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&files);
+        return rc == 0 ? pid : 0;
+    }
+    // A helper run to its end: whether it succeeded.
+    bool Run(std::vector<std::string> args) const {
+        const pid_t pid = Spawn(std::move(args), true);
+        int status = 0;
+        return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+               WEXITSTATUS(status) == 0;
+    }
+    // The socket file appears before the server listens on it: wait until a client gets in.
+    bool Listening() const {
         const std::string path = dir_ + "/native";
         return WaitUntil(
             [&] {
@@ -170,18 +254,11 @@ public:
             },
             10000);
     }
-    // SIGTERM: an orderly stop; SIGKILL: gone as in a crash.
-    void Stop(int signal = SIGTERM) {
-        if (pid_ <= 0) return;
-        kill(pid_, signal);
-        waitpid(pid_, nullptr, 0);
-        pid_ = 0;
-        unlink((dir_ + "/native").c_str());
-    }
 
-private:
+    const bool pipewire_ = OnPipeWire();
+    std::string modules_;
     std::string dir_;
-    pid_t pid_ = 0;
+    pid_t pid_ = 0, graphPid_ = 0, sessionPid_ = 0;
 };
 
 } // namespace pulsetest
