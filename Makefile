@@ -68,13 +68,10 @@ test: build
 	tests/run-ctest.sh $(BUILD) -j $(JOBS)
 
 # The suites that use a sound server, again on a private PipeWire with its PulseAudio service, which
-# most desktops run in place of PulseAudio. A PipeWire graph that reconfigures as our streams join
-# can skip a cycle on a loaded machine, which the exact monitor comparisons see; such a test gets
-# one more try, and a fault that repeats still fails.
+# most desktops run in place of PulseAudio.
 SERVER_SUITES := ^(test_pulse|test_app_pulse|test_stream_pulse|test_mixer_pulse)$$
 test-pipewire: build
-	AVSETUP_SOUND_SERVER=pipewire tests/run-ctest.sh $(BUILD) -j $(JOBS) -L '$(SERVER_SUITES)' \
-	  --repeat until-pass:2
+	AVSETUP_SOUND_SERVER=pipewire tests/run-ctest.sh $(BUILD) -j $(JOBS) -L '$(SERVER_SUITES)'
 
 test-asan: build-asan
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \

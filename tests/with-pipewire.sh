@@ -7,21 +7,24 @@
 #
 # The test devices are made through pipewire-pulse's modules, as the tests make theirs, so a test
 # can unload and load them again like any other (they go with pipewire-pulse, which owns them).
-set -euo pipefail
-for p in pipewire wireplumber pipewire-pulse pactl pacat; do
-  if ! command -v "$p" >/dev/null; then
-    echo "with-pipewire: $p is not installed; running without a sound server" >&2
-    exec "$@"
-  fi
-done
+#
+# AVSETUP_SOUND_SERVER=pipewire tells the tests which server they are on, and
+# AVSETUP_PIPEWIRE_CONFIG names the folder of the stack's configuration (pipewire.conf,
+# pipewire-pulse.conf, and wireplumber/ for XDG_CONFIG_HOME), so a test can start a stack of its
+# own to kill and start again. The PulseAudio service puts its socket "native" into
+# PULSE_RUNTIME_PATH.
 dir=$(mktemp -d /tmp/avsetup-pipewire.XXXXXX)
-mkdir -p "$dir/runtime" "$dir/home" "$dir/state" "$dir/config/wireplumber/main.lua.d" \
-  "$dir/config/wireplumber/bluetooth.lua.d"
+conf=$dir/config
+mkdir -p "$dir/runtime" "$dir/home" "$dir/state" "$conf/wireplumber/main.lua.d" \
+  "$conf/wireplumber/bluetooth.lua.d"
 chmod 700 "$dir/runtime"
 
-# The daemon: the usual modules less those that need D-Bus (portal, real-time through RTKit) or a
-# desktop (X11 bell); no device monitors (the session manager's, switched off below).
-cat >"$dir/pipewire.conf" <<'CONF'
+# The daemon: the usual modules less those that need D-Bus (portal, RTKit) or a desktop (X11 bell);
+# no device monitors (the session manager's, switched off below). The graph runs at real-time
+# priority as on a desktop (there through RTKit, here directly): at ordinary priority a loaded
+# machine lets a graph cycle pass now and then, and a monitor then records a period of silence in
+# place of a period of the stream. The PulseAudio service's data thread likewise.
+cat >"$conf/pipewire.conf" <<'CONF'
 context.properties = {
     core.daemon = true
     core.name = pipewire-0
@@ -34,6 +37,10 @@ context.spa-libs = {
     support.*       = support/libspa-support
 }
 context.modules = [
+    { name = libpipewire-module-rt
+        args = { nice.level = -11 rt.prio = 88 rtportal.enabled = false rtkit.enabled = false }
+        flags = [ ifexists nofail ]
+    }
     { name = libpipewire-module-protocol-native }
     { name = libpipewire-module-profiler }
     { name = libpipewire-module-metadata }
@@ -69,7 +76,7 @@ CONF
 
 # The PulseAudio service on a socket of its own, without the stand-in sink it makes when there is
 # none (the tests count devices).
-cat >"$dir/pipewire-pulse.conf" <<CONF
+cat >"$conf/pipewire-pulse.conf" <<'CONF'
 context.properties = {
     support.dbus = false
 }
@@ -78,13 +85,17 @@ context.spa-libs = {
     support.*       = support/libspa-support
 }
 context.modules = [
+    { name = libpipewire-module-rt
+        args = { nice.level = -11 rt.prio = 88 rtportal.enabled = false rtkit.enabled = false }
+        flags = [ ifexists nofail ]
+    }
     { name = libpipewire-module-protocol-native }
     { name = libpipewire-module-client-node }
     { name = libpipewire-module-adapter }
     { name = libpipewire-module-metadata }
     { name = libpipewire-module-protocol-pulse
         args = {
-            server.address = [ "unix:$dir/native" ]
+            server.address = [ "unix:native" ]
         }
     }
 ]
@@ -93,14 +104,14 @@ CONF
 # wireplumber 0.4 leaves at once without a session bus unless everything that uses it is off: the
 # ALSA (with its device reservation), V4L2, libcamera and Bluetooth monitors and the Flatpak portal.
 # These files come after the settings of the system's own and before they are applied.
-cat >"$dir/config/wireplumber/main.lua.d/60-avsetup-test.lua" <<'LUA'
+cat >"$conf/wireplumber/main.lua.d/60-avsetup-test.lua" <<'LUA'
 alsa_monitor.enabled = false
 alsa_monitor.properties["alsa.reserve"] = false
 v4l2_monitor.enabled = false
 libcamera_monitor.enabled = false
 default_access.properties["enable-flatpak-portal"] = false
 LUA
-cat >"$dir/config/wireplumber/bluetooth.lua.d/60-avsetup-test.lua" <<'LUA'
+cat >"$conf/wireplumber/bluetooth.lua.d/60-avsetup-test.lua" <<'LUA'
 bluez_monitor.enabled = false
 LUA
 
@@ -117,8 +128,8 @@ run() { # name, command...: started with the private environment, its output int
   local name=$1
   shift
   env -u DBUS_SESSION_BUS_ADDRESS -u DISPLAY -u WAYLAND_DISPLAY -u PIPEWIRE_REMOTE \
-    XDG_RUNTIME_DIR="$dir/runtime" HOME="$dir/home" XDG_CONFIG_HOME="$dir/config" \
-    XDG_STATE_HOME="$dir/state" PULSE_SERVER="unix:$dir/native" "$@" >"$dir/$name.log" 2>&1 &
+    XDG_RUNTIME_DIR="$dir/runtime" HOME="$dir/home" XDG_CONFIG_HOME="$conf" \
+    XDG_STATE_HOME="$dir/state" PULSE_RUNTIME_PATH="$dir" PULSE_SERVER="unix:$dir/native" "$@" >"$dir/$name.log" 2>&1 &
   pids+=($!)
 }
 fail() {
@@ -137,11 +148,12 @@ wait_for() { # what, test...: up to 10 s
   fail "timed out waiting for $what"
 }
 
-run pipewire pipewire -c "$dir/pipewire.conf"
+run pipewire pipewire -c "$conf/pipewire.conf"
 wait_for "pipewire's socket" test -S "$dir/runtime/pipewire-0"
 run wireplumber wireplumber
-run pipewire-pulse pipewire-pulse -c "$dir/pipewire-pulse.conf"
+run pipewire-pulse pipewire-pulse -c "$conf/pipewire-pulse.conf"
 export PULSE_SERVER="unix:$dir/native"
+export AVSETUP_SOUND_SERVER=pipewire AVSETUP_PIPEWIRE_CONFIG="$conf"
 export AVSETUP_PULSE_TEST_SINK=avsetup_test_sink AVSETUP_PULSE_TEST_SOURCE=avsetup_test_sine
 # The caller's environment reaches no server but this one.
 export XDG_RUNTIME_DIR="$dir/runtime"
