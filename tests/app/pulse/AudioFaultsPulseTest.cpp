@@ -190,7 +190,7 @@ TEST_F(AudioFaults, ServerKilledWhileTheSpeakerTestPlaysThenBack) {
     EXPECT_LE(Messages.size(), 1) << Messages.join("; ").toStdString();
     ExpectSaid("声音服务器已停止", "WaveOut");
     // The page says what is missing until the server is back.
-    EXPECT_TRUE(Speakers()->LabelMissing->Visible());
+    EXPECT_TRUE(PumpUntil([&] { return Speakers()->LabelMissing->Visible(); }, 5000));
     std::printf("[ outcome  ] speaker test, server killed: button '%s', messages: %s\n",
                 qPrintable(Speakers()->ButtonTest->Caption()), qPrintable(Messages.join(" | ")));
     const qsizetype messages = Messages.size();
@@ -218,7 +218,7 @@ TEST_F(AudioFaults, ServerKilledWhileTheMicrophoneTestRecordsThenBack) {
         << "button " << Microphone()->ButtonTest->Caption().toStdString();
     EXPECT_LE(Messages.size(), 1) << Messages.join("; ").toStdString();
     ExpectSaid("声音服务器已停止", "WaveIn");
-    EXPECT_TRUE(Microphone()->LabelMissing->Visible());
+    EXPECT_TRUE(PumpUntil([&] { return Microphone()->LabelMissing->Visible(); }, 5000));
     std::printf("[ outcome  ] microphone test, server killed: button '%s', messages: %s\n",
                 qPrintable(Microphone()->ButtonTest->Caption()), qPrintable(Messages.join(" | ")));
     const qsizetype messages = Messages.size();
@@ -288,7 +288,7 @@ TEST_F(AudioFaults, ChosenDevicesUnloadedMidTest) {
     EXPECT_LE(Messages.size(), messages + 1) << Messages.join("; ").toStdString();
     ExpectSaid("麦克风已拔出", "WaveIn", messages);
     // The only microphone went: the page says so until one is back.
-    EXPECT_TRUE(Microphone()->LabelMissing->Visible());
+    EXPECT_TRUE(PumpUntil([&] { return Microphone()->LabelMissing->Visible(); }, 5000));
     std::printf("[ outcome  ] microphone test, device unloaded: button '%s', messages: %s\n",
                 qPrintable(Microphone()->ButtonTest->Caption()),
                 qPrintable(Messages.mid(messages).join(" | ")));
