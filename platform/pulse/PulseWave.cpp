@@ -20,12 +20,7 @@ constexpr pa_usec_t kRequestEveryUs = 250 * PA_USEC_PER_MSEC;
 // message to or from the server is a wake-up of both processes). The server keeps what is ahead
 // of its own latency in the stream's queue, so this adds no latency.
 constexpr pa_usec_t kWriteAheadUs = 1000 * PA_USEC_PER_MSEC;
-// Recorded data comes a fragment at a time, each a wake-up of both processes. A stream opens with
-// short fragments; Start asks for fragments the size of the first buffer queued, so each fills one
-// buffer just as it completes (a buffer cannot come back sooner anyway), within these bounds: Stop
-// returns the buffer being filled with what has arrived, which a larger fragment would hold back.
 constexpr pa_usec_t kRecordFragmentUs = 20 * PA_USEC_PER_MSEC;
-constexpr pa_usec_t kMaxRecordFragmentUs = 62500;
 // A buffer is reported done once the server holds all of it and its end is within this lead of
 // being heard, as a wave driver hands a buffer back once it no longer needs the memory: the
 // application refills while plenty is still queued, so only a few done checks a second are needed
@@ -692,8 +687,7 @@ bool PulseWaveIn::CreateStream() {
     pa_stream_set_read_callback(stream_, &PulseWaveIn::OnRead, this);
     pa_buffer_attr attr;
     attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.fragsize = fragment_ =
-        static_cast<std::uint32_t>(pa_usec_to_bytes(kRecordFragmentUs, &spec_));
+    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kRecordFragmentUs, &spec_));
     attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
     auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
     if (!device_.empty()) flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_DONT_MOVE);
@@ -777,23 +771,9 @@ void PulseWaveIn::Cork(bool cork) {
     Unref(pa_stream_cork(stream_, cork, nullptr, nullptr));
 }
 
-void PulseWaveIn::FitFragments() {
-    if (queue_.empty() || queue_.front()->dwBufferLength == 0) return;
-    const pa_usec_t us = std::clamp(pa_bytes_to_usec(queue_.front()->dwBufferLength, &spec_),
-                                    kRecordFragmentUs, kMaxRecordFragmentUs);
-    const auto bytes = static_cast<std::uint32_t>(pa_usec_to_bytes(us, &spec_));
-    if (bytes == fragment_) return;
-    pa_buffer_attr attr;
-    attr.maxlength = attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
-    attr.fragsize = fragment_ = bytes;
-    // The server takes it before the uncork that follows: the first data come in the new size.
-    Unref(pa_stream_set_buffer_attr(stream_, &attr, nullptr, nullptr));
-}
-
 MMRESULT PulseWaveIn::Start() {
     PulseLock l(*ctx_);
     if (gone_) return MMSYSERR_NODRIVER;
-    if (!started_) FitFragments();
     Cork(false);
     return MMSYSERR_NOERROR;
 }

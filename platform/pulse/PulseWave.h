@@ -164,13 +164,11 @@ private:
     std::vector<WAVEHDR*> TakeQueue() override;
     std::uint64_t Bytes() override { return recorded_; }
     void Cork(bool cork); // stops or starts recording (main-loop lock held)
-    void FitFragments();  // fragments the size of the first buffer queued (main-loop lock held)
     static void OnState(pa_stream* s, void* self);
     static void OnRead(pa_stream* s, std::size_t n, void* self);
 
     std::deque<WAVEHDR*> queue_;
     std::uint64_t recorded_ = 0; // bytes since open or the last Reset
-    std::uint32_t fragment_ = 0; // the fragment size last asked for
     bool started_ = false;
 };
 
