@@ -111,7 +111,7 @@ private:
 
 // The mixers of one context, in its pairing's order: mixer i serves sink i and source i. Mixers
 // whose devices stay the same survive a change of the device set; the others are marked gone.
-class PulseMixers : public PulseListener, public std::enable_shared_from_this<PulseMixers> {
+class PulseMixers final : public PulseListener, public std::enable_shared_from_this<PulseMixers> {
 public:
     // Builds the mixers of the devices known now and follows the context from then on. Any thread
     // but the loop thread's own callbacks.
