@@ -76,6 +76,7 @@ struct Rig {
 };
 
 TEST(AvConnector, EveryBlockReachesTheMeterInOrderOnceItIsDue) {
+    int paints = 0; // outlives the rig, whose stop still paints the meter
     Rig r;
     ASSERT_EQ(r.level->BlockBytes(), 200);
     ASSERT_TRUE(r.c->Active());
@@ -106,7 +107,6 @@ TEST(AvConnector, EveryBlockReachesTheMeterInOrderOnceItIsDue) {
     const std::int64_t t1 = FakeNow;
     r.Arrive();
     FakeNow = t1 + 40'000;
-    int paints = 0;
     r.level->OnPaint = [&](TObject*) { ++paints; };
     TAvConnector::RunPass();
     ASSERT_EQ(r.fed.size(), 17u);
