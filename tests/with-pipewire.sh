@@ -13,6 +13,7 @@
 # pipewire-pulse.conf, and wireplumber/ for XDG_CONFIG_HOME), so a test can start a stack of its
 # own to kill and start again. The PulseAudio service puts its socket "native" into
 # PULSE_RUNTIME_PATH.
+. "$(dirname "${BASH_SOURCE[0]}")/test-players.sh"
 dir=$(mktemp -d /tmp/avsetup-pipewire.XXXXXX)
 conf=$dir/config
 mkdir -p "$dir/runtime" "$dir/home" "$dir/state" "$conf/wireplumber/main.lua.d" \
@@ -173,23 +174,7 @@ pactl set-default-sink avsetup_test_sink
 pactl set-default-source avsetup_test_sine
 
 server=${pids[2]}
-# One second of a 440 Hz tone, unsigned 8-bit, played in a loop into the microphone's sink; silence
-# into the test sink (started again should the sink be unloaded and loaded again), so it runs as a
-# card does. The helpers end with the service.
-LC_ALL=C awk 'BEGIN { for (i = 0; i < 44100; i++) printf "%c", int(128 + 100 * sin(6.283185307179586 * 440 * i / 44100)) }' \
-  >"$dir/tone.raw"
-(while kill -0 "$server" 2>/dev/null; do cat "$dir/tone.raw"; done |
-  pacat --raw --format=u8 --rate=44100 --channels=1 --latency-msec=100 -d avsetup_test_mic \
-    --client-name=avsetup-test-tone) >/dev/null 2>&1 &
-(set +e
-while kill -0 "$server" 2>/dev/null; do
-  sink=$(pactl list short sinks 2>/dev/null | awk '$2 == "avsetup_test_sink" { print $1 }')
-  if [ -n "$sink" ] && ! pactl list short sink-inputs 2>/dev/null | awk '{ print $2 }' | grep -qx "$sink"; then
-    pacat --raw --format=s16le --rate=44100 --channels=1 --latency-msec=20 -d avsetup_test_sink \
-      --client-name=avsetup-test-silence </dev/zero &
-  fi
-  sleep 0.5
-done) >/dev/null 2>&1 &
+start_test_players "$server" "$dir"
 wait_for "the test players" sh -c '[ "$(pactl list short sink-inputs 2>/dev/null | wc -l)" -ge 2 ]'
 
 set +e

@@ -12,6 +12,7 @@
 # 5 ms pieces (two messages each after resampling) for every recorder, whatever fragment size it
 # asked for; a real microphone delivers at the pace its recorders ask for.
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/test-players.sh"
 if ! command -v pulseaudio >/dev/null; then
   echo "with-pulse: pulseaudio is not installed; running without a sound server" >&2
   exec "$@"
@@ -46,23 +47,7 @@ for _ in $(seq 1 100); do
   sleep 0.1
 done
 if [ -n "$pid" ] && command -v pacat >/dev/null; then
-  # One second of a 440 Hz tone, unsigned 8-bit (no zero bytes), played in a loop. Both clients
-  # play at the server's default rate, so the sinks keep it.
-  LC_ALL=C awk 'BEGIN { for (i = 0; i < 44100; i++) printf "%c", int(128 + 100 * sin(6.283185307179586 * 440 * i / 44100)) }' \
-    >"$dir/tone.raw"
-  # The helpers end with the daemon; they keep none of the caller's output open.
-  (while kill -0 "$pid" 2>/dev/null; do cat "$dir/tone.raw"; done |
-    pacat --raw --format=u8 --rate=44100 --channels=1 --latency-msec=100 -d avsetup_test_mic \
-      --client-name=avsetup-test-tone) >/dev/null 2>&1 &
-  (set +e
-  while kill -0 "$pid" 2>/dev/null; do
-    sink=$(pactl list short sinks 2>/dev/null | awk '$2 == "avsetup_test_sink" { print $1 }')
-    if [ -n "$sink" ] && ! pactl list short sink-inputs 2>/dev/null | awk '{ print $2 }' | grep -qx "$sink"; then
-      pacat --raw --format=s16le --rate=44100 --channels=1 --latency-msec=20 -d avsetup_test_sink \
-        --client-name=avsetup-test-silence </dev/zero &
-    fi
-    sleep 0.5
-  done) >/dev/null 2>&1 &
+  start_test_players "$pid" "$dir"
   # Both clients connected, and what the sinks rendered ahead before them has drained.
   for _ in $(seq 1 60); do
     if [ "$(pactl list short sink-inputs 2>/dev/null | wc -l)" -ge 2 ] &&
