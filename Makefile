@@ -65,8 +65,9 @@ demo: build
 
 # Every test; the real-server tests get a private PulseAudio daemon of their own. A test that
 # fails once gets one more try and the retry shows in the log; a fault that repeats still fails.
-# (Kept while one page test, AudioDevices.RememberedDevicesAreTheOnesTestedAndTurned, fails about
-# once in four full runs on a loaded machine and passes alone.)
+# (Kept while a few real-server tests still fail now and then on a loaded machine and pass alone:
+# AudioDevices.RememberedDevicesAreTheOnesTestedAndTurned, the speaker page's loop-and-stop test,
+# and on PipeWire PulseBackendTest.StereoMixRecordsWhatTheSinkPlays.)
 RETRY := --repeat until-pass:2
 test: build
 	tests/run-ctest.sh $(BUILD) -j $(JOBS) $(RETRY)
@@ -75,7 +76,7 @@ test: build
 # most desktops run in place of PulseAudio.
 SERVER_SUITES := ^(test_pulse|test_app_pulse|test_stream_pulse|test_mixer_pulse)$$
 test-pipewire: build
-	AVSETUP_SOUND_SERVER=pipewire tests/run-ctest.sh $(BUILD) -j $(JOBS) -L '$(SERVER_SUITES)'
+	AVSETUP_SOUND_SERVER=pipewire tests/run-ctest.sh $(BUILD) -j $(JOBS) -L '$(SERVER_SUITES)' $(RETRY)
 
 test-asan: build-asan
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
